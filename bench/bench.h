@@ -1,0 +1,40 @@
+// Benchmark registry: each figure is a function that prints "name value unit" lines.
+#pragma once
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+struct Figure {
+  std::string name;
+  std::function<void()> run;
+};
+
+std::vector<Figure>& Registry();
+
+struct Register {
+  Register(std::string name, std::function<void()> run) { Registry().push_back({std::move(name), std::move(run)}); }
+};
+
+// Prints one figure line.
+void Report(const std::string& name, double value, const std::string& unit);
+
+// A fresh empty directory under the system temporary directory, removed at exit.
+std::filesystem::path ScratchDir(const std::string& tag);
+
+inline double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace bench
+
+#define TORVANE_BENCH_CAT2(a, b) a##b
+#define TORVANE_BENCH_CAT(a, b) TORVANE_BENCH_CAT2(a, b)
+#define TORVANE_BENCH(name) \
+  static void TORVANE_BENCH_CAT(bench_fn_, __LINE__)(); \
+  static ::bench::Register TORVANE_BENCH_CAT(bench_reg_, __LINE__)(name, TORVANE_BENCH_CAT(bench_fn_, __LINE__)); \
+  static void TORVANE_BENCH_CAT(bench_fn_, __LINE__)()

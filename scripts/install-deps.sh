@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Torvane needs to build, run and test. Idempotent; quiet when all are present.
+set -euo pipefail
+packages=(
+  cmake g++ make ninja-build pkg-config
+  libcurl4-openssl-dev libsqlite3-dev libopencc-dev libcpp-httplib-dev
+  libgtest-dev libgmock-dev
+  python3-aiosmtpd
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "Installing: ${missing[*]}"
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,48 @@
+// The activity log: one time-stamped line per event, newest first, kept in 历史记录.log.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace torvane {
+
+// Anything that reports progress writes through this.
+class ActivityLogger {
+ public:
+  virtual ~ActivityLogger() = default;
+  // Adds "[" + date-time text + "] " + message + CR LF on top of the log.
+  virtual void LogActivity(std::string_view message) = 0;
+};
+
+// Receives each new line (with its CR LF) as it is logged; the window and the headless runner implement it.
+class ActivitySink {
+ public:
+  virtual ~ActivitySink() = default;
+  virtual void OnActivityLine(const std::string& line) = 0;
+};
+
+// Thread-safe activity log with its history file. Implemented in activity_log.cpp.
+class ActivityLog : public ActivityLogger {
+ public:
+  explicit ActivityLog(std::filesystem::path historyFile);
+  ~ActivityLog() override;
+
+  void SetSink(ActivitySink* sink);
+  void LogActivity(std::string_view message) override;
+  // Replaces the log with the history file's content (missing file: empty).
+  bool LoadHistory(std::string* error = nullptr);
+  // Writes the whole log to the history file atomically.
+  bool SaveHistory(std::string* error = nullptr);
+  // SaveHistory only when lines were added since the last save.
+  bool SaveHistoryIfChanged(std::string* error = nullptr);
+  // The whole log text, newest line first.
+  std::string Text() const;
+
+ private:
+  struct State;
+  State* state_;
+};
+
+}  // namespace torvane

@@ -1,0 +1,63 @@
+// Deployment facts kept in 部署配置.ini beside 配置文件.ini: marketplace hosts,
+// service addresses, the mail account, the shipper contact, help pages, time-outs.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace torvane {
+
+struct MailAccount {
+  std::string server;            // 邮件/服务器 (host name)
+  int port = 25;                 // 邮件/端口
+  std::string fromAddress;       // 邮件/发信地址
+  std::string userName;          // 邮件/用户名
+  std::string passwordObfuscated;  // 邮件/密码, as printed by `torvane mail-password`
+};
+
+// Sender and return contact of the consign form.
+struct ShipperContact {
+  std::string regionCode1 = "86440000";   // 发货人/地区码一 (8 digits)
+  std::string regionCode2 = "440300";     // 发货人/地区码二 (6 digits)
+  std::string name = "张先生";            // 发货人/姓名
+  std::string street = "科技园南区";      // 发货人/街道
+  std::string fullAddress = "广东省深圳市南山区科技园南区";  // 发货人/详细地址
+  std::string joinedAddress = "广东省^^^深圳市^^^南山区^^^科技园南区";  // 发货人/分段地址
+  std::string postcode = "518057";        // 发货人/邮编
+  std::string mobile = "13800138000";     // 发货人/手机
+};
+
+struct Deployment {
+  // 市场: base addresses (scheme://host[:port]) of each marketplace host role.
+  std::string loginHost = "http://login.taobao.com";
+  std::string personalHost = "http://i.taobao.com";
+  std::string memberHost = "http://member1.taobao.com";
+  std::string logisticsHost = "http://wuliu.taobao.com";
+  std::string tradeHost = "http://trade.taobao.com";
+  std::string rateHost = "http://rate.taobao.com";
+  // 更新/公告页面: the update notice page, ending with "?".
+  std::string updateNoticePage = "http://www.torvane.com/update.htm?";
+  // 短信/服务地址: base address of the WAP IM service.
+  std::string smsServiceAddress = "http://f.10086.cn";
+  // 网络: time-outs in seconds.
+  int connectTimeoutSeconds = 15;
+  int totalTimeoutSeconds = 60;
+  // 聊天/聊天窗口等待秒: how long to wait for the chat window.
+  int chatWaitSeconds = 15;
+  // 聊天/WINEPREFIX: a wine prefix holding the chat client (empty: none on this machine).
+  std::string chatWinePrefix;
+  MailAccount mail;
+  ShipperContact shipper;
+  // 帮助: product website and help pages.
+  std::string websiteHome = "http://www.torvane.com/";
+  std::string helpCentre = "http://www.torvane.com/help/";
+  std::string imRegistrationPage = "http://feixin.10086.cn/account/register";
+};
+
+// "部署配置.ini" in the given configuration directory.
+std::filesystem::path DeploymentPath(const std::filesystem::path& configDir);
+
+// Reads the deployment file; every missing key keeps its default above.
+Deployment LoadDeployment(const std::filesystem::path& deploymentFile);
+
+}  // namespace torvane

@@ -1,0 +1,3 @@
+#include "shell/cli.h"
+
+int main(int argc, char** argv) { return torvane::RunCommandLine(argc, argv); }

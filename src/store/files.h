@@ -1,0 +1,24 @@
+// Whole-file reads and crash-safe whole-file writes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace torvane {
+
+// The whole file as bytes; nullopt when it is missing or cannot be read (error then says why, empty for a missing file).
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std::string* error = nullptr);
+
+// Replaces the file with data atomically: temporary file beside it, flushed to disk, renamed over it.
+// A crash at any moment leaves either the old or the new content. On failure the old file is untouched.
+bool WriteFileAtomic(const std::filesystem::path& path, std::string_view data, std::string* error = nullptr,
+                     mode_t mode = 0644);
+
+// Human-readable form of a path for messages (the UTF-8 name converted to GBK).
+std::string PathText(const std::filesystem::path& path);
+
+}  // namespace torvane

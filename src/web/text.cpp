@@ -1,0 +1,422 @@
+#include "web/text.h"
+
+#include <iconv.h>
+#include <opencc.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+namespace torvane {
+
+namespace {
+
+// Moves boundary forward over whole characters until it reaches or passes pos.
+std::size_t AdvanceBoundary(std::string_view text, std::size_t boundary, std::size_t pos) {
+  while (boundary < pos) {
+    boundary += IsLeadByte(static_cast<unsigned char>(text[boundary])) ? 2 : 1;
+  }
+  return boundary;
+}
+
+bool AsciiEqualIgnoreCase(char a, char b) {
+  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+  return lower(a) == lower(b);
+}
+
+}  // namespace
+
+std::size_t FindText(std::string_view text, std::string_view part, std::size_t from) {
+  if (from >= text.size()) return kNotFound;
+  if (part.empty()) return from;
+  std::size_t boundary = from;
+  std::size_t candidate = text.find(part, from);
+  while (candidate != kNotFound) {
+    boundary = AdvanceBoundary(text, boundary, candidate);
+    if (boundary == candidate) return candidate;
+    candidate = text.find(part, candidate + 1);
+  }
+  return kNotFound;
+}
+
+bool ContainsText(std::string_view text, std::string_view part) { return FindText(text, part) != kNotFound; }
+
+std::size_t FindTextIgnoreAsciiCase(std::string_view text, std::string_view part, std::size_t from) {
+  if (from >= text.size()) return kNotFound;
+  if (part.empty()) return from;
+  std::size_t i = from;
+  while (i < text.size()) {
+    if (text.size() - i >= part.size()) {
+      bool match = true;
+      for (std::size_t k = 0; k < part.size(); ++k) {
+        if (!AsciiEqualIgnoreCase(text[i + k], part[k])) {
+          match = false;
+          break;
+        }
+      }
+      if (match) return i;
+    } else {
+      return kNotFound;
+    }
+    i += IsLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
+  }
+  return kNotFound;
+}
+
+std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
+  if (from.empty()) return std::string(text);
+  std::string out;
+  out.reserve(text.size());
+  std::size_t pos = 0;
+  while (true) {
+    std::size_t hit = FindText(text, from, pos);
+    if (hit == kNotFound) break;
+    out.append(text.substr(pos, hit - pos));
+    out.append(to);
+    pos = hit + from.size();
+  }
+  if (pos < text.size()) out.append(text.substr(pos));
+  return out;
+}
+
+std::vector<std::string> SplitText(std::string_view text, std::string_view delimiter) {
+  std::vector<std::string> pieces;
+  if (text.empty()) return pieces;
+  if (delimiter.empty()) {
+    pieces.emplace_back(text);
+    return pieces;
+  }
+  std::size_t pos = 0;
+  while (true) {
+    std::size_t hit = FindText(text, delimiter, pos);
+    if (hit == kNotFound) break;
+    pieces.emplace_back(text.substr(pos, hit - pos));
+    pos = hit + delimiter.size();
+  }
+  if (pos < text.size()) pieces.emplace_back(text.substr(pos));
+  return pieces;
+}
+
+std::string Trim(std::string_view text) {
+  std::size_t n = text.size();
+  auto isFullSpace = [&](std::size_t i) {
+    return i + 1 < n && static_cast<unsigned char>(text[i]) == 0xA1 && static_cast<unsigned char>(text[i + 1]) == 0xA1;
+  };
+  std::size_t start = 0;
+  while (start < n) {
+    if (text[start] == ' ') {
+      ++start;
+    } else if (isFullSpace(start)) {
+      start += 2;
+    } else {
+      break;
+    }
+  }
+  std::size_t end = start;
+  std::size_t i = start;
+  while (i < n) {
+    if (text[i] == ' ') {
+      ++i;
+    } else if (isFullSpace(i)) {
+      i += 2;
+    } else {
+      i += IsLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
+      end = std::min(i, n);
+    }
+  }
+  return std::string(text.substr(start, end - start));
+}
+
+std::string TextBetween(std::string_view text, std::string_view left, std::string_view right) {
+  std::size_t l = FindText(text, left);
+  if (l == kNotFound) return {};
+  std::size_t restStart = l + left.size();
+  std::size_t r = FindText(text, right, restStart);
+  if (r == kNotFound) return {};
+  return std::string(text.substr(restStart, r - restStart));
+}
+
+std::string StripLineBreaks(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c != '\r' && c != '\n' && c != '\t') out.push_back(c);
+  }
+  return out;
+}
+
+std::vector<std::string> ExtractAllBetween(std::string_view text, std::string_view start, std::string_view end) {
+  std::vector<std::string> out;
+  if (start.empty()) return out;
+  std::size_t hit = FindText(text, start);
+  while (hit != kNotFound) {
+    std::size_t pieceStart = hit + start.size();
+    std::size_t next = FindText(text, start, pieceStart);
+    std::size_t pieceEnd = next == kNotFound ? text.size() : next;
+    std::string_view piece = text.substr(pieceStart, pieceEnd - pieceStart);
+    std::size_t e = FindText(piece, end);
+    if (e != kNotFound) out.emplace_back(piece.substr(0, e));
+    hit = next;
+  }
+  return out;
+}
+
+std::string_view UpToFirstZero(std::string_view bytes) {
+  std::size_t z = bytes.find('\0');
+  return z == std::string_view::npos ? bytes : bytes.substr(0, z);
+}
+
+std::string FormatDateTime(const std::tm& t) {
+  std::string s = std::to_string(t.tm_year + 1900) + "年" + std::to_string(t.tm_mon + 1) + "月" +
+                  std::to_string(t.tm_mday) + "日";
+  if (t.tm_sec != 0) {
+    s += std::to_string(t.tm_hour) + "时" + std::to_string(t.tm_min) + "分" + std::to_string(t.tm_sec) + "秒";
+  } else if (t.tm_min != 0) {
+    s += std::to_string(t.tm_hour) + "时" + std::to_string(t.tm_min) + "分";
+  } else if (t.tm_hour != 0) {
+    s += std::to_string(t.tm_hour) + "时";
+  }
+  return s;
+}
+
+std::string NowDateTimeText() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return FormatDateTime(local);
+}
+
+std::string_view FlagText(bool value) { return value ? std::string_view("真") : std::string_view("假"); }
+
+bool ParseFlag(std::string_view text) { return text == std::string_view("真"); }
+
+std::int64_t LeadingNumber(std::string_view text) {
+  constexpr std::int64_t kMax = 2147483647;
+  std::int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') break;
+    value = std::min<std::int64_t>(kMax, value * 10 + (c - '0'));
+  }
+  return value;
+}
+
+std::string PercentEncodeAll(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size() * 3);
+  for (unsigned char c : bytes) {
+    out.push_back('%');
+    out.push_back(kHex[c >> 4]);
+    out.push_back(kHex[c & 15]);
+  }
+  return out;
+}
+
+std::string PercentEncodeGbk(std::string_view gbk) { return PercentEncodeAll(gbk); }
+
+std::string PercentEncodeUtf8(std::string_view gbk) { return PercentEncodeAll(GbkToUtf8(gbk)); }
+
+std::string PercentEncodeForm(std::string_view gbk) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(gbk.size() * 3);
+  for (unsigned char c : gbk) {
+    bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+    if (keep) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 15]);
+    }
+  }
+  return out;
+}
+
+namespace {
+
+const char* IconvName(CodePage page) {
+  switch (page) {
+    case CodePage::Utf8:
+      return "UTF-8";
+    case CodePage::Gbk:
+      return "GBK";
+    case CodePage::Big5:
+      return "BIG5";
+  }
+  return "UTF-8";
+}
+
+class Iconv {
+ public:
+  Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~Iconv() {
+    if (ok()) iconv_close(cd_);
+  }
+  Iconv(const Iconv&) = delete;
+  Iconv& operator=(const Iconv&) = delete;
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t get() const { return cd_; }
+
+ private:
+  iconv_t cd_;
+};
+
+// Decodes text in a multi-byte code page to UTF-16; an invalid byte becomes U+FFFD and is skipped.
+std::u16string DecodeToUtf16(std::string_view text, const char* fromName) {
+  std::u16string out;
+  Iconv cv("UTF-16LE", fromName);
+  if (!cv.ok() || text.empty()) return out;
+  out.reserve(text.size());
+  char* in = const_cast<char*>(text.data());
+  std::size_t inLeft = text.size();
+  char buffer[4096];
+  while (inLeft > 0) {
+    char* outPtr = buffer;
+    std::size_t outLeft = sizeof(buffer);
+    std::size_t r = iconv(cv.get(), &in, &inLeft, &outPtr, &outLeft);
+    std::size_t produced = sizeof(buffer) - outLeft;
+    for (std::size_t i = 0; i + 1 < produced; i += 2) {
+      out.push_back(static_cast<char16_t>(static_cast<unsigned char>(buffer[i]) |
+                                          (static_cast<unsigned char>(buffer[i + 1]) << 8)));
+    }
+    if (r == static_cast<std::size_t>(-1)) {
+      if (errno == E2BIG) continue;
+      // EILSEQ or EINVAL: one replacement character for the bad byte, then go on.
+      out.push_back(u'\uFFFD');
+      ++in;
+      --inLeft;
+      iconv(cv.get(), nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  return out;
+}
+
+// Encodes UTF-16 into a code page; a character the page cannot hold becomes replacement, or ends the text when stopAtUnmappable.
+std::string EncodeFromUtf16(std::u16string_view text, const char* toName, bool stopAtUnmappable) {
+  std::string out;
+  Iconv cv(toName, "UTF-16LE");
+  if (!cv.ok() || text.empty()) return out;
+  std::string raw;
+  raw.reserve(text.size() * 2);
+  for (char16_t c : text) {
+    raw.push_back(static_cast<char>(c & 0xFF));
+    raw.push_back(static_cast<char>(c >> 8));
+  }
+  out.reserve(text.size() * 2);
+  char* in = raw.data();
+  std::size_t inLeft = raw.size();
+  char buffer[4096];
+  while (inLeft > 0) {
+    char* outPtr = buffer;
+    std::size_t outLeft = sizeof(buffer);
+    std::size_t r = iconv(cv.get(), &in, &inLeft, &outPtr, &outLeft);
+    out.append(buffer, sizeof(buffer) - outLeft);
+    if (r == static_cast<std::size_t>(-1)) {
+      if (errno == E2BIG) continue;
+      if (stopAtUnmappable) break;
+      // Skip one UTF-16 unit, or a whole surrogate pair.
+      std::size_t skip = 2;
+      if (inLeft >= 4) {
+        char16_t unit = static_cast<char16_t>(static_cast<unsigned char>(in[0]) | (static_cast<unsigned char>(in[1]) << 8));
+        char16_t next = static_cast<char16_t>(static_cast<unsigned char>(in[2]) | (static_cast<unsigned char>(in[3]) << 8));
+        if (unit >= 0xD800 && unit <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) skip = 4;
+      }
+      skip = std::min(skip, inLeft);
+      in += skip;
+      inLeft -= skip;
+      out.push_back('?');
+      iconv(cv.get(), nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  return out;
+}
+
+std::string ConvertOpenCcTraditionalToSimplified(const std::string& utf8) {
+  static std::mutex mutex;
+  static opencc_t handle = opencc_open(OPENCC_DEFAULT_CONFIG_TRAD_TO_SIMP);
+  if (handle == reinterpret_cast<opencc_t>(-1)) return utf8;
+  std::lock_guard<std::mutex> lock(mutex);
+  char* converted = opencc_convert_utf8(handle, utf8.data(), utf8.size());
+  if (converted == nullptr) return utf8;
+  std::string result(converted);
+  opencc_convert_utf8_free(converted);
+  return result;
+}
+
+}  // namespace
+
+std::u16string ToUtf16(std::string_view text, CodePage from) { return DecodeToUtf16(text, IconvName(from)); }
+
+std::string FromUtf16(std::u16string_view text, CodePage to) { return EncodeFromUtf16(text, IconvName(to), false); }
+
+std::string Utf8ToGbk(std::string_view utf8) {
+  if (IsAscii(utf8)) return std::string(utf8);
+  return FromUtf16(ToUtf16(utf8, CodePage::Utf8), CodePage::Gbk);
+}
+
+std::string GbkToUtf8(std::string_view gbk) {
+  if (IsAscii(gbk)) return std::string(gbk);
+  return FromUtf16(ToUtf16(gbk, CodePage::Gbk), CodePage::Utf8);
+}
+
+std::string Big5ToGbkSimplified(std::string_view big5) {
+  if (IsAscii(big5)) return std::string(big5);
+  std::string utf8 = FromUtf16(ToUtf16(big5, CodePage::Big5), CodePage::Utf8);
+  // OpenCC works on zero-terminated text; a zero byte would end it early.
+  std::string simplified;
+  std::size_t pos = 0;
+  while (pos <= utf8.size()) {
+    std::size_t z = utf8.find('\0', pos);
+    std::size_t end = z == std::string::npos ? utf8.size() : z;
+    simplified += ConvertOpenCcTraditionalToSimplified(utf8.substr(pos, end - pos));
+    if (z == std::string::npos) break;
+    simplified.push_back('\0');
+    pos = z + 1;
+  }
+  return EncodeFromUtf16(ToUtf16(simplified, CodePage::Utf8), "GBK", true);
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+  std::size_t i = 0;
+  const std::size_t n = bytes.size();
+  while (i < n) {
+    unsigned char c = static_cast<unsigned char>(bytes[i]);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t len;
+    std::uint32_t cp;
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+      cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + len > n) return false;
+    for (std::size_t k = 1; k < len; ++k) {
+      unsigned char cc = static_cast<unsigned char>(bytes[i + k]);
+      if ((cc & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return false;
+    }
+    i += len;
+  }
+  return true;
+}
+
+bool IsAscii(std::string_view bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+}  // namespace torvane
