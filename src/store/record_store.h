@@ -1,0 +1,122 @@
+// The two card stores: 库存卡密.edb (inventory, CardRecord) and 已发卡密.edb (sent, SentRecord).
+// Each file is a SQLite database in rollback-journal mode, so a store is a single file at rest.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace torvane {
+
+using RecordNumber = std::int64_t;
+
+// Fields of a record by 1-based position; every field is GBK text.
+template <std::size_t N>
+struct Record {
+  static constexpr std::size_t kFieldCount = N;
+  RecordNumber recordNumber = 0;
+  std::array<std::string, N> fields;
+  const std::string& Field(std::size_t position) const { return fields.at(position - 1); }
+  std::string& Field(std::size_t position) { return fields.at(position - 1); }
+};
+
+// 宝贝名称, 宝贝卡号, 宝贝卡密, 宝贝备注.
+using CardRecord = Record<4>;
+// 宝贝名称, 订单编号, 客户旺旺, 数量, 所发卡号, 所发卡密, 所发备注, 发货方式, 发货时间.
+using SentRecord = Record<9>;
+
+inline constexpr std::u8string_view kInventoryFileName = u8"库存卡密.edb";
+inline constexpr std::u8string_view kSentFileName = u8"已发卡密.edb";
+
+// One store file with a fixed number of text fields per record. Records keep store order
+// (ascending record numbers); a record number is never reused, so a stale number finds nothing.
+// Cursor operations mirror the classic record-store interface; set operations serve the windows.
+class RecordStore {
+ public:
+  virtual ~RecordStore() = default;
+
+  virtual std::size_t FieldCount() const = 0;
+  // File name the store was opened with (u8 name, e.g. 库存卡密.edb).
+  virtual std::filesystem::path FilePath() const = 0;
+
+  // Cursor: position is before the first record, on a record, or after the last.
+  virtual std::int64_t RecordCount() = 0;
+  virtual void GoFirst() = 0;
+  virtual void Skip(std::int64_t count = 1) = 0;
+  virtual bool AtEnd() = 0;
+  virtual RecordNumber CurrentRecordNumber() = 0;  // 0 when not on a record
+  virtual bool GoToRecordNumber(RecordNumber number) = 0;
+  virtual std::string ReadField(std::size_t position) = 0;  // "" when not on a record
+  // From the current record (included) forward, the first whose field equals text byte for byte.
+  virtual bool FindNext(std::size_t position, const std::string& text) = 0;
+  virtual RecordNumber AppendRecord(const std::vector<std::string>& fields) = 0;
+  virtual bool ModifyRecord(const std::vector<std::string>& fields) = 0;  // current record
+  virtual bool MarkDeleted() = 0;                                          // current record
+  virtual void Pack() = 0;
+
+  // Whole-set helpers, each one transaction.
+  // Records whose field at position equals text (position 0: every record), in store order.
+  virtual std::vector<std::vector<std::string>> Select(std::size_t position, const std::string& text,
+                                                       std::vector<RecordNumber>* numbers = nullptr) = 0;
+  // Appends many records in one transaction; progress(done) is called now and then. Returns how many.
+  virtual std::size_t AppendMany(const std::vector<std::vector<std::string>>& records,
+                                 const std::function<void(std::size_t)>& progress = {}) = 0;
+  // Deletes the records with these numbers (missing numbers are ignored); returns how many went.
+  virtual std::size_t DeleteRecords(const std::vector<RecordNumber>& numbers) = 0;
+  // Reads one record by number; nullopt when it no longer exists.
+  virtual std::optional<std::vector<std::string>> ReadRecord(RecordNumber number) = 0;
+  // Overwrites one record by number; false (and nothing changed) when it no longer exists.
+  virtual bool WriteRecord(RecordNumber number, const std::vector<std::string>& fields) = 0;
+};
+
+// Why a store could not be opened; message names the file (GBK).
+struct StoreError {
+  std::string message;
+};
+
+// Both stores of one data directory on one database connection, so that moving cards from the
+// inventory to the sent store is a single atomic transaction across both files.
+class CardStores {
+ public:
+  // Opens (creating a missing file empty, with its schema) both stores in dataDir.
+  // created lists the file names that were created. A file that is not a store of this program
+  // (corrupt, another schema, another program's file) gives an error and is never modified.
+  static std::unique_ptr<CardStores> Open(const std::filesystem::path& dataDir, StoreError* error,
+                                          std::vector<std::string>* created = nullptr);
+  virtual ~CardStores() = default;
+
+  virtual RecordStore& Inventory() = 0;
+  virtual RecordStore& Sent() = 0;
+
+  // Moves the first `count` cards whose item name equals item (store order) from the inventory into
+  // the sent store, each as SentRecord (item, orderNumber, buyer, quantityText, card number, card secret,
+  // note, status, time), in one transaction across both files. All or nothing: when fewer than count
+  // cards exist, nothing is taken and the result is empty. note is the note to record (the caller
+  // passes the note of the item's first card). Returns the new sent records with their numbers.
+  virtual std::vector<SentRecord> TakeCards(const std::string& item, std::size_t count,
+                                            const std::string& orderNumber, const std::string& buyer,
+                                            const std::string& quantityText, const std::string& note,
+                                            const std::string& status, const std::string& time) = 0;
+
+  // First inventory card of the item in store order, if any.
+  virtual std::optional<CardRecord> FirstCardOf(const std::string& item) = 0;
+  // Number of inventory cards of the item.
+  virtual std::int64_t CountCardsOf(const std::string& item) = 0;
+
+  // Sent records of one order number with the given status, in store order.
+  virtual std::vector<SentRecord> SentRecordsOf(const std::string& orderNumber, const std::string& status) = 0;
+  // Sets status (field 8) and time (field 9) of exactly these sent records, in one transaction.
+  virtual bool SetSentStatus(const std::vector<RecordNumber>& numbers, const std::string& status,
+                             const std::string& time) = 0;
+
+  // Closes both files (the stores are unusable afterwards).
+  virtual void Close() = 0;
+};
+
+}  // namespace torvane
