@@ -1,0 +1,46 @@
+#include "shell/instance_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "store/files.h"
+
+namespace torvane {
+
+std::unique_ptr<InstanceLock> InstanceLock::Acquire(const std::filesystem::path& dataDir, std::string* message) {
+  // The kernel drops the lock when the process ends, however it ends.
+  std::filesystem::path lockFile = dataDir / ".torvane.lock";
+  int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    if (message) *message = "无法打开锁文件 " + PathText(lockFile) + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int err = errno;
+    ::close(fd);
+    if (message) {
+      if (err == EWOULDBLOCK) {
+        *message = "另一个Torvane正在使用数据目录 " + PathText(dataDir) +
+                   "，同时运行两份可能把同一张卡密发出两次，本次不运行";
+      } else {
+        *message = "无法锁定数据目录 " + PathText(dataDir) + ": " + std::strerror(err);
+      }
+    }
+    return nullptr;
+  }
+  std::string pid = std::to_string(::getpid()) + "\n";
+  if (::ftruncate(fd, 0) == 0) {
+    [[maybe_unused]] ssize_t n = ::pwrite(fd, pid.data(), pid.size(), 0);
+  }
+  return std::unique_ptr<InstanceLock>(new InstanceLock(fd));
+}
+
+InstanceLock::~InstanceLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+}  // namespace torvane

@@ -1,0 +1,24 @@
+// Keeps a second copy of the program off the same data directory: two copies on the
+// same files could hand out one card code twice.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace torvane {
+
+class InstanceLock {
+ public:
+  // Takes the lock of dataDir without waiting; nullptr and a message (GBK) when another copy holds it.
+  static std::unique_ptr<InstanceLock> Acquire(const std::filesystem::path& dataDir, std::string* message);
+  ~InstanceLock();
+  InstanceLock(const InstanceLock&) = delete;
+  InstanceLock& operator=(const InstanceLock&) = delete;
+
+ private:
+  explicit InstanceLock(int fd) : fd_(fd) {}
+  int fd_;
+};
+
+}  // namespace torvane
