@@ -1,6 +1,7 @@
 // The activity log: one time-stamped line per event, newest first, kept in 历史记录.log.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -27,11 +28,15 @@ class ActivitySink {
 class ActivityLog : public ActivityLogger {
  public:
   explicit ActivityLog(std::filesystem::path historyFile);
+  // Stops the autosave (without a last save: the exit path calls SaveHistory itself).
   ~ActivityLog() override;
+  ActivityLog(const ActivityLog&) = delete;
+  ActivityLog& operator=(const ActivityLog&) = delete;
 
   void SetSink(ActivitySink* sink);
   void LogActivity(std::string_view message) override;
-  // Replaces the log with the history file's content (missing file: empty).
+  // Replaces the log with the history file's content (missing file: empty). A file that
+  // cannot be read leaves the log unchanged and gives false with the reason in error.
   bool LoadHistory(std::string* error = nullptr);
   // Writes the whole log to the history file atomically.
   bool SaveHistory(std::string* error = nullptr);
@@ -39,6 +44,13 @@ class ActivityLog : public ActivityLogger {
   bool SaveHistoryIfChanged(std::string* error = nullptr);
   // The whole log text, newest line first.
   std::string Text() const;
+
+  // Saves the history every period (when lines were added) on a background thread, so a
+  // crash loses at most one period of lines. Calling it again restarts with the new period;
+  // periods under one second count as one second.
+  void StartAutosave(std::chrono::seconds period);
+  // Stops the background saver and waits for it; harmless when none runs.
+  void StopAutosave();
 
  private:
   struct State;

@@ -1,0 +1,91 @@
+#include "shell/deployment.h"
+
+#include <climits>
+
+#include "shell/ini.h"
+
+namespace torvane {
+
+namespace {
+
+// A present, non-empty value replaces the default.
+void ReadText(const IniFile& ini, const char* section, const char* key, std::string& target) {
+  if (auto v = ini.Get(section, key); v && !v->empty()) target = *v;
+}
+
+// Like ReadText, but a present empty value is kept as empty (an optional item switched off).
+void ReadOptionalText(const IniFile& ini, const char* section, const char* key, std::string& target) {
+  if (auto v = ini.Get(section, key)) target = *v;
+}
+
+// A base address: trailing "/" dropped, so that callers append "/path".
+void ReadBase(const IniFile& ini, const char* section, const char* key, std::string& target) {
+  auto v = ini.Get(section, key);
+  if (!v) return;
+  std::string base = *v;
+  while (!base.empty() && base.back() == '/') base.pop_back();
+  if (!base.empty()) target = base;
+}
+
+// Only a whole positive decimal number up to maxValue replaces the default.
+void ReadNumber(const IniFile& ini, const char* section, const char* key, int& target, long long maxValue = INT_MAX) {
+  auto v = ini.Get(section, key);
+  if (!v || v->empty() || v->size() > 10) return;
+  long long n = 0;
+  for (char c : *v) {
+    if (c < '0' || c > '9') return;
+    n = n * 10 + (c - '0');
+  }
+  if (n <= 0 || n > maxValue) return;
+  target = static_cast<int>(n);
+}
+
+}  // namespace
+
+std::filesystem::path DeploymentPath(const std::filesystem::path& configDir) {
+  return configDir / std::filesystem::path(u8"部署配置.ini");
+}
+
+Deployment LoadDeployment(const std::filesystem::path& deploymentFile) {
+  Deployment d;
+  IniFile ini;
+  if (!ini.Load(deploymentFile)) return d;
+
+  ReadBase(ini, "市场", "登录主机", d.loginHost);
+  ReadBase(ini, "市场", "个人主页主机", d.personalHost);
+  ReadBase(ini, "市场", "会员主机", d.memberHost);
+  ReadBase(ini, "市场", "物流主机", d.logisticsHost);
+  ReadBase(ini, "市场", "交易主机", d.tradeHost);
+  ReadBase(ini, "市场", "评价主机", d.rateHost);
+
+  ReadText(ini, "更新", "公告页面", d.updateNoticePage);
+  ReadBase(ini, "短信", "服务地址", d.smsServiceAddress);
+
+  ReadNumber(ini, "网络", "连接超时秒", d.connectTimeoutSeconds);
+  ReadNumber(ini, "网络", "总超时秒", d.totalTimeoutSeconds);
+
+  ReadNumber(ini, "聊天", "聊天窗口等待秒", d.chatWaitSeconds);
+  ReadOptionalText(ini, "聊天", "WINEPREFIX", d.chatWinePrefix);
+
+  ReadOptionalText(ini, "邮件", "服务器", d.mail.server);
+  ReadNumber(ini, "邮件", "端口", d.mail.port, 65535);
+  ReadOptionalText(ini, "邮件", "发信地址", d.mail.fromAddress);
+  ReadOptionalText(ini, "邮件", "用户名", d.mail.userName);
+  ReadOptionalText(ini, "邮件", "密码", d.mail.passwordObfuscated);
+
+  ReadText(ini, "发货人", "地区码一", d.shipper.regionCode1);
+  ReadText(ini, "发货人", "地区码二", d.shipper.regionCode2);
+  ReadText(ini, "发货人", "姓名", d.shipper.name);
+  ReadText(ini, "发货人", "街道", d.shipper.street);
+  ReadText(ini, "发货人", "详细地址", d.shipper.fullAddress);
+  ReadText(ini, "发货人", "分段地址", d.shipper.joinedAddress);
+  ReadText(ini, "发货人", "邮编", d.shipper.postcode);
+  ReadText(ini, "发货人", "手机", d.shipper.mobile);
+
+  ReadText(ini, "帮助", "官网", d.websiteHome);
+  ReadText(ini, "帮助", "帮助中心", d.helpCentre);
+  ReadText(ini, "帮助", "飞信注册", d.imRegistrationPage);
+  return d;
+}
+
+}  // namespace torvane

@@ -1,0 +1,123 @@
+#include "shell/settings.h"
+
+#include <array>
+
+#include "shell/ini.h"
+#include "web/text.h"
+
+namespace torvane {
+
+namespace {
+
+struct PeriodChoice {
+  const char* text;
+  int ms;
+};
+
+// The scan-period choices in the order of the drop-down list.
+const std::array<PeriodChoice, 4> kPeriods{{
+    {"1分钟", 60000},
+    {"2分钟", 120000},
+    {"5分钟", 300000},
+    {"30秒", 30000},
+}};
+
+enum class Form { Text, Flag };
+
+struct Key {
+  const char* section;
+  const char* key;
+  Form form;
+  std::string Settings::*text;
+  bool Settings::*flag;
+};
+
+Key TextKey(const char* section, const char* key, std::string Settings::*member) {
+  return Key{section, key, Form::Text, member, nullptr};
+}
+
+Key FlagKey(const char* section, const char* key, bool Settings::*member) {
+  return Key{section, key, Form::Flag, nullptr, member};
+}
+
+// Keys 2 to 17, in the order both routines process them (key 1, the period, is handled apart).
+const std::array<Key, 16>& Keys() {
+  static const std::array<Key, 16> keys{{
+      TextKey("邮箱设置", "收信邮箱", &Settings::noticeMailbox),
+      TextKey("手机设置", "飞信账号", &Settings::smsAccount),
+      TextKey("手机设置", "飞信密码", &Settings::smsPassword),
+      FlagKey("发货方式", "旺旺发货", &Settings::deliverByChat),
+      FlagKey("发货方式", "邮箱发货", &Settings::deliverByMail),
+      FlagKey("发货方式", "空发货", &Settings::deliverEmpty),
+      FlagKey("无货通知自己", "软件提示", &Settings::outOfStockSoftware),
+      FlagKey("无货通知自己", "短信提示", &Settings::outOfStockSms),
+      FlagKey("无货通知自己", "邮件提示", &Settings::outOfStockMail),
+      FlagKey("发货通知自己", "软件提示", &Settings::deliveredSoftware),
+      FlagKey("发货通知自己", "短信提示", &Settings::deliveredSms),
+      FlagKey("发货通知自己", "邮件提示", &Settings::deliveredMail),
+      FlagKey("自动评价", "是否开启", &Settings::autoRate),
+      TextKey("自动评价", "评价语", &Settings::rateText),
+      FlagKey("发货签名", "是否开启", &Settings::signatureOn),
+      TextKey("发货签名", "签名", &Settings::signature),
+  }};
+  return keys;
+}
+
+constexpr const char* kPeriodSection = "订单扫描";
+constexpr const char* kPeriodKey = "周期";
+
+}  // namespace
+
+int ScanPeriodMs(const std::string& periodText) {
+  for (const auto& p : kPeriods) {
+    if (periodText == p.text) return p.ms;
+  }
+  return 0;
+}
+
+std::filesystem::path SettingsPath(const std::filesystem::path& configDir) {
+  return configDir / std::filesystem::path(u8"配置文件.ini");
+}
+
+Settings LoadSettings(const std::filesystem::path& settingsFile) {
+  Settings settings;
+  IniFile ini;
+  // An unreadable file behaves like a missing one: every setting at its default.
+  if (!ini.Load(settingsFile)) return settings;
+
+  if (auto period = ini.Get(kPeriodSection, kPeriodKey); period && ScanPeriodMs(*period) != 0) {
+    settings.scanPeriod = *period;
+  }
+  for (const auto& k : Keys()) {
+    if (k.form == Form::Text) {
+      settings.*k.text = ini.Get(k.section, k.key).value_or(std::string());
+    } else {
+      // Only the exact stored text "真" counts as true; "真 " or "真　" does not.
+      auto raw = ini.GetRaw(k.section, k.key);
+      settings.*k.flag = raw && ParseFlag(*raw);
+    }
+  }
+  return settings;
+}
+
+bool SaveSettings(const std::filesystem::path& settingsFile, const Settings& settings, std::string* error) {
+  IniFile ini;
+  std::string loadError;
+  if (!ini.Load(settingsFile, &loadError)) {
+    // Rewriting a file we could not read would throw away whatever else it holds.
+    if (error) *error = loadError;
+    return false;
+  }
+  ini.Set(kPeriodSection, kPeriodKey, settings.scanPeriod);
+  for (const auto& k : Keys()) {
+    if (k.form == Form::Text) {
+      ini.Set(k.section, k.key, Trim(settings.*k.text));
+    } else {
+      ini.Set(k.section, k.key, FlagText(settings.*k.flag));
+    }
+  }
+  // The file holds the IM password: owner only.
+  return ini.Save(settingsFile, error, 0600);
+}
+
+}  // namespace torvane
