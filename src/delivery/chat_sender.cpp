@@ -1,0 +1,100 @@
+#include "delivery/chat_sender.h"
+
+#include <thread>
+
+#include "web/text.h"
+
+namespace torvane {
+namespace {
+
+constexpr std::string_view kChatWindowClass = "StandardFrame";
+constexpr std::string_view kTextControlClass = "RichEditComponent";
+
+bool IsIdByte(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+         c == '.';
+}
+
+// Two-byte characters count as id characters unless they come from the symbol rows.
+bool IsIdLeadByte(unsigned char lead) { return lead >= 0x80 && !(lead >= 0xA1 && lead <= 0xA9); }
+
+// Whether the character that starts at pos is an id character.
+bool IdCharacterAt(std::string_view text, std::size_t pos) {
+  const auto c = static_cast<unsigned char>(text[pos]);
+  if (IsLeadByte(c)) return IsIdLeadByte(c);
+  return IsIdByte(c);
+}
+
+}  // namespace
+
+std::string ChatAddress(std::string_view buyer, std::string_view orderNumber) {
+  std::string address = "aliim://sendmsg?&touid=cntaobao";
+  address += PercentEncodeUtf8(buyer);
+  address += "&siteid=cntaobao&status=2&portalId=&gid=$bizOrder.itemID:";
+  address.append(orderNumber);
+  address += "&itemsId=";
+  return address;
+}
+
+bool TitleNamesBuyer(std::string_view title, std::string_view buyer) {
+  if (buyer.empty()) return false;
+  // Walk the title character by character, remembering where the previous character began.
+  std::size_t previousStart = kNotFound;
+  std::size_t pos = 0;
+  while (pos < title.size()) {
+    if (title.size() - pos >= buyer.size() && title.compare(pos, buyer.size(), buyer) == 0) {
+      const bool cleanBefore = previousStart == kNotFound || !IdCharacterAt(title, previousStart);
+      const std::size_t after = pos + buyer.size();
+      const bool cleanAfter = after >= title.size() || !IdCharacterAt(title, after);
+      if (cleanBefore && cleanAfter) return true;
+    }
+    previousStart = pos;
+    pos += IsLeadByte(static_cast<unsigned char>(title[pos])) ? 2 : 1;
+  }
+  return false;
+}
+
+ChatSendResult SendWangwangMessage(WindowSystem& windows, std::string_view buyer, std::string_view orderNumber,
+                                   const std::string& message, int waitSeconds, std::chrono::milliseconds pause) {
+  ChatSendResult result;
+  if (!windows.Available()) {
+    result.outcome = ChatOutcome::kNoClient;
+    return result;
+  }
+  windows.OpenAddress(ChatAddress(buyer, orderNumber));
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(waitSeconds < 0 ? 0 : waitSeconds);
+  WindowHandle chat = 0;
+  while (true) {
+    for (const TopLevelWindow& w : windows.FindTopLevelWindows(std::string(kChatWindowClass))) {
+      if (TitleNamesBuyer(w.title, buyer)) {
+        chat = w.handle;
+        break;
+      }
+    }
+    if (chat != 0) break;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) break;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+    std::this_thread::sleep_for(std::min(pause, left) + std::chrono::milliseconds(pause.count() > 0 ? 0 : 1));
+  }
+  if (chat == 0) {
+    result.outcome = ChatOutcome::kNoWindow;
+    return result;
+  }
+
+  bool textSet = false;
+  for (WindowHandle control : windows.Descendants(chat, std::string(kTextControlClass))) {
+    if (windows.SetText(control, message)) textSet = true;
+  }
+  if (!textSet) {
+    result.outcome = ChatOutcome::kNoInputField;
+    return result;
+  }
+  const bool sent = windows.PostKey(chat, kVkReturn);
+  windows.PostKey(chat, kVkEscape);
+  result.outcome = sent ? ChatOutcome::kHandedOver : ChatOutcome::kKeyNotPosted;
+  return result;
+}
+
+}  // namespace torvane

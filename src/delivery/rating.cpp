@@ -1,0 +1,95 @@
+#include "delivery/rating.h"
+
+#include "web/http.h"
+#if __has_include("web/login_session.h")
+#include "web/login_session.h"
+#define TORVANE_LOGIN_SESSION 1
+#endif
+#include "web/text.h"
+
+namespace torvane {
+
+std::string RateLinkPrefix(const Deployment& deployment) { return deployment.rateHost + "/remark_buyer.jhtml?tradeID="; }
+
+std::string SoldItemsQueryBody(std::string_view sellerUserId) {
+  std::string body =
+      "event_submit_do_query=1&closeorder_flag=1&isArchive=false&isArchiveDefault=0&user_type=1&pageNum=1&order=desc"
+      "&order_type=orderList&isQueryMore=&select_shop_name=&isOwnOfficialShop=false&sellerNumID=";
+  body.append(sellerUserId);
+  body +=
+      "&auctionTitle=&bizOrderTimeBegin=&bizOrderHourBegin=00&bizOrderMinBegin=&bizOrderTimeEnd=&bizOrderHourEnd=00"
+      "&bizOrderMinEnd=&buyerNick=&auctionStatus=ALL&commentStatus=I_HAS_NOT_COMMENT&bizOrderId=&logisticsService=ALL"
+      "&tradeDissension=ALL&queryTag=0&shopName=All&action=itemlist%2FQueryAction&fromTag=true";
+  return body;
+}
+
+std::vector<std::string> TradeIdsOfSoldItemsPage(std::string_view page, std::string_view rateLinkPrefix) {
+  return ExtractAllBetween(StripLineBreaks(page), rateLinkPrefix, "\"");
+}
+
+RatingPageValues ParseRatingPage(std::string_view page) {
+  const std::string text = StripLineBreaks(page);
+  RatingPageValues v;
+  v.formToken = TextBetween(text, "<input name='_tb_token_' type='hidden' value='", "'>");
+  v.rateId = TextBetween(text, "name=\"hiddRateIds\" value=\"", "\"");
+  const std::string& r = v.rateId;
+  v.pictureAddress = TextBetween(text, "name=\"auctionPictUrl" + r + "\" value=\"", "}\"");
+  v.itemTitle = TextBetween(text, "name=\"auctionTitle" + r + "\" value=\"", "\"");
+  v.itemId = TextBetween(text, "name=\"auctionId" + r + "\" value=\"", "\"");
+  v.endTime = TextBetween(text, "name=\"smallEndTime" + r + "}\" value=\"", "\"");
+  v.sellerIdForBuyer = TextBetween(text, "name=\"sellerId4Buyer\" value=\"", "\"");
+  v.sellerNickForBuyer = TextBetween(text, "name=\"sellerNick4Buyer\" value=\"", "\"");
+  return v;
+}
+
+std::string RatingFormBody(const RatingPageValues& v, std::string_view rateText) {
+  const std::string& r = v.rateId;
+  std::string body;
+  body += "_tb_token_=" + v.formToken;
+  body += "&good-all=on&hiddRateIds=" + r;
+  body += "&auctionPictUrl" + r + "=" + v.pictureAddress;
+  body += "%7D&auctionTitle" + r + "=" + PercentEncodeGbk(v.itemTitle);
+  body += "&auctionId" + r + "=" + v.itemId;
+  body += "&auctionSkuId" + r + "=&auctionPrice" + r + "=0.1&smallEndTime" + r + "%7D=" + PercentEncodeGbk(v.endTime);
+  body += "&rates" + r + "=1&rateContents" + r + "=" + PercentEncodeGbk(rateText);
+  body +=
+      "&virtual=&merchandiseScore=&dsrIsRated=%7D&endTime=&buyer_or_seller=1&sellerId=&sellerNumId=&userTag="
+      "&sellerNick=&tradeId=" +
+      r;
+  body += "&shopTitle=&sellerId4Buyer=" + v.sellerIdForBuyer;
+  body += "&sellerNick4Buyer=" + PercentEncodeGbk(v.sellerNickForBuyer);
+  body += "&bizType4Success=200&event_submit_do_create_good_bad=anything&action=rate_action";
+  return body;
+}
+
+bool RateOneOrder(const Deployment& deployment, const std::string& ratingPageAddress, const std::string& rateText) {
+  const RatingPageValues values = ParseRatingPage(FetchPageText(ratingPageAddress));
+  const std::string answer =
+      网页_访问(deployment.rateHost + "/remarkBuyer.htm", 1, {}, {}, RatingFormBody(values, rateText));
+  return answer.find("信用评价成功") != std::string::npos;
+}
+
+bool RateUnratedOrders(const Deployment& deployment, const std::string& rateText, const std::string& sellerUserId) {
+  const std::string prefix = RateLinkPrefix(deployment);
+  const std::string page =
+      网页_访问(deployment.tradeHost + "/trade/itemlist/list_sold_items.htm", 1, {}, {}, SoldItemsQueryBody(sellerUserId));
+  const std::vector<std::string> tradeIds = TradeIdsOfSoldItemsPage(page, prefix);
+  if (tradeIds.empty()) return false;
+  for (const std::string& id : tradeIds) RateOneOrder(deployment, prefix + id, rateText);
+  return true;
+}
+
+std::string CurrentSellerUserId() {
+#ifdef TORVANE_LOGIN_SESSION
+  return SellerUserId();
+#else
+  return {};
+#endif
+}
+
+void AutoRateRun(const Deployment& deployment, const LiveSettings& settings, ActivityLogger& log) {
+  const std::string rateText = settings.Current().rateText;
+  if (RateUnratedOrders(deployment, rateText, CurrentSellerUserId())) log.LogActivity("发现已评价订单,完成自动评价");
+}
+
+}  // namespace torvane

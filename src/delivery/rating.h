@@ -1,0 +1,56 @@
+// Good ratings for every buyer the seller has not rated yet.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "shell/activity_log.h"
+#include "shell/deployment.h"
+#include "shell/settings.h"
+
+namespace torvane {
+
+// rateHost + "/remark_buyer.jhtml?tradeID=": the marker of rating links in the sold-items list
+// and the base of each rating page address.
+std::string RateLinkPrefix(const Deployment& deployment);
+
+// Body of the sold-items query for orders not yet rated by the seller.
+std::string SoldItemsQueryBody(std::string_view sellerUserId);
+
+// Trade ids of the rating links in a sold-items page, in page order, duplicates kept.
+std::vector<std::string> TradeIdsOfSoldItemsPage(std::string_view page, std::string_view rateLinkPrefix);
+
+// The hidden values of one rating page.
+struct RatingPageValues {
+  std::string formToken;
+  std::string rateId;
+  std::string pictureAddress;
+  std::string itemTitle;
+  std::string itemId;
+  std::string endTime;
+  std::string sellerIdForBuyer;
+  std::string sellerNickForBuyer;
+};
+
+// Takes the values out of a rating page (line breaks already removed or not: they are removed here).
+RatingPageValues ParseRatingPage(std::string_view page);
+
+// The rating form body: a good rating with rateText.
+std::string RatingFormBody(const RatingPageValues& values, std::string_view rateText);
+
+// Fetches the rating page, posts the form; true when the answer contains "信用评价成功".
+bool RateOneOrder(const Deployment& deployment, const std::string& ratingPageAddress, const std::string& rateText);
+
+// Rates every order the first page of the sold-items query lists as not rated.
+// False when none was listed; true once every listed order was tried.
+bool RateUnratedOrders(const Deployment& deployment, const std::string& rateText, const std::string& sellerUserId);
+
+// The seller's user id captured by the login session.
+std::string CurrentSellerUserId();
+
+// One rating pass with the live rating text and the login session's seller id; logs
+// "发现已评价订单,完成自动评价" when at least one order was found.
+void AutoRateRun(const Deployment& deployment, const LiveSettings& settings, ActivityLogger& log);
+
+}  // namespace torvane
