@@ -1,5 +1,13 @@
 // The two card stores: 库存卡密.edb (inventory, CardRecord) and 已发卡密.edb (sent, SentRecord).
 // Each file is a SQLite database in rollback-journal mode, so a store is a single file at rest.
+//
+// Marked records: MarkDeleted only marks; the record stays visible to the cursor, Select and
+// ReadRecord until Pack removes it for good. The delivery helpers of CardStores (TakeCards,
+// FirstCardOf, CountCardsOf, SentRecordsOf) never see a marked record: a card the seller is
+// deleting must not reach a buyer.
+//
+// Failures: every operation reports failure by its result (false, 0, empty); LastStoreError()
+// tells why (empty when the last store operation of the calling thread succeeded).
 #pragma once
 
 #include <array>
@@ -42,7 +50,7 @@ class RecordStore {
   virtual ~RecordStore() = default;
 
   virtual std::size_t FieldCount() const = 0;
-  // File name the store was opened with (u8 name, e.g. 库存卡密.edb).
+  // Path the store was opened with: data directory / u8 file name (filename() is e.g. 库存卡密.edb).
   virtual std::filesystem::path FilePath() const = 0;
 
   // Cursor: position is before the first record, on a record, or after the last.
@@ -51,10 +59,14 @@ class RecordStore {
   virtual void Skip(std::int64_t count = 1) = 0;
   virtual bool AtEnd() = 0;
   virtual RecordNumber CurrentRecordNumber() = 0;  // 0 when not on a record
+  // A number that no longer exists gives false and leaves the cursor on no record (after the last),
+  // so a following ModifyRecord or MarkDeleted changes nothing.
   virtual bool GoToRecordNumber(RecordNumber number) = 0;
   virtual std::string ReadField(std::size_t position) = 0;  // "" when not on a record
   // From the current record (included) forward, the first whose field equals text byte for byte.
+  // When none matches the cursor ends after the last record.
   virtual bool FindNext(std::size_t position, const std::string& text) = 0;
+  // Adds a record at the end and makes it current; 0 on failure (also when the field count is wrong).
   virtual RecordNumber AppendRecord(const std::vector<std::string>& fields) = 0;
   virtual bool ModifyRecord(const std::vector<std::string>& fields) = 0;  // current record
   virtual bool MarkDeleted() = 0;                                          // current record
@@ -73,7 +85,16 @@ class RecordStore {
   virtual std::optional<std::vector<std::string>> ReadRecord(RecordNumber number) = 0;
   // Overwrites one record by number; false (and nothing changed) when it no longer exists.
   virtual bool WriteRecord(RecordNumber number, const std::vector<std::string>& fields) = 0;
+
+  // For each record with one of these numbers that still exists, replaces the fields whose entry in
+  // values (index = position - 1) holds a text and keeps the others; one transaction. Missing numbers
+  // change nothing. Returns how many records were changed; nullopt (and nothing changed) on failure.
+  virtual std::optional<std::size_t> ModifyFieldsOf(const std::vector<RecordNumber>& numbers,
+                                                    const std::vector<std::optional<std::string>>& values);
 };
+
+// Why the calling thread's last store operation failed; empty after a success.
+std::string LastStoreError();
 
 // Why a store could not be opened; message names the file (GBK).
 struct StoreError {
@@ -99,6 +120,8 @@ class CardStores {
   // note, status, time), in one transaction across both files. All or nothing: when fewer than count
   // cards exist, nothing is taken and the result is empty. note is the note to record (the caller
   // passes the note of the item's first card). Returns the new sent records with their numbers.
+  // A store failure also gives an empty result, with LastStoreError() saying why (it stays empty
+  // for a shortage or a count of 0).
   virtual std::vector<SentRecord> TakeCards(const std::string& item, std::size_t count,
                                             const std::string& orderNumber, const std::string& buyer,
                                             const std::string& quantityText, const std::string& note,

@@ -1,0 +1,1088 @@
+// The card stores on SQLite: one connection, the inventory file as "main" and the sent file
+// attached as "sent", both in rollback-journal mode so that a transaction touching both commits
+// atomically through SQLite's super-journal.
+#include "store/record_store.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cctype>
+#include <climits>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <unordered_map>
+
+#include "store/files.h"
+
+namespace torvane {
+
+namespace {
+
+// Marks a SQLite file as a store of this program (bytes 68..71 of the file header).
+constexpr std::int32_t kApplicationId = 0x54564344;  // "TVCD"
+constexpr int kSchemaVersion = 1;
+constexpr int kBusyTimeoutMs = 5000;
+
+thread_local std::string t_lastError;
+
+void ClearError() { t_lastError.clear(); }
+void SetError(std::string text) { t_lastError = std::move(text); }
+
+struct StoreSchema {
+  const char* schemaName;  // database name on the connection
+  const char* tableName;
+  std::size_t fieldCount;
+  std::vector<int> indexedFields;
+  std::u8string_view fileName;
+};
+
+const StoreSchema kInventorySchema{"main", "cards", 4, {1}, kInventoryFileName};
+const StoreSchema kSentSchema{"sent", "sent_cards", 9, {2, 3, 8}, kSentFileName};
+
+std::string FieldList(std::size_t count) {
+  std::string out;
+  for (std::size_t i = 1; i <= count; ++i) {
+    if (i > 1) out += ",";
+    out += "f" + std::to_string(i);
+  }
+  return out;
+}
+
+std::string Placeholders(std::size_t count, int first = 1) {
+  std::string out;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0) out += ",";
+    out += "?" + std::to_string(first + static_cast<int>(i));
+  }
+  return out;
+}
+
+std::string CreateTableSql(const StoreSchema& s) {
+  std::string sql = std::string("CREATE TABLE ") + s.tableName + " (rn INTEGER PRIMARY KEY AUTOINCREMENT";
+  for (std::size_t i = 1; i <= s.fieldCount; ++i) sql += ", f" + std::to_string(i) + " BLOB NOT NULL";
+  sql += ", marked INTEGER NOT NULL DEFAULT 0)";
+  return sql;
+}
+
+std::vector<std::string> CreateIndexSql(const StoreSchema& s, const char* schemaName) {
+  std::vector<std::string> out;
+  for (int f : s.indexedFields) {
+    out.push_back(std::string("CREATE INDEX IF NOT EXISTS ") + schemaName + "." + s.tableName + "_f" +
+                  std::to_string(f) + " ON " + s.tableName + "(f" + std::to_string(f) + ")");
+  }
+  return out;
+}
+
+std::string FileText(const StoreSchema& s) { return PathText(std::filesystem::path(s.fileName)); }
+
+std::string InvalidStoreText(const StoreSchema& s, const std::string& reason) {
+  return FileText(s) + " 不是有效的卡密库文件: " + reason;
+}
+
+std::string DbErrorText(sqlite3* db) { return db ? std::string(sqlite3_errmsg(db)) : std::string("out of memory"); }
+
+// "file:" URI for a path, every byte outside the unreserved set percent-encoded.
+std::string FileUri(const std::filesystem::path& path, const char* mode) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string absolute = std::filesystem::absolute(path).string();
+  std::string out = "file:";
+  for (unsigned char c : absolute) {
+    if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  out += "?mode=";
+  out += mode;
+  return out;
+}
+
+// A prepared statement borrowed from the cache; reset when the borrow ends.
+class Query {
+ public:
+  explicit Query(sqlite3_stmt* stmt) : stmt_(stmt) {}
+  ~Query() {
+    if (stmt_) {
+      sqlite3_reset(stmt_);
+      sqlite3_clear_bindings(stmt_);
+    }
+  }
+  Query(const Query&) = delete;
+  Query& operator=(const Query&) = delete;
+
+  bool ok() const { return stmt_ != nullptr; }
+  void Bind(int index, std::string_view bytes) {
+    // A zero-length blob needs a non-null pointer, or SQLite stores NULL.
+    sqlite3_bind_blob64(stmt_, index, bytes.empty() ? "" : bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+  }
+  void BindStatic(int index, const std::string& bytes) {
+    sqlite3_bind_blob64(stmt_, index, bytes.c_str(), bytes.size(), SQLITE_STATIC);
+  }
+  void Bind(int index, std::int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
+  int Step() { return sqlite3_step(stmt_); }
+  std::string Text(int column) {
+    const void* data = sqlite3_column_blob(stmt_, column);
+    int size = sqlite3_column_bytes(stmt_, column);
+    if (!data || size <= 0) return {};
+    return std::string(static_cast<const char*>(data), static_cast<std::size_t>(size));
+  }
+  std::int64_t Int(int column) { return sqlite3_column_int64(stmt_, column); }
+  void Reset() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
+
+ private:
+  sqlite3_stmt* stmt_;
+};
+
+// One connection with a statement cache.
+class Connection {
+ public:
+  Connection() = default;
+  ~Connection() { Close(); }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  bool Open(const std::string& uri, int flags, std::string* error) {
+    Close();
+    int rc = sqlite3_open_v2(uri.c_str(), &db_, flags | SQLITE_OPEN_URI, nullptr);
+    if (rc != SQLITE_OK) {
+      if (error) *error = DbErrorText(db_);
+      Close();
+      return false;
+    }
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    return true;
+  }
+
+  void Close() {
+    for (auto& [sql, stmt] : cache_) sqlite3_finalize(stmt);
+    cache_.clear();
+    if (db_) sqlite3_close_v2(db_);
+    db_ = nullptr;
+  }
+
+  sqlite3* get() const { return db_; }
+  bool IsOpen() const { return db_ != nullptr; }
+
+  sqlite3_stmt* Prepare(const std::string& sql) {
+    if (!db_) {
+      SetError("store is closed");
+      return nullptr;
+    }
+    auto it = cache_.find(sql);
+    if (it != cache_.end()) return it->second;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt,
+                           nullptr) != SQLITE_OK) {
+      SetError(DbErrorText(db_));
+      sqlite3_finalize(stmt);
+      return nullptr;
+    }
+    cache_.emplace(sql, stmt);
+    return stmt;
+  }
+
+  bool Exec(const std::string& sql) {
+    if (!db_) {
+      SetError("store is closed");
+      return false;
+    }
+    char* message = nullptr;
+    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+      SetError(message ? message : DbErrorText(db_));
+      sqlite3_free(message);
+      return false;
+    }
+    return true;
+  }
+
+  // First column of the first row as text ("" when there is none); nullopt on error.
+  std::optional<std::string> Scalar(const std::string& sql) {
+    sqlite3_stmt* stmt = nullptr;
+    if (!db_ || sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+      if (db_) SetError(DbErrorText(db_));
+      sqlite3_finalize(stmt);
+      return std::nullopt;
+    }
+    std::optional<std::string> result;
+    int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_ROW) {
+      const unsigned char* text = sqlite3_column_text(stmt, 0);
+      result = text ? std::string(reinterpret_cast<const char*>(text)) : std::string();
+    } else if (rc == SQLITE_DONE) {
+      result = std::string();
+    } else {
+      SetError(DbErrorText(db_));
+    }
+    sqlite3_finalize(stmt);
+    return result;
+  }
+
+  std::int64_t Changes() const { return sqlite3_changes64(db_); }
+  std::int64_t LastRowId() const { return sqlite3_last_insert_rowid(db_); }
+
+ private:
+  sqlite3* db_ = nullptr;
+  std::unordered_map<std::string, sqlite3_stmt*> cache_;
+};
+
+// BEGIN IMMEDIATE ... COMMIT; rolled back unless committed.
+class Transaction {
+ public:
+  explicit Transaction(Connection& c) : c_(c) { began_ = c_.Exec("BEGIN IMMEDIATE"); }
+  ~Transaction() {
+    if (began_ && !committed_ && c_.IsOpen() && !sqlite3_get_autocommit(c_.get())) {
+      std::string keep = t_lastError;
+      c_.Exec("ROLLBACK");
+      t_lastError = keep;
+    }
+  }
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  bool began() const { return began_; }
+  bool Commit() {
+    if (!began_) return false;
+    committed_ = c_.Exec("COMMIT");
+    return committed_;
+  }
+
+ private:
+  Connection& c_;
+  bool began_ = false;
+  bool committed_ = false;
+};
+
+std::string StepError(Connection& c) { return DbErrorText(c.get()); }
+
+// ---- Validation and creation of store files ----
+
+std::uint32_t BigEndian32(const unsigned char* p) {
+  return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | std::uint32_t(p[3]);
+}
+
+// Reads the file header without SQLite, so a foreign file is never handed to it. "" when it is ours.
+std::string CheckHeader(const std::filesystem::path& path, const StoreSchema& s) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "无法读取文件: " + std::string(std::strerror(errno));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return "不是普通文件";
+  }
+  unsigned char header[100];
+  std::size_t got = 0;
+  while (got < sizeof(header)) {
+    ssize_t n = ::read(fd, header + got, sizeof(header) - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  (void)s;
+  if (st.st_size == 0) return "文件为空";
+  if (got < sizeof(header) || std::memcmp(header, "SQLite format 3", 16) != 0) return "不是SQLite数据库文件";
+  if (BigEndian32(header + 68) != static_cast<std::uint32_t>(kApplicationId)) return "不是本程序的卡密库";
+  if (header[18] != 1 || header[19] != 1) return "日志模式不受支持";
+  return {};
+}
+
+// Checks application id, version and table layout on an open connection. "" when it is ours.
+std::string CheckSchema(Connection& c, const StoreSchema& s, const char* schemaName) {
+  std::string prefix = std::string("PRAGMA ") + schemaName + ".";
+  auto appId = c.Scalar(prefix + "application_id");
+  if (!appId) return t_lastError;
+  if (*appId != std::to_string(kApplicationId)) return "不是本程序的卡密库";
+  auto version = c.Scalar(prefix + "user_version");
+  if (!version) return t_lastError;
+  if (*version != std::to_string(kSchemaVersion)) return "版本不符 (" + *version + ")";
+
+  sqlite3_stmt* stmt = nullptr;
+  std::string sql = std::string("SELECT name, type, pk, \"notnull\" FROM ") + schemaName + ".pragma_table_info('" +
+                    s.tableName + "')";
+  if (sqlite3_prepare_v2(c.get(), sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+    std::string e = DbErrorText(c.get());
+    sqlite3_finalize(stmt);
+    return e;
+  }
+  std::vector<std::string> expected{"rn"};
+  for (std::size_t i = 1; i <= s.fieldCount; ++i) expected.push_back("f" + std::to_string(i));
+  expected.push_back("marked");
+  std::vector<std::string> names;
+  bool pkOk = false;
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    const unsigned char* name = sqlite3_column_text(stmt, 0);
+    const unsigned char* type = sqlite3_column_text(stmt, 1);
+    std::string n = name ? reinterpret_cast<const char*>(name) : "";
+    names.push_back(n);
+    if (n == "rn") pkOk = sqlite3_column_int(stmt, 2) == 1 && type && std::string(reinterpret_cast<const char*>(type)) == "INTEGER";
+  }
+  std::string error = rc == SQLITE_DONE ? std::string() : DbErrorText(c.get());
+  sqlite3_finalize(stmt);
+  if (!error.empty()) return error;
+  if (names != expected || !pkOk) return "表结构不符";
+  return {};
+}
+
+bool FsyncPath(const std::filesystem::path& path, int flags) {
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+// Builds an empty store under a temporary name and links it into place without replacing anything.
+// Returns "" on success (also when another process created the file meanwhile).
+std::string CreateStoreFile(const std::filesystem::path& path, const StoreSchema& s, bool* created) {
+  *created = false;
+  std::random_device rd;
+  std::filesystem::path temp = path;
+  temp += ".new-" + std::to_string(::getpid()) + "-" + std::to_string(rd());
+  auto cleanup = [&] {
+    std::error_code ec;
+    std::filesystem::remove(temp, ec);
+    std::filesystem::path journal = temp;
+    journal += "-journal";
+    std::filesystem::remove(journal, ec);
+  };
+  {
+    Connection c;
+    std::string error;
+    if (!c.Open(FileUri(temp, "rwc"), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE, &error)) {
+      cleanup();
+      return "无法创建 " + FileText(s) + ": " + error;
+    }
+    std::string sql = "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL; BEGIN; " + CreateTableSql(s) + ";";
+    for (auto& index : CreateIndexSql(s, "main")) sql += index + ";";
+    sql += "PRAGMA application_id=" + std::to_string(kApplicationId) + "; PRAGMA user_version=" +
+           std::to_string(kSchemaVersion) + "; COMMIT;";
+    if (!c.Exec(sql)) {
+      std::string e = t_lastError;
+      c.Close();
+      cleanup();
+      return "无法创建 " + FileText(s) + ": " + e;
+    }
+    c.Close();
+  }
+  if (!FsyncPath(temp, O_RDONLY)) {
+    std::string e = std::strerror(errno);
+    cleanup();
+    return "无法创建 " + FileText(s) + ": " + e;
+  }
+  if (::link(temp.c_str(), path.c_str()) != 0) {
+    int err = errno;
+    cleanup();
+    if (err == EEXIST) return {};
+    return "无法创建 " + FileText(s) + ": " + std::strerror(err);
+  }
+  cleanup();
+  std::filesystem::path dir = path.parent_path();
+  FsyncPath(dir.empty() ? std::filesystem::path(".") : dir, O_RDONLY | O_DIRECTORY);
+  *created = true;
+  return {};
+}
+
+// Read-only look at an existing file: header first, then (through SQLite, read-only) the schema.
+// A file with a hot journal cannot be checked read-only; it is ours by its header, and its schema is
+// checked again on the read-write connection before anything else happens.
+std::string ValidateExisting(const std::filesystem::path& path, const StoreSchema& s) {
+  std::string reason = CheckHeader(path, s);
+  if (!reason.empty()) return InvalidStoreText(s, reason);
+  Connection c;
+  std::string error;
+  if (!c.Open(FileUri(path, "ro"), SQLITE_OPEN_READONLY, &error)) return InvalidStoreText(s, error);
+  reason = CheckSchema(c, s, "main");
+  int code = sqlite3_extended_errcode(c.get());
+  c.Close();
+  if (!reason.empty() && code != SQLITE_READONLY_ROLLBACK) return InvalidStoreText(s, reason);
+  return {};
+}
+
+class CardStoresImpl;
+
+class SqliteRecordStore final : public RecordStore {
+ public:
+  SqliteRecordStore(CardStoresImpl& owner, const StoreSchema& schema, std::filesystem::path path);
+
+  std::size_t FieldCount() const override { return schema_.fieldCount; }
+  std::filesystem::path FilePath() const override { return path_; }
+
+  std::int64_t RecordCount() override;
+  void GoFirst() override;
+  void Skip(std::int64_t count) override;
+  bool AtEnd() override;
+  RecordNumber CurrentRecordNumber() override;
+  bool GoToRecordNumber(RecordNumber number) override;
+  std::string ReadField(std::size_t position) override;
+  bool FindNext(std::size_t position, const std::string& text) override;
+  RecordNumber AppendRecord(const std::vector<std::string>& fields) override;
+  bool ModifyRecord(const std::vector<std::string>& fields) override;
+  bool MarkDeleted() override;
+  void Pack() override;
+
+  std::vector<std::vector<std::string>> Select(std::size_t position, const std::string& text,
+                                               std::vector<RecordNumber>* numbers) override;
+  std::size_t AppendMany(const std::vector<std::vector<std::string>>& records,
+                         const std::function<void(std::size_t)>& progress) override;
+  std::size_t DeleteRecords(const std::vector<RecordNumber>& numbers) override;
+  std::optional<std::vector<std::string>> ReadRecord(RecordNumber number) override;
+  bool WriteRecord(RecordNumber number, const std::vector<std::string>& fields) override;
+  std::optional<std::size_t> ModifyFieldsOf(const std::vector<RecordNumber>& numbers,
+                                            const std::vector<std::optional<std::string>>& values) override;
+
+  // Qualified table name, e.g. main.cards.
+  const std::string& table() const { return table_; }
+
+ private:
+  enum class Where { kBefore, kOn, kAfter };
+
+  bool ValidPosition(std::size_t position) const {
+    if (position >= 1 && position <= schema_.fieldCount) return true;
+    SetError("no field " + std::to_string(position));
+    return false;
+  }
+  bool ValidFields(const std::vector<std::string>& fields) const {
+    if (fields.size() == schema_.fieldCount) return true;
+    SetError("expected " + std::to_string(schema_.fieldCount) + " fields, got " + std::to_string(fields.size()));
+    return false;
+  }
+  std::vector<std::string> ReadRow(Query& q, int firstColumn) {
+    std::vector<std::string> row;
+    row.reserve(schema_.fieldCount);
+    for (std::size_t i = 0; i < schema_.fieldCount; ++i) row.push_back(q.Text(firstColumn + static_cast<int>(i)));
+    return row;
+  }
+  // Record number of the first record > or >= from (ascending) or < from (descending); 0 when none.
+  RecordNumber Neighbour(const char* op, RecordNumber from, std::int64_t offset, bool descending);
+  std::optional<std::vector<std::string>> ReadLocked(RecordNumber number);
+
+  CardStoresImpl& owner_;
+  const StoreSchema& schema_;
+  std::filesystem::path path_;
+  std::string table_;
+  std::string fields_;
+  Where where_ = Where::kBefore;
+  RecordNumber current_ = 0;
+};
+
+class CardStoresImpl final : public CardStores {
+ public:
+  CardStoresImpl(const std::filesystem::path& dataDir)
+      : inventory_(*this, kInventorySchema, dataDir / kInventoryFileName),
+        sent_(*this, kSentSchema, dataDir / kSentFileName) {}
+  ~CardStoresImpl() override { Close(); }
+
+  bool Connect(const std::filesystem::path& dataDir, StoreError* error);
+
+  RecordStore& Inventory() override { return inventory_; }
+  RecordStore& Sent() override { return sent_; }
+
+  std::vector<SentRecord> TakeCards(const std::string& item, std::size_t count, const std::string& orderNumber,
+                                    const std::string& buyer, const std::string& quantityText,
+                                    const std::string& note, const std::string& status,
+                                    const std::string& time) override;
+  std::optional<CardRecord> FirstCardOf(const std::string& item) override;
+  std::int64_t CountCardsOf(const std::string& item) override;
+  std::vector<SentRecord> SentRecordsOf(const std::string& orderNumber, const std::string& status) override;
+  bool SetSentStatus(const std::vector<RecordNumber>& numbers, const std::string& status,
+                     const std::string& time) override;
+  void Close() override {
+    std::lock_guard lock(mu_);
+    db_.Close();
+  }
+
+  std::unique_lock<std::mutex> Lock() {
+    ClearError();
+    return std::unique_lock(mu_);
+  }
+  Connection& db() { return db_; }
+
+ private:
+  std::mutex mu_;
+  Connection db_;
+  SqliteRecordStore inventory_;
+  SqliteRecordStore sent_;
+};
+
+SqliteRecordStore::SqliteRecordStore(CardStoresImpl& owner, const StoreSchema& schema, std::filesystem::path path)
+    : owner_(owner),
+      schema_(schema),
+      path_(std::move(path)),
+      table_(std::string(schema.schemaName) + "." + schema.tableName),
+      fields_(FieldList(schema.fieldCount)) {}
+
+std::int64_t SqliteRecordStore::RecordCount() {
+  auto lock = owner_.Lock();
+  Query q(owner_.db().Prepare("SELECT count(*) FROM " + table_));
+  if (!q.ok()) return 0;
+  if (q.Step() != SQLITE_ROW) {
+    SetError(StepError(owner_.db()));
+    return 0;
+  }
+  return q.Int(0);
+}
+
+RecordNumber SqliteRecordStore::Neighbour(const char* op, RecordNumber from, std::int64_t offset, bool descending) {
+  Query q(owner_.db().Prepare("SELECT rn FROM " + table_ + " WHERE rn " + op + " ?1 ORDER BY rn" +
+                              (descending ? " DESC" : "") + " LIMIT 1 OFFSET ?2"));
+  if (!q.ok()) return 0;
+  q.Bind(1, from);
+  q.Bind(2, offset);
+  int rc = q.Step();
+  if (rc == SQLITE_ROW) return q.Int(0);
+  if (rc != SQLITE_DONE) SetError(StepError(owner_.db()));
+  return 0;
+}
+
+void SqliteRecordStore::GoFirst() {
+  auto lock = owner_.Lock();
+  RecordNumber first = Neighbour(">", 0, 0, false);
+  if (first > 0) {
+    where_ = Where::kOn;
+    current_ = first;
+  } else {
+    where_ = Where::kAfter;
+    current_ = 0;
+  }
+}
+
+void SqliteRecordStore::Skip(std::int64_t count) {
+  auto lock = owner_.Lock();
+  if (count == 0) return;
+  if (count > 0) {
+    if (where_ == Where::kAfter) return;
+    RecordNumber from = where_ == Where::kOn ? current_ : 0;
+    RecordNumber next = Neighbour(">", from, count - 1, false);
+    if (next > 0) {
+      where_ = Where::kOn;
+      current_ = next;
+    } else {
+      where_ = Where::kAfter;
+      current_ = 0;
+    }
+  } else {
+    if (where_ == Where::kBefore) return;
+    RecordNumber from = where_ == Where::kOn ? current_ : INT64_MAX;
+    RecordNumber previous = Neighbour("<", from, -count - 1, true);
+    if (previous > 0) {
+      where_ = Where::kOn;
+      current_ = previous;
+    } else {
+      where_ = Where::kBefore;
+      current_ = 0;
+    }
+  }
+}
+
+bool SqliteRecordStore::AtEnd() {
+  auto lock = owner_.Lock();
+  return where_ == Where::kAfter;
+}
+
+RecordNumber SqliteRecordStore::CurrentRecordNumber() {
+  auto lock = owner_.Lock();
+  if (where_ != Where::kOn) return 0;
+  Query q(owner_.db().Prepare("SELECT 1 FROM " + table_ + " WHERE rn = ?1"));
+  if (!q.ok()) return 0;
+  q.Bind(1, current_);
+  return q.Step() == SQLITE_ROW ? current_ : 0;
+}
+
+bool SqliteRecordStore::GoToRecordNumber(RecordNumber number) {
+  auto lock = owner_.Lock();
+  Query q(owner_.db().Prepare("SELECT 1 FROM " + table_ + " WHERE rn = ?1"));
+  if (q.ok()) {
+    q.Bind(1, number);
+    if (q.Step() == SQLITE_ROW) {
+      where_ = Where::kOn;
+      current_ = number;
+      return true;
+    }
+  }
+  where_ = Where::kAfter;
+  current_ = 0;
+  return false;
+}
+
+std::string SqliteRecordStore::ReadField(std::size_t position) {
+  auto lock = owner_.Lock();
+  if (where_ != Where::kOn || !ValidPosition(position)) return {};
+  Query q(owner_.db().Prepare("SELECT f" + std::to_string(position) + " FROM " + table_ + " WHERE rn = ?1"));
+  if (!q.ok()) return {};
+  q.Bind(1, current_);
+  int rc = q.Step();
+  if (rc == SQLITE_ROW) return q.Text(0);
+  if (rc != SQLITE_DONE) SetError(StepError(owner_.db()));
+  return {};
+}
+
+bool SqliteRecordStore::FindNext(std::size_t position, const std::string& text) {
+  auto lock = owner_.Lock();
+  if (where_ == Where::kAfter || !ValidPosition(position)) return false;
+  RecordNumber from = where_ == Where::kOn ? current_ : 0;
+  Query q(owner_.db().Prepare("SELECT rn FROM " + table_ + " WHERE f" + std::to_string(position) +
+                              " = ?1 AND rn >= ?2 ORDER BY rn LIMIT 1"));
+  if (!q.ok()) return false;
+  q.Bind(1, text);
+  q.Bind(2, from);
+  int rc = q.Step();
+  if (rc == SQLITE_ROW) {
+    where_ = Where::kOn;
+    current_ = q.Int(0);
+    return true;
+  }
+  if (rc != SQLITE_DONE) SetError(StepError(owner_.db()));
+  where_ = Where::kAfter;
+  current_ = 0;
+  return false;
+}
+
+RecordNumber SqliteRecordStore::AppendRecord(const std::vector<std::string>& fields) {
+  auto lock = owner_.Lock();
+  if (!ValidFields(fields)) return 0;
+  Query q(owner_.db().Prepare("INSERT INTO " + table_ + " (" + fields_ + ") VALUES (" +
+                              Placeholders(schema_.fieldCount) + ")"));
+  if (!q.ok()) return 0;
+  for (std::size_t i = 0; i < fields.size(); ++i) q.Bind(static_cast<int>(i) + 1, fields[i]);
+  if (q.Step() != SQLITE_DONE) {
+    SetError(StepError(owner_.db()));
+    return 0;
+  }
+  where_ = Where::kOn;
+  current_ = owner_.db().LastRowId();
+  return current_;
+}
+
+bool SqliteRecordStore::ModifyRecord(const std::vector<std::string>& fields) {
+  auto lock = owner_.Lock();
+  if (where_ != Where::kOn || !ValidFields(fields)) return false;
+  std::string sets;
+  for (std::size_t i = 1; i <= schema_.fieldCount; ++i) {
+    if (i > 1) sets += ",";
+    sets += "f" + std::to_string(i) + " = ?" + std::to_string(i);
+  }
+  Query q(owner_.db().Prepare("UPDATE " + table_ + " SET " + sets + " WHERE rn = ?" +
+                              std::to_string(schema_.fieldCount + 1)));
+  if (!q.ok()) return false;
+  for (std::size_t i = 0; i < fields.size(); ++i) q.Bind(static_cast<int>(i) + 1, fields[i]);
+  q.Bind(static_cast<int>(schema_.fieldCount) + 1, current_);
+  if (q.Step() != SQLITE_DONE) {
+    SetError(StepError(owner_.db()));
+    return false;
+  }
+  return owner_.db().Changes() == 1;
+}
+
+bool SqliteRecordStore::MarkDeleted() {
+  auto lock = owner_.Lock();
+  if (where_ != Where::kOn) return false;
+  Query q(owner_.db().Prepare("UPDATE " + table_ + " SET marked = 1 WHERE rn = ?1"));
+  if (!q.ok()) return false;
+  q.Bind(1, current_);
+  if (q.Step() != SQLITE_DONE) {
+    SetError(StepError(owner_.db()));
+    return false;
+  }
+  return owner_.db().Changes() == 1;
+}
+
+void SqliteRecordStore::Pack() {
+  auto lock = owner_.Lock();
+  Query q(owner_.db().Prepare("DELETE FROM " + table_ + " WHERE marked <> 0"));
+  if (!q.ok()) return;
+  if (q.Step() != SQLITE_DONE) SetError(StepError(owner_.db()));
+}
+
+std::vector<std::vector<std::string>> SqliteRecordStore::Select(std::size_t position, const std::string& text,
+                                                                std::vector<RecordNumber>* numbers) {
+  auto lock = owner_.Lock();
+  std::vector<std::vector<std::string>> rows;
+  if (numbers) numbers->clear();
+  if (position != 0 && !ValidPosition(position)) return rows;
+  std::string sql = "SELECT rn, " + fields_ + " FROM " + table_;
+  if (position != 0) sql += " WHERE f" + std::to_string(position) + " = ?1";
+  sql += " ORDER BY rn";
+  Query q(owner_.db().Prepare(sql));
+  if (!q.ok()) return rows;
+  if (position != 0) q.Bind(1, text);
+  int rc;
+  while ((rc = q.Step()) == SQLITE_ROW) {
+    if (numbers) numbers->push_back(q.Int(0));
+    rows.push_back(ReadRow(q, 1));
+  }
+  if (rc != SQLITE_DONE) {
+    SetError(StepError(owner_.db()));
+    rows.clear();
+    if (numbers) numbers->clear();
+  }
+  return rows;
+}
+
+std::size_t SqliteRecordStore::AppendMany(const std::vector<std::vector<std::string>>& records,
+                                          const std::function<void(std::size_t)>& progress) {
+  auto lock = owner_.Lock();
+  for (const auto& r : records) {
+    if (!ValidFields(r)) return 0;
+  }
+  if (records.empty()) return 0;
+  Transaction tx(owner_.db());
+  if (!tx.began()) return 0;
+  Query q(owner_.db().Prepare("INSERT INTO " + table_ + " (" + fields_ + ") VALUES (" +
+                              Placeholders(schema_.fieldCount) + ")"));
+  if (!q.ok()) return 0;
+  std::size_t done = 0;
+  for (const auto& r : records) {
+    for (std::size_t i = 0; i < r.size(); ++i) q.BindStatic(static_cast<int>(i) + 1, r[i]);
+    if (q.Step() != SQLITE_DONE) {
+      SetError(StepError(owner_.db()));
+      return 0;
+    }
+    q.Reset();
+    ++done;
+    if (progress && done % 1000 == 0) progress(done);
+  }
+  if (!tx.Commit()) return 0;
+  if (progress) progress(done);
+  return done;
+}
+
+std::size_t SqliteRecordStore::DeleteRecords(const std::vector<RecordNumber>& numbers) {
+  auto lock = owner_.Lock();
+  if (numbers.empty()) return 0;
+  Transaction tx(owner_.db());
+  if (!tx.began()) return 0;
+  Query q(owner_.db().Prepare("DELETE FROM " + table_ + " WHERE rn = ?1"));
+  if (!q.ok()) return 0;
+  std::size_t gone = 0;
+  for (RecordNumber n : numbers) {
+    q.Bind(1, n);
+    if (q.Step() != SQLITE_DONE) {
+      SetError(StepError(owner_.db()));
+      return 0;
+    }
+    gone += static_cast<std::size_t>(owner_.db().Changes());
+    q.Reset();
+  }
+  return tx.Commit() ? gone : 0;
+}
+
+std::optional<std::vector<std::string>> SqliteRecordStore::ReadLocked(RecordNumber number) {
+  Query q(owner_.db().Prepare("SELECT " + fields_ + " FROM " + table_ + " WHERE rn = ?1"));
+  if (!q.ok()) return std::nullopt;
+  q.Bind(1, number);
+  int rc = q.Step();
+  if (rc == SQLITE_ROW) return ReadRow(q, 0);
+  if (rc != SQLITE_DONE) SetError(StepError(owner_.db()));
+  return std::nullopt;
+}
+
+std::optional<std::vector<std::string>> SqliteRecordStore::ReadRecord(RecordNumber number) {
+  auto lock = owner_.Lock();
+  return ReadLocked(number);
+}
+
+bool SqliteRecordStore::WriteRecord(RecordNumber number, const std::vector<std::string>& fields) {
+  auto lock = owner_.Lock();
+  if (!ValidFields(fields)) return false;
+  std::string sets;
+  for (std::size_t i = 1; i <= schema_.fieldCount; ++i) {
+    if (i > 1) sets += ",";
+    sets += "f" + std::to_string(i) + " = ?" + std::to_string(i);
+  }
+  Query q(owner_.db().Prepare("UPDATE " + table_ + " SET " + sets + " WHERE rn = ?" +
+                              std::to_string(schema_.fieldCount + 1)));
+  if (!q.ok()) return false;
+  for (std::size_t i = 0; i < fields.size(); ++i) q.Bind(static_cast<int>(i) + 1, fields[i]);
+  q.Bind(static_cast<int>(schema_.fieldCount) + 1, number);
+  if (q.Step() != SQLITE_DONE) {
+    SetError(StepError(owner_.db()));
+    return false;
+  }
+  return owner_.db().Changes() == 1;
+}
+
+std::optional<std::size_t> SqliteRecordStore::ModifyFieldsOf(const std::vector<RecordNumber>& numbers,
+                                                             const std::vector<std::optional<std::string>>& values) {
+  auto lock = owner_.Lock();
+  if (values.size() > schema_.fieldCount) {
+    SetError("too many fields");
+    return std::nullopt;
+  }
+  std::string sets;
+  std::vector<const std::string*> bound;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (!values[i]) continue;
+    if (!sets.empty()) sets += ",";
+    bound.push_back(&*values[i]);
+    sets += "f" + std::to_string(i + 1) + " = ?" + std::to_string(bound.size());
+  }
+  if (numbers.empty()) return 0;
+  Transaction tx(owner_.db());
+  if (!tx.began()) return std::nullopt;
+  std::size_t changed = 0;
+  if (sets.empty()) {
+    // Nothing to replace: count the records that still exist.
+    for (RecordNumber n : numbers) {
+      if (ReadLocked(n)) ++changed;
+      else if (!t_lastError.empty()) return std::nullopt;
+    }
+  } else {
+    Query q(owner_.db().Prepare("UPDATE " + table_ + " SET " + sets + " WHERE rn = ?" +
+                                std::to_string(bound.size() + 1)));
+    if (!q.ok()) return std::nullopt;
+    for (RecordNumber n : numbers) {
+      for (std::size_t i = 0; i < bound.size(); ++i) q.Bind(static_cast<int>(i) + 1, *bound[i]);
+      q.Bind(static_cast<int>(bound.size()) + 1, n);
+      if (q.Step() != SQLITE_DONE) {
+        SetError(StepError(owner_.db()));
+        return std::nullopt;
+      }
+      changed += static_cast<std::size_t>(owner_.db().Changes());
+      q.Reset();
+    }
+  }
+  if (!tx.Commit()) return std::nullopt;
+  return changed;
+}
+
+bool CardStoresImpl::Connect(const std::filesystem::path& dataDir, StoreError* error) {
+  auto fail = [&](std::string message) {
+    db_.Close();
+    if (error) error->message = std::move(message);
+    return false;
+  };
+  std::string openError;
+  // Never create here: a file that vanished since it was checked must not come back empty.
+  if (!db_.Open(FileUri(dataDir / kInventoryFileName, "rw"), SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
+                &openError)) {
+    return fail("无法打开 " + FileText(kInventorySchema) + ": " + openError);
+  }
+  {
+    sqlite3_stmt* stmt = nullptr;
+    std::string uri = FileUri(dataDir / kSentFileName, "rw");
+    int rc = sqlite3_prepare_v2(db_.get(), "ATTACH DATABASE ?1 AS sent", -1, &stmt, nullptr);
+    if (rc == SQLITE_OK) {
+      sqlite3_bind_text(stmt, 1, uri.c_str(), -1, SQLITE_TRANSIENT);
+      rc = sqlite3_step(stmt);
+    }
+    std::string e = DbErrorText(db_.get());
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_DONE) return fail("无法打开 " + FileText(kSentSchema) + ": " + e);
+  }
+  for (const StoreSchema* s : {&kInventorySchema, &kSentSchema}) {
+    std::string reason = CheckSchema(db_, *s, s->schemaName);
+    if (!reason.empty()) return fail(InvalidStoreText(*s, reason));
+  }
+  for (const StoreSchema* s : {&kInventorySchema, &kSentSchema}) {
+    std::string name = s->schemaName;
+    auto mode = db_.Scalar("PRAGMA " + name + ".journal_mode=DELETE");
+    if (!mode || *mode != "delete") {
+      return fail("无法打开 " + FileText(*s) + ": journal mode " + (mode ? *mode : t_lastError));
+    }
+    if (!db_.Exec("PRAGMA " + name + ".synchronous=FULL")) return fail("无法打开 " + FileText(*s) + ": " + t_lastError);
+    for (auto& index : CreateIndexSql(*s, s->schemaName)) {
+      if (!db_.Exec(index)) return fail("无法打开 " + FileText(*s) + ": " + t_lastError);
+    }
+  }
+  return true;
+}
+
+std::vector<SentRecord> CardStoresImpl::TakeCards(const std::string& item, std::size_t count,
+                                                  const std::string& orderNumber, const std::string& buyer,
+                                                  const std::string& quantityText, const std::string& note,
+                                                  const std::string& status, const std::string& time) {
+  auto lock = Lock();
+  std::vector<SentRecord> taken;
+  if (count == 0) return taken;
+  Transaction tx(db_);
+  if (!tx.began()) return taken;
+  struct Card {
+    RecordNumber number;
+    std::string cardNumber, secret;
+  };
+  std::vector<Card> cards;
+  {
+    Query q(db_.Prepare("SELECT rn, f2, f3 FROM main.cards WHERE f1 = ?1 AND marked = 0 ORDER BY rn LIMIT ?2"));
+    if (!q.ok()) return taken;
+    q.Bind(1, item);
+    q.Bind(2, static_cast<std::int64_t>(std::min<std::size_t>(count, INT64_MAX)));
+    int rc;
+    while ((rc = q.Step()) == SQLITE_ROW) cards.push_back({q.Int(0), q.Text(1), q.Text(2)});
+    if (rc != SQLITE_DONE) {
+      SetError(StepError(db_));
+      return taken;
+    }
+  }
+  if (cards.size() < count) return taken;  // whole orders only; the transaction rolls back
+  Query remove(db_.Prepare("DELETE FROM main.cards WHERE rn = ?1"));
+  Query insert(db_.Prepare("INSERT INTO sent.sent_cards (" + FieldList(9) + ") VALUES (" + Placeholders(9) + ")"));
+  if (!remove.ok() || !insert.ok()) return taken;
+  std::vector<SentRecord> records;
+  records.reserve(cards.size());
+  for (const Card& card : cards) {
+    remove.Bind(1, card.number);
+    if (remove.Step() != SQLITE_DONE || db_.Changes() != 1) {
+      SetError("cannot remove card: " + StepError(db_));
+      return taken;
+    }
+    remove.Reset();
+    SentRecord record;
+    record.fields = {item, orderNumber, buyer, quantityText, card.cardNumber, card.secret, note, status, time};
+    for (std::size_t i = 0; i < record.fields.size(); ++i) insert.BindStatic(static_cast<int>(i) + 1, record.fields[i]);
+    if (insert.Step() != SQLITE_DONE) {
+      SetError(StepError(db_));
+      return taken;
+    }
+    insert.Reset();
+    record.recordNumber = db_.LastRowId();
+    records.push_back(std::move(record));
+  }
+  if (!tx.Commit()) return taken;
+  return records;
+}
+
+std::optional<CardRecord> CardStoresImpl::FirstCardOf(const std::string& item) {
+  auto lock = Lock();
+  Query q(db_.Prepare("SELECT rn, f1, f2, f3, f4 FROM main.cards WHERE f1 = ?1 AND marked = 0 ORDER BY rn LIMIT 1"));
+  if (!q.ok()) return std::nullopt;
+  q.Bind(1, item);
+  int rc = q.Step();
+  if (rc != SQLITE_ROW) {
+    if (rc != SQLITE_DONE) SetError(StepError(db_));
+    return std::nullopt;
+  }
+  CardRecord card;
+  card.recordNumber = q.Int(0);
+  for (int i = 0; i < 4; ++i) card.fields[static_cast<std::size_t>(i)] = q.Text(i + 1);
+  return card;
+}
+
+std::int64_t CardStoresImpl::CountCardsOf(const std::string& item) {
+  auto lock = Lock();
+  Query q(db_.Prepare("SELECT count(*) FROM main.cards WHERE f1 = ?1 AND marked = 0"));
+  if (!q.ok()) return 0;
+  q.Bind(1, item);
+  if (q.Step() != SQLITE_ROW) {
+    SetError(StepError(db_));
+    return 0;
+  }
+  return q.Int(0);
+}
+
+std::vector<SentRecord> CardStoresImpl::SentRecordsOf(const std::string& orderNumber, const std::string& status) {
+  auto lock = Lock();
+  std::vector<SentRecord> records;
+  Query q(db_.Prepare("SELECT rn, " + FieldList(9) +
+                      " FROM sent.sent_cards WHERE f2 = ?1 AND f8 = ?2 AND marked = 0 ORDER BY rn"));
+  if (!q.ok()) return records;
+  q.Bind(1, orderNumber);
+  q.Bind(2, status);
+  int rc;
+  while ((rc = q.Step()) == SQLITE_ROW) {
+    SentRecord r;
+    r.recordNumber = q.Int(0);
+    for (int i = 0; i < 9; ++i) r.fields[static_cast<std::size_t>(i)] = q.Text(i + 1);
+    records.push_back(std::move(r));
+  }
+  if (rc != SQLITE_DONE) {
+    SetError(StepError(db_));
+    records.clear();
+  }
+  return records;
+}
+
+bool CardStoresImpl::SetSentStatus(const std::vector<RecordNumber>& numbers, const std::string& status,
+                                   const std::string& time) {
+  auto lock = Lock();
+  if (numbers.empty()) return true;
+  Transaction tx(db_);
+  if (!tx.began()) return false;
+  Query q(db_.Prepare("UPDATE sent.sent_cards SET f8 = ?1, f9 = ?2 WHERE rn = ?3"));
+  if (!q.ok()) return false;
+  for (RecordNumber n : numbers) {
+    q.Bind(1, status);
+    q.Bind(2, time);
+    q.Bind(3, n);
+    if (q.Step() != SQLITE_DONE) {
+      SetError(StepError(db_));
+      return false;
+    }
+    q.Reset();
+  }
+  return tx.Commit();
+}
+
+}  // namespace
+
+std::string LastStoreError() { return t_lastError; }
+
+std::optional<std::size_t> RecordStore::ModifyFieldsOf(const std::vector<RecordNumber>& numbers,
+                                                       const std::vector<std::optional<std::string>>& values) {
+  std::size_t changed = 0;
+  for (RecordNumber n : numbers) {
+    auto record = ReadRecord(n);
+    if (!record) continue;
+    for (std::size_t i = 0; i < values.size() && i < record->size(); ++i) {
+      if (values[i]) (*record)[i] = *values[i];
+    }
+    if (WriteRecord(n, *record)) ++changed;
+  }
+  return changed;
+}
+
+std::unique_ptr<CardStores> CardStores::Open(const std::filesystem::path& dataDir, StoreError* error,
+                                             std::vector<std::string>* created) {
+  ClearError();
+  if (created) created->clear();
+  auto fail = [&](std::string message) -> std::unique_ptr<CardStores> {
+    SetError(message);
+    if (error) error->message = std::move(message);
+    return nullptr;
+  };
+  std::error_code ec;
+  if (!std::filesystem::is_directory(dataDir, ec)) return fail("数据目录不存在: " + PathText(dataDir));
+
+  // Check every existing file before creating anything, so a bad file leaves the directory as it was.
+  std::vector<const StoreSchema*> missing;
+  for (const StoreSchema* s : {&kInventorySchema, &kSentSchema}) {
+    std::filesystem::path path = dataDir / s->fileName;
+    auto status = std::filesystem::symlink_status(path, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory) return fail("无法读取 " + FileText(*s) + ": " + ec.message());
+    if (!std::filesystem::exists(status)) {
+      missing.push_back(s);
+      continue;
+    }
+    std::string reason = ValidateExisting(path, *s);
+    if (!reason.empty()) return fail(reason);
+  }
+  for (const StoreSchema* s : missing) {
+    bool made = false;
+    std::string reason = CreateStoreFile(dataDir / s->fileName, *s, &made);
+    if (!reason.empty()) return fail(reason);
+    if (!made) {
+      // Another process made it meanwhile: check it like any existing file.
+      reason = ValidateExisting(dataDir / s->fileName, *s);
+      if (!reason.empty()) return fail(reason);
+    }
+    if (made && created) created->push_back(FileText(*s));
+  }
+
+  auto stores = std::make_unique<CardStoresImpl>(dataDir);
+  StoreError connectError;
+  if (!stores->Connect(dataDir, &connectError)) return fail(connectError.message);
+  ClearError();
+  return stores;
+}
+
+}  // namespace torvane
