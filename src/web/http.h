@@ -2,6 +2,7 @@
 // process-wide cookie store it shares across threads.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -17,8 +18,36 @@ struct WebConfig {
   NoticeUi* notices = nullptr;  // where "友情提醒" goes; none: dropped
 };
 void ConfigureWeb(const WebConfig& config);
+// The settings in force.
+WebConfig CurrentWebConfig();
 
-// One HTTP exchange; returns the body (re-encoded to GBK when pageEncoding is 1 or 2), empty when the request could not be made.
+// One request with every option of 网页_访问.
+struct HttpRequest {
+  std::string url;
+  int method = 0;  // 0 GET, 1 POST; anything else is refused
+  std::string proxy;         // host or host:port; blank: direct
+  std::string extraHeaders;  // header lines, each ended by CR LF
+  std::string postData;      // form body of a POST, already encoded
+  int pageEncoding = 0;      // 1: UTF-8 page returned as GBK; 2: Big5 page returned as GBK simplified
+};
+
+// What came of one request.
+struct HttpResult {
+  bool ok = false;         // the exchange completed (whatever the status code)
+  int status = 0;          // status code of the final response, 0 when none arrived
+  std::string body;        // final response body (re-encoded as asked); what arrived so far when !ok
+  std::string rawHeaders;  // every response header block as received, redirects included, CR LF separated
+  std::string finalUrl;    // address of the final response
+  std::string error;       // why !ok, GBK text for the seller ("超时", "页面过大", ...)
+  bool timedOut = false;
+  bool bodyTooLarge = false;
+};
+
+// Performs the request with the fixed headers, the shared cookie store and redirects followed; never throws.
+HttpResult WebRequest(const HttpRequest& request);
+
+// One HTTP exchange; returns the body (re-encoded to GBK when pageEncoding is 1 or 2), empty when the request could
+// not be made or did not complete (time-out, broken connection, body over the size limit).
 std::string 网页_访问(std::string_view url, int 访问方式 = 0, std::string_view proxy = {},
                       std::string_view extraHeaders = {}, std::string_view postData = {}, int pageEncoding = 0,
                       std::string* responseHeaders = nullptr);
@@ -32,5 +61,9 @@ std::string HostOfUrl(std::string_view url);
 std::string PathOfUrl(std::string_view url);
 // Port of an address: the number after ":" in the host part, 80 without one, 0 when not a number.
 int PortOfUrl(std::string_view url);
+
+// The address as the request function uses it: blanks around it removed, "http://" put in front unless it
+// starts with "http://" or "https://".
+std::string NormaliseUrl(std::string_view url);
 
 }  // namespace torvane

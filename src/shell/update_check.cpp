@@ -1,0 +1,97 @@
+#include "shell/update_check.h"
+
+#include <mutex>
+#include <random>
+
+#include "web/http.h"
+#include "web/text.h"
+
+namespace torvane {
+
+namespace {
+
+struct NoticeValues {
+  std::mutex mutex;
+  std::string publishedVersion;
+  std::string downloadAddress;
+};
+
+NoticeValues& Values() {
+  static NoticeValues values;
+  return values;
+}
+
+int RandomPair() {
+  static std::mutex mutex;
+  static std::mt19937 engine{std::random_device{}()};
+  std::uniform_int_distribution<int> pick(11, 99);
+  std::lock_guard<std::mutex> lock(mutex);
+  return pick(engine);
+}
+
+bool StartsWithIgnoreCase(const std::string& text, std::string_view prefix) {
+  return text.size() >= prefix.size() && FindTextIgnoreAsciiCase(std::string_view(text).substr(0, prefix.size()), prefix) == 0;
+}
+
+}  // namespace
+
+std::string UpdateNoticeAddress(const Deployment& deployment) {
+  std::string address = deployment.updateNoticePage;
+  for (int i = 0; i < 3; ++i) address += std::to_string(RandomPair());
+  return address;
+}
+
+UpdateCheckOutcome CheckForUpdate(const Deployment& deployment, UpdateUi& ui) {
+  std::string page = FetchPageText(UpdateNoticeAddress(deployment));
+  std::string piece = TextBetween(page, "==分类头==", "==分类尾==");
+  std::vector<std::string> fields = SplitText(piece, "|");
+  if (fields.size() < 2) return UpdateCheckOutcome::NoNotice;
+  {
+    NoticeValues& values = Values();
+    std::lock_guard<std::mutex> lock(values.mutex);
+    values.publishedVersion = fields[0];
+    values.downloadAddress = fields[1];
+  }
+  if (fields[0] == kProgramVersion) return UpdateCheckOutcome::SameVersion;
+  ui.ShowNewVersion();
+  return UpdateCheckOutcome::NewVersion;
+}
+
+std::string PublishedVersion() {
+  NoticeValues& values = Values();
+  std::lock_guard<std::mutex> lock(values.mutex);
+  return values.publishedVersion;
+}
+
+std::string DownloadAddress() {
+  NoticeValues& values = Values();
+  std::lock_guard<std::mutex> lock(values.mutex);
+  return values.downloadAddress;
+}
+
+bool IsSafeWebAddress(const std::string& address) {
+  std::size_t schemeLength = 0;
+  if (StartsWithIgnoreCase(address, "http://")) {
+    schemeLength = 7;
+  } else if (StartsWithIgnoreCase(address, "https://")) {
+    schemeLength = 8;
+  } else {
+    return false;
+  }
+  if (address.size() == schemeLength) return false;
+  char first = address[schemeLength];
+  if (first == '/' || first == '\\' || first == ':' || first == '@' || first == '.') return false;
+  constexpr std::string_view kForbidden = " \"'`<>\\^{}|";
+  for (char ch : address) {
+    auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7F || kForbidden.find(ch) != std::string_view::npos) return false;
+  }
+  return true;
+}
+
+std::string SafeDownloadAddress() {
+  std::string address = DownloadAddress();
+  return IsSafeWebAddress(address) ? address : std::string();
+}
+
+}  // namespace torvane

@@ -1,0 +1,49 @@
+// The start-up check for a newer release: reads the maker's notice page and, when the published version
+// differs from this program's, has the release-notes window ask whether to update.
+#pragma once
+
+#include <string>
+
+#include "shell/deployment.h"
+
+namespace torvane {
+
+// This program's own version text.
+inline constexpr const char* kProgramVersion = "1.8";
+
+// What the check needs of the release-notes window. ShowNewVersion is called on the checking thread;
+// the window hands the change to its own thread (and ignores it once the window is closed).
+class UpdateUi {
+ public:
+  virtual ~UpdateUi() = default;
+  // Switch to the question "发现新版本 是否进行更新" with Yes and No.
+  virtual void ShowNewVersion() = 0;
+};
+
+// Outcome of one check.
+enum class UpdateCheckOutcome {
+  NoNotice,    // page not fetched, a marker missing or fewer than two fields: nothing changed
+  SameVersion, // published version equals this program's
+  NewVersion,  // a different version is published; ShowNewVersion was called
+};
+
+// The notice page address followed by three random numbers from 11 to 99 (six digits).
+std::string UpdateNoticeAddress(const Deployment& deployment);
+
+// Fetches the notice, keeps PublishedVersion and DownloadAddress, and calls ui.ShowNewVersion() when the
+// published version differs from kProgramVersion byte for byte.
+UpdateCheckOutcome CheckForUpdate(const Deployment& deployment, UpdateUi& ui);
+
+// Field 1 and field 2 of the last notice read; empty before one was read. Safe on any thread.
+std::string PublishedVersion();
+std::string DownloadAddress();
+
+// DownloadAddress when it is a plain web address ("http://" or "https://" with a host, no blanks, control
+// bytes or characters that do not belong in an address); "" otherwise. Only this may be handed to the
+// system's opener, so a notice can never make the program open a local file or start a program.
+std::string SafeDownloadAddress();
+
+// True when the text is such a plain web address.
+bool IsSafeWebAddress(const std::string& address);
+
+}  // namespace torvane

@@ -1,0 +1,60 @@
+// The process-wide cookie store shared by every request on every thread and by the
+// login window. It keeps the seller's marketplace session; SaveCookies/LoadCookies
+// carry it across a restart.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace torvane {
+
+// One stored cookie.
+struct StoredCookie {
+  std::string domain;       // lower-case host or domain, no leading dot
+  bool hostOnly = true;     // true: sent to exactly that host; false: also to its sub-domains
+  std::string path = "/";
+  std::string name;         // may be empty (a Set-Cookie line without "=")
+  std::string value;
+  bool secure = false;      // sent over https only
+  bool httpOnly = false;
+  std::int64_t expiry = 0;  // seconds since the epoch; 0: a session cookie (kept until cleared)
+};
+
+// "cookies.txt" in the data directory.
+std::filesystem::path CookieFilePath(const std::filesystem::path& dataDir);
+
+// Replaces the store's contents with the cookie file of the data directory; a missing file gives an empty store
+// and counts as success. Expired cookies are dropped. On a read or format failure the store is left as it was.
+bool LoadCookies(const std::filesystem::path& dataDir, std::string* error = nullptr);
+
+// Writes every unexpired cookie to the cookie file atomically, readable by the owner only.
+bool SaveCookies(const std::filesystem::path& dataDir, std::string* error = nullptr);
+
+// Stores a cookie handed over by the login browser. A domain written with a leading dot also matches its
+// sub-domains. An expiry in the past removes a stored cookie of that domain, path and name.
+void ImportCookie(std::string_view domain, std::string_view name, std::string_view value, std::string_view path = "/",
+                  bool secure = false, std::int64_t expiry = 0);
+
+// Stores the cookie of one Set-Cookie header value (the text after "Set-Cookie: ") received from host.
+// The name is the text before the first "=" of the first ";"-separated part; without "=" the name is empty
+// and the whole part is the value. A Domain attribute that the host does not belong to, and a name or
+// value holding control bytes, make the line rejected. Returns whether it was stored (or removed when expired).
+bool StoreSetCookie(std::string_view host, std::string_view setCookieValue);
+
+// The value of the Cookie request header for a request to host and path ("" when no cookie applies):
+// longer paths first, then older cookies first; a cookie with an empty name is sent as its value alone.
+std::string CookieHeaderFor(std::string_view host, std::string_view path, bool secureChannel);
+
+// Every unexpired cookie, oldest first.
+std::vector<StoredCookie> AllCookies();
+
+// Number of cookies held (expired ones not yet purged included).
+std::size_t CookieCount();
+
+// Empties the store.
+void ClearCookies();
+
+}  // namespace torvane

@@ -1,0 +1,526 @@
+#include "web/http.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "notify/notify_interfaces.h"
+#include "web/cookie_store.h"
+#include "web/text.h"
+
+namespace torvane {
+
+namespace {
+
+constexpr std::string_view kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+constexpr std::string_view kAcceptLine =
+    "Accept: image/gif, image/bmp, image/x-xbitmap, image/jpeg, image/pjpeg, application/x-shockwave-flash, "
+    "application/vnd.ms-excel, application/vnd.ms-powerpoint, application/msword, */*\r\n";
+constexpr int kMaxRedirects = 20;
+
+std::mutex& ConfigMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+WebConfig& ConfigSlot() {
+  static WebConfig config;
+  return config;
+}
+
+void GlobalInit() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// Name lookups and TLS sessions are shared by every handle of the process; cookies live in the cookie store.
+class SharedState {
+ public:
+  SharedState() {
+    share_ = curl_share_init();
+    if (share_ == nullptr) return;
+    curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &SharedState::Lock);
+    curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &SharedState::Unlock);
+    curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
+    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+  }
+  SharedState(const SharedState&) = delete;
+  SharedState& operator=(const SharedState&) = delete;
+  // Never cleaned up: handles of other threads may still point at it when the process ends.
+  CURLSH* get() const { return share_; }
+
+ private:
+  static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
+    static_cast<SharedState*>(self)->locks_[Index(data)].lock();
+  }
+  static void Unlock(CURL*, curl_lock_data data, void* self) {
+    static_cast<SharedState*>(self)->locks_[Index(data)].unlock();
+  }
+  static std::size_t Index(curl_lock_data data) {
+    auto i = static_cast<std::size_t>(data);
+    return i < CURL_LOCK_DATA_LAST ? i : 0;
+  }
+
+  CURLSH* share_ = nullptr;
+  std::array<std::mutex, CURL_LOCK_DATA_LAST> locks_;
+};
+
+CURLSH* Share() {
+  static SharedState* state = new SharedState();  // intentionally never destroyed
+  return state->get();
+}
+
+// One easy handle per thread, reused (with its open connections) by the calls of that thread.
+struct ThreadHandle {
+  CURL* handle = nullptr;
+  ~ThreadHandle() {
+    if (handle != nullptr) curl_easy_cleanup(handle);
+  }
+};
+
+CURL* HandleForThisThread() {
+  thread_local ThreadHandle holder;
+  if (holder.handle == nullptr) {
+    holder.handle = curl_easy_init();
+  } else {
+    curl_easy_reset(holder.handle);
+  }
+  return holder.handle;
+}
+
+struct HeaderList {
+  curl_slist* list = nullptr;
+  ~HeaderList() { curl_slist_free_all(list); }
+  void Add(const std::string& line) {
+    curl_slist* grown = curl_slist_append(list, line.c_str());
+    if (grown != nullptr) list = grown;
+  }
+};
+
+struct Transfer {
+  std::string body;
+  std::string headers;
+  std::size_t maxBody = 0;
+  std::size_t maxHeaders = 0;
+  bool bodyTooLarge = false;
+  bool headersTooLarge = false;
+};
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  std::size_t n = size * count;
+  if (t->body.size() + n > t->maxBody) {
+    t->bodyTooLarge = true;
+    return 0;  // aborts the transfer
+  }
+  t->body.append(data, n);
+  return n;
+}
+
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  std::size_t n = size * count;
+  if (t->headers.size() + n > t->maxHeaders) {
+    t->headersTooLarge = true;
+    return 0;
+  }
+  t->headers.append(data, n);
+  return n;
+}
+
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  return FindTextIgnoreAsciiCase(text.substr(0, prefix.size()), prefix) == 0;
+}
+
+// Every Set-Cookie header of one response block goes to the cookie store, in the order received.
+void StoreResponseCookies(std::string_view headers, const std::string& host) {
+  std::size_t pos = 0;
+  while (pos < headers.size()) {
+    std::size_t nl = headers.find('\n', pos);
+    std::string_view line = headers.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+    pos = nl == std::string_view::npos ? headers.size() : nl + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    constexpr std::string_view kName = "set-cookie:";
+    if (!StartsWithIgnoreCase(line, kName)) continue;
+    std::string_view value = line.substr(kName.size());
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    StoreSetCookie(host, value);
+  }
+}
+
+bool ValidHost(std::string_view host) {
+  if (host.empty()) return false;
+  for (char c : host) {
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+              c == '_';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+// The path as it goes on the request line: the fragment dropped, blanks, control and non-ASCII bytes as %XX.
+std::string RequestPath(std::string_view path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  path = path.substr(0, path.find('#'));
+  std::string out;
+  for (char ch : path) {
+    auto c = static_cast<unsigned char>(ch);
+    if (c <= 0x20 || c >= 0x7F) {
+      out.push_back('%');
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 15]);
+    } else {
+      out.push_back(ch);
+    }
+  }
+  if (out.empty() || out.front() != '/') out.insert(out.begin(), '/');
+  return out;
+}
+
+int HttpsPort(std::string_view normalised) {
+  std::string_view rest = normalised.substr(8);
+  rest = rest.substr(0, rest.find('/'));
+  std::size_t colon = rest.find(':');
+  if (colon == std::string_view::npos) return 443;
+  std::string_view digits = rest.substr(colon + 1);
+  if (digits.empty() || digits.size() > 5) return 443;
+  int port = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return 443;
+    port = port * 10 + (c - '0');
+  }
+  return (port > 0 && port <= 65535) ? port : 443;
+}
+
+// Where one hop goes: the address given to curl and the facts the cookie store needs.
+struct Target {
+  std::string curlUrl;
+  std::string host;
+  std::string path;
+  bool secure = false;
+};
+
+bool TargetFromRedirect(const std::string& location, Target* out) {
+  CURLU* u = curl_url();
+  if (u == nullptr) return false;
+  bool ok = curl_url_set(u, CURLUPART_URL, location.c_str(), 0) == CURLUE_OK;
+  char* scheme = nullptr;
+  char* host = nullptr;
+  char* path = nullptr;
+  char* query = nullptr;
+  if (ok) {
+    ok = curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+         curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+         curl_url_get(u, CURLUPART_PATH, &path, 0) == CURLUE_OK;
+  }
+  if (ok) {
+    std::string s = scheme;
+    out->secure = s == "https";
+    ok = s == "http" || s == "https";
+    out->host = host;
+    out->path = path;
+    if (curl_url_get(u, CURLUPART_QUERY, &query, 0) == CURLUE_OK && query != nullptr) {
+      out->path += '?';
+      out->path += query;
+    }
+    out->curlUrl = location;
+  }
+  curl_free(scheme);
+  curl_free(host);
+  curl_free(path);
+  curl_free(query);
+  curl_url_cleanup(u);
+  return ok;
+}
+
+std::string CurlErrorText(CURLcode code) {
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return "无法解析主机";
+    case CURLE_COULDNT_CONNECT:
+      return "无法连接服务器";
+    case CURLE_OPERATION_TIMEDOUT:
+      return "访问超时";
+    case CURLE_PEER_FAILED_VERIFICATION:
+      return "服务器证书无效";
+    default:
+      return std::string("访问失败: ") + curl_easy_strerror(code);
+  }
+}
+
+// The header block of one request: caller lines, the missing defaults, then the form lines of a POST.
+std::string BuildHeaderBlock(std::string_view extraHeaders, std::string_view normalisedUrl, bool postWithBody,
+                             std::size_t bodyLength) {
+  std::string block(extraHeaders);
+  if (FindTextIgnoreAsciiCase(block, "Accept: ") == kNotFound) block += kAcceptLine;
+  if (FindTextIgnoreAsciiCase(block, "Referer: ") == kNotFound) {
+    block += "Referer: ";
+    block += normalisedUrl;
+    block += "\r\n";
+  }
+  if (FindTextIgnoreAsciiCase(block, "Accept-Language: ") == kNotFound) block += "Accept-Language: zh-cn\r\n";
+  if (postWithBody) {
+    block += "Content-Type: application/x-www-form-urlencoded\r\n";
+    block += "Content-Length: " + std::to_string(bodyLength) + "\r\n";
+  }
+  return block;
+}
+
+// Header lines of the block; a line break of any kind ends a line, empty lines are dropped.
+std::vector<std::string> HeaderLines(std::string_view block) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= block.size(); ++i) {
+    if (i == block.size() || block[i] == '\r' || block[i] == '\n') {
+      if (i > start) lines.emplace_back(block.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  return lines;
+}
+
+bool HasHeaderNamed(const std::vector<std::string>& lines, std::string_view nameWithColon) {
+  for (const std::string& line : lines) {
+    if (StartsWithIgnoreCase(line, nameWithColon)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void ConfigureWeb(const WebConfig& config) {
+  std::lock_guard<std::mutex> lock(ConfigMutex());
+  ConfigSlot() = config;
+}
+
+WebConfig CurrentWebConfig() {
+  std::lock_guard<std::mutex> lock(ConfigMutex());
+  return ConfigSlot();
+}
+
+std::string NormaliseUrl(std::string_view url) {
+  std::string trimmed = Trim(url);
+  if (trimmed.starts_with("http://") || trimmed.starts_with("https://")) return trimmed;
+  return "http://" + trimmed;
+}
+
+std::string HostOfUrl(std::string_view url) {
+  std::string host = ReplaceAll(ReplaceAll(url, "https://", ""), "http://", "");
+  std::size_t slash = host.find('/');
+  if (slash != std::string::npos) host.erase(slash);
+  std::size_t colon = host.find(':');
+  if (colon != std::string::npos) host.erase(colon);
+  for (char& c : host) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return host;
+}
+
+std::string PathOfUrl(std::string_view url) {
+  std::string host = HostOfUrl(url);
+  std::size_t at = FindTextIgnoreAsciiCase(url, host);
+  if (at == kNotFound) at = 0;
+  std::size_t slash = url.find('/', at);
+  if (slash == std::string_view::npos) return "/";
+  return std::string(url.substr(slash));
+}
+
+int PortOfUrl(std::string_view url) {
+  std::string_view hostPart;
+  if (url.size() >= 7 && FindTextIgnoreAsciiCase(url.substr(0, 7), "http://") == 0) {
+    std::string_view rest = url.substr(7);
+    hostPart = rest.substr(0, rest.find('/'));
+  } else {
+    hostPart = url.substr(0, url.find('/'));
+  }
+  std::size_t colon = hostPart.find(':');
+  if (colon == std::string_view::npos) return 80;
+  std::string_view digits = hostPart.substr(colon + 1);
+  if (digits.empty() || digits.size() > 5) return 0;
+  int port = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return 0;
+    port = port * 10 + (c - '0');
+  }
+  return port <= 65535 ? port : 0;
+}
+
+HttpResult WebRequest(const HttpRequest& request) {
+  HttpResult result;
+  WebConfig config = CurrentWebConfig();
+
+  if (request.method != 0 && request.method != 1) {
+    if (config.notices != nullptr) {
+      config.notices->ShowNotice("【网页_访问】命令的第二个【访问方式】参数有误,请返回修改", 0, "友情提醒");
+    }
+    result.error = "访问方式参数有误";
+    return result;
+  }
+
+  const std::string url = NormaliseUrl(request.url);
+  // A control byte in the address would split the Referer line into header lines of its own.
+  bool hasControl = std::any_of(url.begin(), url.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) == 0x7F;
+  });
+  Target target;
+  target.secure = url.starts_with("https://");
+  target.host = HostOfUrl(url);
+  target.path = PathOfUrl(url);
+  if (hasControl || !ValidHost(target.host)) {
+    result.error = "网址有误";
+    return result;
+  }
+  int port = target.secure ? HttpsPort(url) : PortOfUrl(url);
+  if (port == 0) port = 80;  // a port that is not a number: the scheme's own port
+  target.curlUrl =
+      std::string(target.secure ? "https://" : "http://") + target.host + ":" + std::to_string(port) +
+      RequestPath(target.path);
+
+  GlobalInit();
+  CURL* curl = HandleForThisThread();
+  if (curl == nullptr) {
+    result.error = "无法初始化网络";
+    return result;
+  }
+
+  std::string proxy;
+  for (char c : request.proxy) {
+    if (c != ' ') proxy.push_back(c);
+  }
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(config.totalTimeoutSeconds);
+  bool post = request.method == 1;
+  for (int hop = 0;; ++hop) {
+    if (hop > kMaxRedirects) {
+      result.ok = false;
+      result.error = "重定向次数过多";
+      return result;
+    }
+    auto remaining =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (remaining <= 0) {
+      result.timedOut = true;
+      result.error = "访问超时";
+      return result;
+    }
+
+    bool sendBody = post && !request.postData.empty();
+    std::vector<std::string> lines =
+        HeaderLines(BuildHeaderBlock(request.extraHeaders, url, sendBody, request.postData.size()));
+    std::string cookies = CookieHeaderFor(target.host, target.path, target.secure);
+    HeaderList headers;
+    for (const std::string& line : lines) headers.Add(line);
+    if (!cookies.empty()) headers.Add("Cookie: " + cookies);
+    // Keep curl from adding lines of its own that the fixed header set does not have.
+    if (!HasHeaderNamed(lines, "Expect:")) headers.Add("Expect:");
+    if (!HasHeaderNamed(lines, "Accept:")) headers.Add("Accept:");
+    if (post && !sendBody) {
+      if (!HasHeaderNamed(lines, "Content-Type:")) headers.Add("Content-Type:");
+      if (!HasHeaderNamed(lines, "Content-Length:")) headers.Add("Content-Length:");
+    }
+
+    Transfer transfer;
+    transfer.maxBody = config.maxBodyBytes;
+    transfer.maxHeaders = std::max<std::size_t>(config.maxBodyBytes, 1u << 20);
+
+    curl_easy_setopt(curl, CURLOPT_URL, target.curlUrl.c_str());
+    curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_SHARE, Share());
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, std::string(kUserAgent).c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.list);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(config.connectTimeoutSeconds) * 1000L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(remaining));
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(config.maxBodyBytes));
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &OnHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
+    if (post) {
+      curl_easy_setopt(curl, CURLOPT_POST, 1L);
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.postData.size()));
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.postData.data());
+    } else {
+      curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    }
+
+    CURLcode code = curl_easy_perform(curl);
+    // The headers that did arrive leave their cookies even when the transfer failed later.
+    StoreResponseCookies(transfer.headers, target.host);
+    result.rawHeaders += transfer.headers;
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    result.status = static_cast<int>(status);
+    result.body = std::move(transfer.body);
+    result.finalUrl = target.curlUrl;
+
+    if (code != CURLE_OK) {
+      if (transfer.bodyTooLarge || code == CURLE_FILESIZE_EXCEEDED) {
+        result.bodyTooLarge = true;
+        result.error = "页面过大";
+        result.body.clear();
+      } else if (transfer.headersTooLarge) {
+        result.error = "响应头过大";
+      } else if (code == CURLE_OPERATION_TIMEDOUT) {
+        result.timedOut = true;
+        result.error = "访问超时";
+      } else {
+        result.error = CurlErrorText(code);
+      }
+      return result;
+    }
+
+    char* location = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location);
+    if (status >= 300 && status < 400 && location != nullptr && *location != '\0') {
+      Target next;
+      if (!TargetFromRedirect(location, &next)) {
+        result.error = "重定向地址有误";
+        return result;
+      }
+      if (status == 303 || ((status == 301 || status == 302) && post)) post = false;
+      target = std::move(next);
+      result.body.clear();
+      continue;
+    }
+    break;
+  }
+
+  result.ok = true;
+  if (request.pageEncoding == 1) {
+    result.body = Utf8ToGbk(UpToFirstZero(result.body));
+  } else if (request.pageEncoding == 2) {
+    result.body = Big5ToGbkSimplified(UpToFirstZero(result.body));
+  }
+  return result;
+}
+
+std::string 网页_访问(std::string_view url, int 访问方式, std::string_view proxy, std::string_view extraHeaders,
+                      std::string_view postData, int pageEncoding, std::string* responseHeaders) {
+  HttpRequest request;
+  request.url = std::string(url);
+  request.method = 访问方式;
+  request.proxy = std::string(proxy);
+  request.extraHeaders = std::string(extraHeaders);
+  request.postData = std::string(postData);
+  request.pageEncoding = pageEncoding;
+  HttpResult result = WebRequest(request);
+  if (responseHeaders != nullptr) *responseHeaders = result.rawHeaders;
+  if (!result.ok) return {};
+  return std::move(result.body);
+}
+
+std::string FetchPageText(std::string_view url) { return std::string(UpToFirstZero(网页_访问(url))); }
+
+}  // namespace torvane

@@ -1,0 +1,82 @@
+#include "web/login_session.h"
+
+#include <mutex>
+
+#include "web/http.h"
+#include "web/text.h"
+
+namespace torvane {
+
+namespace {
+
+struct LoginValues {
+  std::mutex mutex;
+  std::string formToken;
+  std::string sellerUserId;
+};
+
+LoginValues& Values() {
+  static LoginValues values;
+  return values;
+}
+
+// Non-ASCII bytes as "%" and two upper-case hexadecimal digits; ASCII kept.
+std::string EncodeNonAscii(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char ch : text) {
+    auto c = static_cast<unsigned char>(ch);
+    if (c >= 0x80) {
+      out.push_back('%');
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 15]);
+    } else {
+      out.push_back(ch);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+bool CheckLoginSession(const Deployment& deployment) {
+  std::string page = FetchPageText(deployment.memberHost + "/member/fresh/account_security.htm");
+  std::string token = TextBetween(page, "<input name='_tb_token_' type='hidden' value='", "'>");
+  LoginValues& values = Values();
+  if (token.empty()) {
+    std::lock_guard<std::mutex> lock(values.mutex);
+    values.formToken.clear();
+    return false;
+  }
+  std::string userId = TextBetween(page, "&userid=", "&");
+  std::lock_guard<std::mutex> lock(values.mutex);
+  values.formToken = std::move(token);
+  values.sellerUserId = userId;
+  return !userId.empty();
+}
+
+std::string FormToken() {
+  LoginValues& values = Values();
+  std::lock_guard<std::mutex> lock(values.mutex);
+  return values.formToken;
+}
+
+std::string SellerUserId() {
+  LoginValues& values = Values();
+  std::lock_guard<std::mutex> lock(values.mutex);
+  return values.sellerUserId;
+}
+
+void SetLoginValues(const std::string& formToken, const std::string& sellerUserId) {
+  LoginValues& values = Values();
+  std::lock_guard<std::mutex> lock(values.mutex);
+  values.formToken = formToken;
+  values.sellerUserId = sellerUserId;
+}
+
+std::string LoginPageAddress(const Deployment& deployment) {
+  return deployment.loginHost + "/member/login.jhtml?is_ignore=true&from=onlinecs&style=minisimple&minititle=" +
+         EncodeNonAscii("请先登陆淘宝—Torvane") + "&redirect_url=" + deployment.personalHost + "/my_taobao.htm";
+}
+
+}  // namespace torvane

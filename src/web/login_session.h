@@ -1,0 +1,30 @@
+// The marketplace login session: the seller logs in once in the login window; the check here reads the
+// form token and the seller's numeric user id that later marketplace requests need.
+#pragma once
+
+#include <string>
+
+#include "shell/deployment.h"
+
+namespace torvane {
+
+// Reads the account-security page of the member host with the stored cookies. FormToken is replaced by the
+// page's `_tb_token_` value; when that is empty the check ends (false) and SellerUserId is left alone.
+// Otherwise SellerUserId is replaced by the value after "&userid="; true when both are non-empty.
+bool CheckLoginSession(const Deployment& deployment);
+
+// The last form token read (empty before the first check or after an expired login). Safe on any thread:
+// a reader sees a whole value, the old one or the new one.
+std::string FormToken();
+
+// The seller's numeric user id from the last successful check; empty before it.
+std::string SellerUserId();
+
+// Replaces both values (used by the login window once it has read them, and by tests).
+void SetLoginValues(const std::string& formToken, const std::string& sellerUserId);
+
+// Address of the login page shown in the login window: the login host's "/member/login.jhtml" with the keys
+// is_ignore, from, style, minititle (percent-encoded GBK title) and redirect_url (the personal page, unencoded).
+std::string LoginPageAddress(const Deployment& deployment);
+
+}  // namespace torvane
