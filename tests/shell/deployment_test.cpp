@@ -1,0 +1,88 @@
+#include "shell/deployment.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+namespace torvane {
+namespace {
+
+using test::TempDir;
+using test::WriteBytes;
+
+TEST(Deployment, MissingFileKeepsEveryDefault) {
+  TempDir dir;
+  Deployment d = LoadDeployment(DeploymentPath(dir.path()));
+  Deployment defaults;
+  EXPECT_EQ(d.loginHost, defaults.loginHost);
+  EXPECT_EQ(d.tradeHost, defaults.tradeHost);
+  EXPECT_EQ(d.connectTimeoutSeconds, defaults.connectTimeoutSeconds);
+  EXPECT_EQ(d.mail.port, 25);
+  EXPECT_EQ(d.shipper.name, defaults.shipper.name);
+  EXPECT_EQ(DeploymentPath(dir.path()).filename(), std::filesystem::path(u8"部署配置.ini"));
+}
+
+TEST(Deployment, ReadsEverySectionAndDropsTrailingSlashOfHosts) {
+  TempDir dir;
+  auto file = DeploymentPath(dir.path());
+  WriteBytes(file,
+             "[市场]\r\n登录主机=http://127.0.0.1:8080/\r\n个人主页主机=http://127.0.0.1:8081\r\n"
+             "会员主机 = http://m:1// \r\n物流主机=http://w\r\n交易主机=http://t\r\n评价主机=http://r/\r\n"
+             "[更新]\r\n公告页面=http://u/notes.htm?\r\n[短信]\r\n服务地址=http://127.0.0.1:9000/\r\n"
+             "[网络]\r\n连接超时秒=3\r\n总超时秒=20\r\n[聊天]\r\n聊天窗口等待秒=7\r\nwineprefix=/opt/wine\r\n"
+             "[邮件]\r\n服务器=127.0.0.1\r\n端口=2525\r\n发信地址=a@b.c\r\n用户名=user\r\n密码=XYZ\r\n"
+             "[发货人]\r\n地区码一=86110000\r\n地区码二=110100\r\n姓名=李女士\r\n街道=某街\r\n"
+             "详细地址=北京市某街\r\n分段地址=北京市^^^某街\r\n邮编=100000\r\n手机=13700000000\r\n"
+             "[帮助]\r\n官网=http://h/\r\n帮助中心=http://h/help\r\n飞信注册=http://h/reg\r\n[未知]\r\nx=1\r\n");
+  Deployment d = LoadDeployment(file);
+  EXPECT_EQ(d.loginHost, "http://127.0.0.1:8080");
+  EXPECT_EQ(d.personalHost, "http://127.0.0.1:8081");
+  EXPECT_EQ(d.memberHost, "http://m:1");
+  EXPECT_EQ(d.logisticsHost, "http://w");
+  EXPECT_EQ(d.tradeHost, "http://t");
+  EXPECT_EQ(d.rateHost, "http://r");
+  EXPECT_EQ(d.updateNoticePage, "http://u/notes.htm?");
+  EXPECT_EQ(d.smsServiceAddress, "http://127.0.0.1:9000");
+  EXPECT_EQ(d.connectTimeoutSeconds, 3);
+  EXPECT_EQ(d.totalTimeoutSeconds, 20);
+  EXPECT_EQ(d.chatWaitSeconds, 7);
+  EXPECT_EQ(d.chatWinePrefix, "/opt/wine");
+  EXPECT_EQ(d.mail.server, "127.0.0.1");
+  EXPECT_EQ(d.mail.port, 2525);
+  EXPECT_EQ(d.mail.fromAddress, "a@b.c");
+  EXPECT_EQ(d.mail.userName, "user");
+  EXPECT_EQ(d.mail.passwordObfuscated, "XYZ");
+  EXPECT_EQ(d.shipper.regionCode1, "86110000");
+  EXPECT_EQ(d.shipper.regionCode2, "110100");
+  EXPECT_EQ(d.shipper.name, "李女士");
+  EXPECT_EQ(d.shipper.street, "某街");
+  EXPECT_EQ(d.shipper.fullAddress, "北京市某街");
+  EXPECT_EQ(d.shipper.joinedAddress, "北京市^^^某街");
+  EXPECT_EQ(d.shipper.postcode, "100000");
+  EXPECT_EQ(d.shipper.mobile, "13700000000");
+  EXPECT_EQ(d.websiteHome, "http://h/");
+  EXPECT_EQ(d.helpCentre, "http://h/help");
+  EXPECT_EQ(d.imRegistrationPage, "http://h/reg");
+}
+
+TEST(Deployment, NumbersThatAreNotPositiveKeepTheDefault) {
+  TempDir dir;
+  auto file = DeploymentPath(dir.path());
+  WriteBytes(file,
+             "[网络]\n连接超时秒=0\n总超时秒=-5\n[聊天]\n聊天窗口等待秒=12abc\n"
+             "[邮件]\n端口=99999999999999999999\n");
+  Deployment d = LoadDeployment(file);
+  Deployment defaults;
+  EXPECT_EQ(d.connectTimeoutSeconds, defaults.connectTimeoutSeconds);
+  EXPECT_EQ(d.totalTimeoutSeconds, defaults.totalTimeoutSeconds);
+  EXPECT_EQ(d.chatWaitSeconds, defaults.chatWaitSeconds);
+  EXPECT_EQ(d.mail.port, 25);
+
+  WriteBytes(file, "[邮件]\n端口=70000\n[市场]\n登录主机=/\n");
+  d = LoadDeployment(file);
+  EXPECT_EQ(d.mail.port, 25);
+  EXPECT_EQ(d.loginHost, defaults.loginHost);
+}
+
+}  // namespace
+}  // namespace torvane
