@@ -75,8 +75,9 @@ ChatSendResult SendWangwangMessage(WindowSystem& windows, std::string_view buyer
     if (chat != 0) break;
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) break;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-    std::this_thread::sleep_for(std::min(pause, left) + std::chrono::milliseconds(pause.count() > 0 ? 0 : 1));
+    // Round the rest up: a rest below one millisecond must still sleep, not spin.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+    std::this_thread::sleep_for(std::max(std::min(pause, left), std::chrono::milliseconds(1)));
   }
   if (chat == 0) {
     result.outcome = ChatOutcome::kNoWindow;

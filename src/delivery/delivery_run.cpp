@@ -4,6 +4,7 @@
 #include "delivery/empty_ship.h"
 #include "store/blacklist.h"
 #include "store/item_names.h"
+#include "web/login_session.h"
 #include "web/text.h"
 
 namespace torvane {
@@ -96,7 +97,7 @@ void DeliveryEngine::SetTokenSource(std::function<std::string()> tokenSource) { 
 
 void DeliveryEngine::SetChatPollPause(std::chrono::milliseconds pause) { chatPollPause_ = pause; }
 
-std::string DeliveryEngine::Token() const { return tokenSource_ ? tokenSource_() : CurrentFormToken(); }
+std::string DeliveryEngine::Token() const { return tokenSource_ ? tokenSource_() : FormToken(); }
 
 bool DeliveryEngine::IsListedItem(const std::string& title) const { return torvane::IsListedItem(dataDir_, title); }
 

@@ -1,10 +1,7 @@
 #include "delivery/empty_ship.h"
 
 #include "web/http.h"
-#if __has_include("web/login_session.h")
 #include "web/login_session.h"
-#define TORVANE_LOGIN_SESSION 1
-#endif
 #include "web/text.h"
 
 namespace torvane {
@@ -105,16 +102,8 @@ bool EmptyShipWithToken(const std::string& shipLink, const std::string& orderNum
   return answer.find("恭喜您，操作成功") != std::string::npos;
 }
 
-std::string CurrentFormToken() {
-#ifdef TORVANE_LOGIN_SESSION
-  return FormToken();
-#else
-  return {};
-#endif
-}
-
 bool EmptyShip(const std::string& shipLink, const std::string& orderNumber, const ShipperContact& contact) {
-  return EmptyShipWithToken(shipLink, orderNumber, CurrentFormToken(), contact);
+  return EmptyShipWithToken(shipLink, orderNumber, FormToken(), contact);
 }
 
 }  // namespace torvane

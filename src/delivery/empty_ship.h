@@ -22,9 +22,6 @@ std::string EmptyShipBody(std::string_view token, std::string_view orderNumber, 
 bool EmptyShipWithToken(const std::string& shipLink, const std::string& orderNumber, const std::string& token,
                         const ShipperContact& contact);
 
-// The form token of the current login session.
-std::string CurrentFormToken();
-
 // As above with the token of the current login session.
 bool EmptyShip(const std::string& shipLink, const std::string& orderNumber, const ShipperContact& contact);
 

@@ -1,10 +1,7 @@
 #include "delivery/rating.h"
 
 #include "web/http.h"
-#if __has_include("web/login_session.h")
 #include "web/login_session.h"
-#define TORVANE_LOGIN_SESSION 1
-#endif
 #include "web/text.h"
 
 namespace torvane {
@@ -79,17 +76,9 @@ bool RateUnratedOrders(const Deployment& deployment, const std::string& rateText
   return true;
 }
 
-std::string CurrentSellerUserId() {
-#ifdef TORVANE_LOGIN_SESSION
-  return SellerUserId();
-#else
-  return {};
-#endif
-}
-
 void AutoRateRun(const Deployment& deployment, const LiveSettings& settings, ActivityLogger& log) {
   const std::string rateText = settings.Current().rateText;
-  if (RateUnratedOrders(deployment, rateText, CurrentSellerUserId())) log.LogActivity("发现已评价订单,完成自动评价");
+  if (RateUnratedOrders(deployment, rateText, SellerUserId())) log.LogActivity("发现已评价订单,完成自动评价");
 }
 
 }  // namespace torvane

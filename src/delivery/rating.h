@@ -46,9 +46,6 @@ bool RateOneOrder(const Deployment& deployment, const std::string& ratingPageAdd
 // False when none was listed; true once every listed order was tried.
 bool RateUnratedOrders(const Deployment& deployment, const std::string& rateText, const std::string& sellerUserId);
 
-// The seller's user id captured by the login session.
-std::string CurrentSellerUserId();
-
 // One rating pass with the live rating text and the login session's seller id; logs
 // "发现已评价订单,完成自动评价" when at least one order was found.
 void AutoRateRun(const Deployment& deployment, const LiveSettings& settings, ActivityLogger& log);

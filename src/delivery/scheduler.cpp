@@ -1,19 +1,14 @@
 #include "delivery/scheduler.h"
 
 #include "delivery/rating.h"
-#if __has_include("web/login_session.h")
 #include "web/login_session.h"
-#define TORVANE_LOGIN_SESSION 1
-#endif
 
 namespace torvane {
 
 DeliveryScheduler::DeliveryScheduler(DeliveryEngine& engine, const Deployment& deployment,
                                      const LiveSettings& settings, ActivityLogger& log, NoticeUi& ui)
     : engine_(engine), deployment_(deployment), settings_(settings), log_(log), ui_(ui) {
-#ifdef TORVANE_LOGIN_SESSION
   loginRefresh_ = [this] { CheckLoginSession(deployment_); };
-#endif
   ratingPass_ = [this] { AutoRateRun(deployment_, settings_, log_); };
 }
 

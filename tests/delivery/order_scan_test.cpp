@@ -1,0 +1,110 @@
+#include "delivery/order_scan.h"
+
+#include <gtest/gtest.h>
+
+#include "shell/deployment.h"
+#include "web/text.h"
+
+namespace torvane {
+namespace {
+
+// One order block as the to-ship list writes it.
+std::string Block(const std::string& number, const std::string& titleText, const std::string& buyer,
+                  const std::string* message, const std::string& shipLink) {
+  std::string b = "<tbody>\r\n<tr><td><span class=\"order-number\">订单编号：" + number + "</span></td>\r\n";
+  b += "<td><a target=\"_blank\" title=\"名称：" + titleText + "件\" href=\"http://item/1\">x</a></td>\r\n";
+  b += "<ul><li><span class=\"ww ww:token\" data-href=\"http://im/?nick=" + buyer + "&site=cntaobao\">w</span></li></ul>\r\n";
+  if (message != nullptr) {
+    b += "<div><label>买家留言：</label><span >" + *message + "&nbsp;</span></div>\r\n";
+  }
+  b += "<td><a class=\"btn\" href=\"" + shipLink + "\">发货</a></td>\r\n</tbody>\r\n";
+  return b;
+}
+
+TEST(OrderScan, ThreeBlocksGiveThreeOrdersInPageOrder) {
+  const std::string m1 = "请发到 a@b.com";
+  const std::string m3 = "谢谢";
+  const std::string page = "<html><table>" + Block("1001", "点卡 §数量：1", "buyer_1", &m1, "http://h/ship?o=1001") +
+                           Block("1002", "月卡 §数量：2", "张三", nullptr, "http://h/ship?o=1002") +
+                           Block(" 1003 ", "季卡 §数量：3", "c3", &m3, "http://h/ship?o=1003") + "</table></html>";
+  const std::vector<PaidOrder> orders = ParseOrderPage(page);
+  ASSERT_EQ(orders.size(), 3u);
+  EXPECT_EQ(orders[0].orderNumber, "1001");
+  EXPECT_EQ(orders[0].title, "点卡");
+  EXPECT_EQ(orders[0].quantity, "1");
+  EXPECT_EQ(orders[0].buyer, "buyer_1");
+  EXPECT_EQ(orders[0].buyerMessage, m1);
+  EXPECT_EQ(orders[0].shipLink, "http://h/ship?o=1001");
+  EXPECT_EQ(orders[1].title, "月卡");
+  EXPECT_EQ(orders[1].quantity, "2");
+  EXPECT_EQ(orders[1].buyer, "张三");
+  EXPECT_EQ(orders[1].buyerMessage, "");  // no message section
+  EXPECT_EQ(orders[2].orderNumber, "1003");  // trimmed
+  EXPECT_EQ(orders[2].buyerMessage, m3);
+}
+
+TEST(OrderScan, BlockWithoutClosingTagBeforeTheNextIsNoOrder) {
+  const std::string open = "<tbody><span class=\"order-number\">订单编号：9</span>";
+  const std::string page = open + Block("1", "A §数量：1", "b", nullptr, "l") + "<tbody>dangling at end";
+  const std::vector<PaidOrder> orders = ParseOrderPage(page);
+  ASSERT_EQ(orders.size(), 1u);
+  EXPECT_EQ(orders[0].orderNumber, "1");
+  EXPECT_TRUE(ParseOrderPage("").empty());
+  EXPECT_TRUE(ParseOrderPage("<html>login page</html>").empty());
+}
+
+TEST(OrderScan, LineBreaksAndTabsInsideFieldsAreRemoved) {
+  const std::string message = "第一行\r\n第二\t行";
+  const std::vector<PaidOrder> orders =
+      ParseOrderPage(Block("12\r\n34", "游戏\n点卡 §数量：1\r\n0", "bu\r\nyer", &message, "http://h/s\r\nhip"));
+  ASSERT_EQ(orders.size(), 1u);
+  EXPECT_EQ(orders[0].orderNumber, "1234");
+  EXPECT_EQ(orders[0].title, "游戏点卡");
+  EXPECT_EQ(orders[0].quantity, "10");
+  EXPECT_EQ(orders[0].buyer, "buyer");
+  EXPECT_EQ(orders[0].buyerMessage, "第一行第二行");
+  EXPECT_EQ(orders[0].shipLink, "http://h/ship");
+}
+
+TEST(OrderScan, TitleKeepsInnerSpacesAndLosesOuterOnes) {
+  const std::vector<PaidOrder> orders = ParseOrderPage(Block("1", "  X  Y 　 §数量： 2 ", "b", nullptr, "l"));
+  ASSERT_EQ(orders.size(), 1u);
+  EXPECT_EQ(orders[0].title, "X  Y");  // ASCII and full-width spaces at the ends go
+  EXPECT_EQ(orders[0].quantity, "2");
+}
+
+TEST(OrderScan, TitleWithoutSeparatorIsWholeTitleAndNoQuantity) {
+  std::vector<PaidOrder> orders = ParseOrderPage(Block("1", "只有名称 数量：2", "b", nullptr, "l"));
+  ASSERT_EQ(orders.size(), 1u);
+  EXPECT_EQ(orders[0].title, "只有名称 数量：2");
+  EXPECT_EQ(orders[0].quantity, "");
+
+  // A block without the item link or any other marker still counts, with empty fields.
+  orders = ParseOrderPage("<tbody><td>nothing</td></tbody>");
+  ASSERT_EQ(orders.size(), 1u);
+  EXPECT_EQ(orders[0].title, "");
+  EXPECT_EQ(orders[0].quantity, "");
+  EXPECT_EQ(orders[0].orderNumber, "");
+  EXPECT_EQ(orders[0].shipLink, "");
+}
+
+TEST(OrderScan, ListAddressHasFixedPartAndThreeRandomNumbers) {
+  Deployment d;
+  d.logisticsHost = "http://127.0.0.1:8080";
+  const std::string prefix =
+      "http://127.0.0.1:8080/user/order_list_new.htm?order_status_show=send&mytmenu=fh&utkn=k,m7wq2xrt5pnb8cv3ja4618273";
+  for (int i = 0; i < 50; ++i) {
+    const std::string address = OrderListAddress(d);
+    ASSERT_EQ(address.substr(0, prefix.size()), prefix);
+    const std::string digits = address.substr(prefix.size());
+    ASSERT_EQ(digits.size(), 6u) << address;
+    for (int k = 0; k < 3; ++k) {
+      const int n = std::stoi(digits.substr(2 * k, 2));
+      EXPECT_GE(n, 11);
+      EXPECT_LE(n, 99);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace torvane

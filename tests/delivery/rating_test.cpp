@@ -1,0 +1,68 @@
+#include "delivery/rating.h"
+
+#include <gtest/gtest.h>
+
+namespace torvane {
+namespace {
+
+TEST(RatingBodies, SoldItemsQueryCarriesTheSellerAndTheNotRatedFilter) {
+  EXPECT_EQ(SoldItemsQueryBody("42"),
+            "event_submit_do_query=1&closeorder_flag=1&isArchive=false&isArchiveDefault=0&user_type=1&pageNum=1"
+            "&order=desc&order_type=orderList&isQueryMore=&select_shop_name=&isOwnOfficialShop=false&sellerNumID=42"
+            "&auctionTitle=&bizOrderTimeBegin=&bizOrderHourBegin=00&bizOrderMinBegin=&bizOrderTimeEnd="
+            "&bizOrderHourEnd=00&bizOrderMinEnd=&buyerNick=&auctionStatus=ALL&commentStatus=I_HAS_NOT_COMMENT"
+            "&bizOrderId=&logisticsService=ALL&tradeDissension=ALL&queryTag=0&shopName=All"
+            "&action=itemlist%2FQueryAction&fromTag=true");
+}
+
+TEST(RatingBodies, TradeIdsFollowTheAbsoluteRatingLinks) {
+  Deployment d;
+  d.rateHost = "http://127.0.0.1:9";
+  const std::string prefix = RateLinkPrefix(d);
+  EXPECT_EQ(prefix, "http://127.0.0.1:9/remark_buyer.jhtml?tradeID=");
+  const std::string page = "<a href=\"" + prefix + "11\">评价</a>\r\n<a href=\"/remark_buyer.jhtml?tradeID=99\">x</a>" +
+                           "<a href=\"" + prefix + "2\r\n2\">评价</a><a href=\"" + prefix + "11\">again</a>";
+  EXPECT_EQ(TradeIdsOfSoldItemsPage(page, prefix), (std::vector<std::string>{"11", "22", "11"}));
+  EXPECT_TRUE(TradeIdsOfSoldItemsPage("<html>no links</html>", prefix).empty());
+}
+
+TEST(RatingBodies, FormCopiesThePageValuesAndEncodesTheTexts) {
+  const std::string page =
+      "<form><input name='_tb_token_' type='hidden' value='tk9'>\r\n"
+      "<input type=\"hidden\" name=\"hiddRateIds\" value=\"77\" />"
+      "<input name=\"auctionPictUrl77\" value=\"http://img/p.jpg}\" />"
+      "<input name=\"auctionTitle77\" value=\"点卡a\" />"
+      "<input name=\"auctionId77\" value=\"5001\" />"
+      "<input name=\"smallEndTime77}\" value=\"2026-12-07 10:00\" />"
+      "<input name=\"sellerId4Buyer\" value=\"314\" />"
+      "<input name=\"sellerNick4Buyer\" value=\"店主\" /></form>";
+  const RatingPageValues v = ParseRatingPage(page);
+  EXPECT_EQ(v.formToken, "tk9");
+  EXPECT_EQ(v.rateId, "77");
+  EXPECT_EQ(v.pictureAddress, "http://img/p.jpg");
+  EXPECT_EQ(v.itemTitle, "点卡a");
+  EXPECT_EQ(v.itemId, "5001");
+  EXPECT_EQ(v.endTime, "2026-12-07 10:00");
+  EXPECT_EQ(v.sellerIdForBuyer, "314");
+  EXPECT_EQ(v.sellerNickForBuyer, "店主");
+
+  EXPECT_EQ(RatingFormBody(v, "好a"),
+            "_tb_token_=tk9&good-all=on&hiddRateIds=77&auctionPictUrl77=http://img/p.jpg%7D&auctionTitle77="
+            "%B5%E3%BF%A8%61&auctionId77=5001&auctionSkuId77=&auctionPrice77=0.1&smallEndTime77%7D="
+            "%32%30%32%36%2D%31%32%2D%30%37%20%31%30%3A%30%30&rates77=1&rateContents77=%BA%C3%61"
+            "&virtual=&merchandiseScore=&dsrIsRated=%7D&endTime=&buyer_or_seller=1&sellerId=&sellerNumId=&userTag="
+            "&sellerNick=&tradeId=77&shopTitle=&sellerId4Buyer=314&sellerNick4Buyer=%B5%EA%D6%F7"
+            "&bizType4Success=200&event_submit_do_create_good_bad=anything&action=rate_action");
+  // An empty rating text sends the field with an empty value.
+  const std::string empty = RatingFormBody(v, "");
+  EXPECT_NE(empty.find("&rateContents77=&virtual="), std::string::npos);
+}
+
+TEST(RatingBodies, MissingMarkersGiveEmptyValuesNotACrash) {
+  const RatingPageValues v = ParseRatingPage("<html>expired login</html>");
+  EXPECT_EQ(v.rateId, "");
+  EXPECT_EQ(RatingFormBody(v, "").substr(0, 40), "_tb_token_=&good-all=on&hiddRateIds=&auc");
+}
+
+}  // namespace
+}  // namespace torvane
