@@ -1,0 +1,219 @@
+#include "notify/mail.h"
+
+#include <curl/curl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <mutex>
+
+#include "notify/password.h"
+#include "web/text.h"
+
+namespace torvane {
+
+namespace {
+
+// Raw bytes of one B-encoded word: 45 bytes become 60 base64 characters, and with
+// "=?gb2312?B?" and "?=" the word stays under the 75 characters RFC 2047 allows.
+constexpr std::size_t kWordBytes = 45;
+
+void InitCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
+
+std::string LocalHostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
+  std::string host(name);
+  // Only characters that may stand in a host name and in a URL path.
+  for (char c : host) {
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    if (!ok) return "localhost";
+  }
+  return host;
+}
+
+// Feeds the prepared message to curl.
+struct Upload {
+  std::string_view data;
+  std::size_t pos = 0;
+};
+
+size_t ReadUpload(char* buffer, size_t size, size_t count, void* user) {
+  auto* up = static_cast<Upload*>(user);
+  std::size_t room = size * count;
+  std::size_t n = std::min(room, up->data.size() - up->pos);
+  std::memcpy(buffer, up->data.data() + up->pos, n);
+  up->pos += n;
+  return n;
+}
+
+std::string ReasonFor(CURLcode code, long smtpCode) {
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+      return std::string(kMailNoConnection);
+    case CURLE_LOGIN_DENIED:
+      return std::string(kMailLoginFailed);
+    case CURLE_OPERATION_TIMEDOUT:
+      // No reply at all before the time-out means the connection never came up.
+      return std::string(smtpCode == 0 ? kMailNoConnection : kMailTimedOut);
+    default:
+      break;
+  }
+  if (smtpCode >= 400) return std::string(kMailRefused) + " (" + std::to_string(smtpCode) + ")";
+  if (smtpCode == 0) return std::string(kMailNoConnection);
+  return std::string(kMailRefused) + " (" + curl_easy_strerror(code) + ")";
+}
+
+std::string EncodeHeaderText(std::string_view gbk) {
+  if (IsAscii(gbk)) return std::string(gbk);
+  std::string out;
+  std::size_t pos = 0;
+  while (pos < gbk.size()) {
+    // Take whole characters up to kWordBytes bytes.
+    std::size_t end = pos;
+    while (end < gbk.size()) {
+      std::size_t step = IsLeadByte(static_cast<unsigned char>(gbk[end])) && end + 1 < gbk.size() ? 2 : 1;
+      if (end + step - pos > kWordBytes) break;
+      end += step;
+    }
+    if (!out.empty()) out += "\r\n ";
+    out += "=?gb2312?B?" + Base64Encode(gbk.substr(pos, end - pos)) + "?=";
+    pos = end;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string EncodeMailSubject(std::string_view gbkSubject) { return EncodeHeaderText(gbkSubject); }
+
+std::string MailDateText(std::time_t moment) {
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::tm local{};
+  localtime_r(&moment, &local);
+  long offsetMinutes = local.tm_gmtoff / 60;
+  char sign = offsetMinutes < 0 ? '-' : '+';
+  if (offsetMinutes < 0) offsetMinutes = -offsetMinutes;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%s, %d %s %d %02d:%02d:%02d %c%02ld%02ld", kDays[local.tm_wday % 7], local.tm_mday,
+                kMonths[local.tm_mon % 12], local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec, sign,
+                offsetMinutes / 60, offsetMinutes % 60);
+  return buf;
+}
+
+std::string MailBodyBase64(std::string_view body) {
+  std::string encoded = Base64Encode(body);
+  std::string out;
+  out.reserve(encoded.size() + encoded.size() / 76 * 2 + 2);
+  for (std::size_t pos = 0; pos < encoded.size(); pos += 76) {
+    out.append(encoded, pos, 76);
+    out += "\r\n";
+  }
+  return out;
+}
+
+std::string BuildMailMessage(std::string_view from, std::string_view to, std::string_view subject,
+                             std::string_view body, std::time_t moment) {
+  std::string m;
+  m += "From: " + std::string(from) + "\r\n";
+  m += "To: " + EncodeHeaderText(to) + "\r\n";
+  m += "Subject: " + EncodeMailSubject(subject) + "\r\n";
+  m += "Date: " + MailDateText(moment) + "\r\n";
+  m += "MIME-Version: 1.0\r\n";
+  m += std::string("Content-Type: text/plain; charset=\"") + (IsAscii(body) ? "us-ascii" : "gb2312") + "\"\r\n";
+  m += "Content-Transfer-Encoding: base64\r\n";
+  m += "\r\n";
+  m += MailBodyBase64(body);
+  return m;
+}
+
+SmtpMailSender::SmtpMailSender(MailAccount account, int connectTimeoutSeconds, int totalTimeoutSeconds)
+    : account_(std::move(account)),
+      connectTimeoutSeconds_(connectTimeoutSeconds > 0 ? connectTimeoutSeconds : 15),
+      totalTimeoutSeconds_(totalTimeoutSeconds > 0 ? totalTimeoutSeconds : 60) {}
+
+MailResult SmtpMailSender::SendMail(const std::string& recipient, const std::string& subject,
+                                    const std::string& body) {
+  MailResult result;
+  if (recipient.empty()) {
+    result.reason = std::string(kMailNoRecipient);
+    return result;
+  }
+  // A line break in an envelope or header text would let the caller's text add
+  // commands or headers of its own.
+  if (HasLineBreak(recipient) || HasLineBreak(subject) || HasLineBreak(account_.fromAddress)) {
+    result.reason = std::string(kMailBadHeader);
+    return result;
+  }
+  if (account_.server.empty()) {
+    result.reason = std::string(kMailNoConnection);
+    return result;
+  }
+
+  InitCurlOnce();
+  CURL* curl = curl_easy_init();
+  if (curl == nullptr) {
+    result.reason = std::string(kMailNoConnection);
+    return result;
+  }
+
+  int port = account_.port > 0 ? account_.port : 25;
+  // The path of an SMTP address is the name curl greets the server with.
+  std::string url = "smtp://" + account_.server + ":" + std::to_string(port) + "/" + LocalHostName();
+  std::string password = RevealMailPassword(account_.passwordObfuscated);
+  std::string message = BuildMailMessage(account_.fromAddress, recipient, subject, body, std::time(nullptr));
+  Upload upload{message, 0};
+
+  curl_slist* recipients = curl_slist_append(nullptr, recipient.c_str());
+  auto attempt = [&](const char* loginOptions, long* smtpCode) {
+    upload.pos = 0;
+    curl_easy_reset(curl);
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeoutSeconds_));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(totalTimeoutSeconds_));
+    curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+    if (!account_.userName.empty()) {
+      curl_easy_setopt(curl, CURLOPT_USERNAME, account_.userName.c_str());
+      curl_easy_setopt(curl, CURLOPT_PASSWORD, password.c_str());
+      curl_easy_setopt(curl, CURLOPT_LOGIN_OPTIONS, loginOptions);
+    }
+    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, account_.fromAddress.c_str());
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadUpload);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(message.size()));
+    CURLcode code = curl_easy_perform(curl);
+    *smtpCode = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, smtpCode);
+    return code;
+  };
+
+  // AUTH LOGIN first. curl reports a server without LOGIN as a denied login too, but
+  // then the last reply is the greeting's 250, not a refusal: try PLAIN on a new connection.
+  long smtpCode = 0;
+  CURLcode code = attempt("AUTH=LOGIN", &smtpCode);
+  if (code == CURLE_LOGIN_DENIED && smtpCode < 400 && !account_.userName.empty()) {
+    code = attempt("AUTH=PLAIN", &smtpCode);
+  }
+  curl_slist_free_all(recipients);
+  curl_easy_cleanup(curl);
+
+  if (code == CURLE_OK) {
+    result.accepted = true;
+  } else {
+    result.reason = ReasonFor(code, smtpCode);
+  }
+  return result;
+}
+
+}  // namespace torvane

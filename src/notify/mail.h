@@ -1,0 +1,52 @@
+// Mail through the built-in sender account: one plain-text message per call,
+// each over its own SMTP connection.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "notify/notify_interfaces.h"
+#include "shell/deployment.h"
+
+namespace torvane {
+
+// Reasons SendMail gives (GBK).
+inline constexpr std::string_view kMailNoConnection = "无法连接邮件服务器";
+inline constexpr std::string_view kMailLoginFailed = "邮件服务器登录失败";
+inline constexpr std::string_view kMailRefused = "邮件服务器拒收";
+inline constexpr std::string_view kMailTimedOut = "邮件服务器响应超时";
+inline constexpr std::string_view kMailNoRecipient = "收信地址为空";
+inline constexpr std::string_view kMailBadHeader = "收信地址或标题含有换行符";
+
+// Submits mail through the account's server (smtp://server:port, EHLO with the local
+// host name, AUTH LOGIN preferred, AUTH PLAIN when only that is offered, STARTTLS when
+// offered). Thread-safe: every call has its own connection and curl handle.
+class SmtpMailSender : public MailSender {
+ public:
+  SmtpMailSender(MailAccount account, int connectTimeoutSeconds = 15, int totalTimeoutSeconds = 60);
+
+  // accepted is true only when the server took the message for delivery.
+  MailResult SendMail(const std::string& recipient, const std::string& subject, const std::string& body) override;
+
+ private:
+  MailAccount account_;
+  int connectTimeoutSeconds_;
+  int totalTimeoutSeconds_;
+};
+
+// The subject as a header value: as it is when pure ASCII, else RFC 2047 B-encoded
+// words in gb2312 (never splitting a two-byte character), folded with CR LF SP.
+std::string EncodeMailSubject(std::string_view gbkSubject);
+
+// RFC 2822 date of a moment in local time, e.g. "Mon, 7 Dec 2026 21:14:40 +0800".
+std::string MailDateText(std::time_t moment);
+
+// The body base64-encoded in lines of 76 characters, each ending in CR LF.
+std::string MailBodyBase64(std::string_view body);
+
+// The whole message (headers, blank line, base64 body) with CR LF line ends.
+std::string BuildMailMessage(std::string_view from, std::string_view to, std::string_view subject,
+                             std::string_view body, std::time_t moment);
+
+}  // namespace torvane

@@ -1,0 +1,48 @@
+#include "notify/notices.h"
+
+#include "notify/im_client.h"
+
+namespace torvane {
+
+bool SendSmsToSelf(const Deployment& deployment, const std::string& account, const std::string& password,
+                   const std::string& text) {
+  ImClient client(deployment.smsServiceAddress, deployment.connectTimeoutSeconds, deployment.totalTimeoutSeconds);
+  client.Login(account, password);
+  bool sent = client.SendToSelf(text);
+  client.Logout();
+  return sent;
+}
+
+Notices::Notices(LiveSettings& settings, ActivityLogger& log, NoticeUi& ui, MailSender& mail, Deployment deployment)
+    : settings_(settings), log_(log), ui_(ui), mail_(mail), deployment_(std::move(deployment)) {}
+
+void Notices::NotifyDelivered(const std::string& text) {
+  Settings now = settings_.Current();
+  Notify(text, now.deliveredSoftware, now.deliveredSms, now.deliveredMail, kDeliveredBalloonTitle,
+         kDeliveredMailSubject);
+}
+
+void Notices::NotifyOutOfStock(const std::string& text) {
+  Settings now = settings_.Current();
+  Notify(text, now.outOfStockSoftware, now.outOfStockSms, now.outOfStockMail, kOutOfStockBalloonTitle,
+         kOutOfStockMailSubject);
+}
+
+void Notices::Notify(const std::string& text, bool software, bool sms, bool mail, const char* balloonTitle,
+                     const char* mailSubject) {
+  if (software) {
+    log_.LogActivity(text);
+    ui_.ShowTrayBalloon(balloonTitle, text, 1, 3000);
+  }
+  if (sms) {
+    // Account and mailbox are read when their channel runs, never kept from an earlier moment.
+    Settings current = settings_.Current();
+    SendSmsToSelf(deployment_, current.smsAccount, current.smsPassword, text);
+  }
+  if (mail) {
+    Settings current = settings_.Current();
+    mail_.SendMail(current.noticeMailbox, mailSubject, text);
+  }
+}
+
+}  // namespace torvane

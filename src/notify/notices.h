@@ -1,0 +1,45 @@
+// The seller's delivery and out-of-stock notices: software (activity line and tray
+// balloon), SMS to the seller's own phone and mail to the seller's mailbox, each as
+// ticked in the settings at the moment the notice is raised.
+#pragma once
+
+#include <string>
+
+#include "notify/notify_interfaces.h"
+#include "shell/activity_log.h"
+#include "shell/deployment.h"
+#include "shell/settings.h"
+
+namespace torvane {
+
+// Balloon titles and mail subjects of the two notices.
+inline constexpr const char* kDeliveredBalloonTitle = "发货提示";
+inline constexpr const char* kDeliveredMailSubject = "发货通知";
+inline constexpr const char* kOutOfStockBalloonTitle = "库存不足";
+inline constexpr const char* kOutOfStockMailSubject = "库存不足";
+
+// Sends one text to the account's own phone: login, send, logout, each tried whatever
+// became of the one before. True when the service confirmed the send.
+bool SendSmsToSelf(const Deployment& deployment, const std::string& account, const std::string& password,
+                   const std::string& text);
+
+class Notices : public SellerNotices {
+ public:
+  Notices(LiveSettings& settings, ActivityLogger& log, NoticeUi& ui, MailSender& mail, Deployment deployment);
+
+  // Channels in fixed order: software, SMS, mail; failures stay silent.
+  void NotifyDelivered(const std::string& text) override;
+  void NotifyOutOfStock(const std::string& text) override;
+
+ private:
+  void Notify(const std::string& text, bool software, bool sms, bool mail, const char* balloonTitle,
+              const char* mailSubject);
+
+  LiveSettings& settings_;
+  ActivityLogger& log_;
+  NoticeUi& ui_;
+  MailSender& mail_;
+  Deployment deployment_;
+};
+
+}  // namespace torvane

@@ -1,0 +1,19 @@
+// The settings pane's two test buttons. Both block the calling (window) thread for
+// the exchange and return the text the window shows in its "提示" box.
+#pragma once
+
+#include <string>
+
+#include "notify/notify_interfaces.h"
+#include "shell/deployment.h"
+#include "shell/settings.h"
+
+namespace torvane {
+
+// Test mail "测试"/"测试" to the seller's mailbox; says whether it went out and, if not, why.
+std::string SendTestMail(const Settings& settings, MailSender& mail);
+
+// Test SMS "Torvane短信通知测试" to the seller's own phone; says whether it went out and, if not, why.
+std::string SendTestSms(const Settings& settings, const Deployment& deployment);
+
+}  // namespace torvane

@@ -1,0 +1,303 @@
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <regex>
+
+#include "notify/mail.h"
+#include "notify/password.h"
+#include "notify/test_buttons.h"
+#include "support/smtp_server.h"
+#include "web/text.h"
+
+namespace torvane {
+namespace {
+
+using test::SmtpServerOptions;
+using test::SmtpTestServer;
+
+std::string Unbase64(const std::string& text) {
+  std::string compact;
+  for (char c : text) {
+    if (c != '\r' && c != '\n') compact += c;
+  }
+  std::string out;
+  EXPECT_TRUE(Base64Decode(compact, &out)) << text;
+  return out;
+}
+
+MailAccount AccountFor(const SmtpTestServer& server) {
+  MailAccount account;
+  account.server = "127.0.0.1";
+  account.port = server.port();
+  account.fromAddress = "notices@torvane.test";
+  account.userName = server.options().user;
+  account.passwordObfuscated = ObfuscateMailPassword(server.options().password);
+  return account;
+}
+
+// A listening socket that never accepts nor greets: a server that hangs.
+class SilentListener {
+ public:
+  SilentListener() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(fd_, 4);
+    socklen_t len = sizeof addr;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+  }
+  ~SilentListener() { close(fd_); }
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+// A port nobody listens on (bound, then closed).
+int ClosedPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(fd);
+  return ntohs(addr.sin_port);
+}
+
+TEST(MailPassword, StoredFormHidesThePasswordAndRevealsItAgain) {
+  for (std::string plain : {std::string("a1234567"), std::string("口令Ab9!"), std::string()}) {
+    std::string stored = ObfuscateMailPassword(plain);
+    EXPECT_TRUE(IsObfuscatedMailPassword(stored));
+    if (!plain.empty()) {
+      EXPECT_EQ(stored.find(plain), std::string::npos);
+    }
+    EXPECT_EQ(RevealMailPassword(stored), plain);
+  }
+  // A hand-written plain value is used as it is; a damaged stored value gives nothing.
+  EXPECT_EQ(RevealMailPassword("plainpw1"), "plainpw1");
+  EXPECT_FALSE(IsObfuscatedMailPassword("plainpw1"));
+  EXPECT_EQ(RevealMailPassword("obf:@@@"), "");
+}
+
+TEST(MailPassword, Base64MatchesTheStandardVectors) {
+  const std::pair<std::string, std::string> vectors[] = {
+      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"}, {std::string("\xff\xfe\x00", 3), "//4A"}};
+  for (const auto& [plain, encoded] : vectors) {
+    EXPECT_EQ(Base64Encode(plain), encoded);
+    std::string back;
+    EXPECT_TRUE(Base64Decode(encoded, &back));
+    EXPECT_EQ(back, plain);
+  }
+  std::string out;
+  EXPECT_FALSE(Base64Decode("Zm9", &out));
+  EXPECT_FALSE(Base64Decode("Zm9*", &out));
+}
+
+TEST(MailMessage, SubjectIsEncodedOnlyWhenNotAsciiAndWordsStayShortAndWhole) {
+  EXPECT_EQ(EncodeMailSubject("Test 1"), "Test 1");
+  std::string chinese = "发货通知";
+  std::string encoded = EncodeMailSubject(chinese);
+  EXPECT_EQ(encoded, "=?gb2312?B?" + Base64Encode(chinese) + "?=");
+  EXPECT_EQ(test::DecodeEncodedWords(encoded), chinese);
+
+  // A long mixed subject: every encoded word at most 75 characters, each holding whole characters.
+  std::string longSubject;
+  for (int i = 0; i < 20; ++i) longSubject += "库存a";
+  std::string folded = EncodeMailSubject(longSubject);
+  std::size_t words = 0;
+  for (const auto& line : SplitText(folded, "\r\n")) {
+    std::string word = Trim(line);
+    EXPECT_LE(word.size(), 75u);
+    ASSERT_EQ(word.rfind("=?gb2312?B?", 0), 0u);
+    std::string bytes = Unbase64(word.substr(11, word.size() - 13));
+    std::size_t pos = 0;
+    while (pos < bytes.size()) pos += IsLeadByte(static_cast<unsigned char>(bytes[pos])) ? 2 : 1;
+    EXPECT_EQ(pos, bytes.size()) << "a character is split between words";
+    ++words;
+  }
+  EXPECT_GT(words, 1u);
+  EXPECT_EQ(test::DecodeEncodedWords(ReplaceAll(folded, "\r\n", "")), longSubject);
+}
+
+TEST(MailMessage, HeadersBodyLinesAndCharset) {
+  std::time_t moment = 1'700'000'000;
+  std::string body(200, 'x');
+  std::string ascii = BuildMailMessage("a@b.test", "c@d.test", "Hi", body, moment);
+  EXPECT_EQ(test::MailHeader(ascii, "Content-Type"), "text/plain; charset=\"us-ascii\"");
+  EXPECT_EQ(test::MailHeader(ascii, "Content-Transfer-Encoding"), "base64");
+  EXPECT_EQ(test::MailHeader(ascii, "MIME-Version"), "1.0");
+  EXPECT_EQ(test::MailHeader(ascii, "From"), "a@b.test");
+  EXPECT_EQ(test::MailHeader(ascii, "To"), "c@d.test");
+  std::regex date(R"((Sun|Mon|Tue|Wed|Thu|Fri|Sat), \d{1,2} (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \d{4} \d\d:\d\d:\d\d [+-]\d{4})");
+  EXPECT_TRUE(std::regex_match(test::MailHeader(ascii, "Date"), date)) << test::MailHeader(ascii, "Date");
+  std::string encodedBody = test::MailBodyPart(ascii);
+  for (const auto& line : SplitText(encodedBody, "\r\n")) EXPECT_LE(line.size(), 76u);
+  EXPECT_EQ(Unbase64(encodedBody), body);
+  // No bare LF anywhere: every line end is CR LF.
+  EXPECT_EQ(ReplaceAll(ascii, "\r\n", "").find('\n'), std::string::npos);
+
+  std::string gbk = BuildMailMessage("a@b.test", "c@d.test", "Hi", "卡号: 1\r\n", moment);
+  EXPECT_EQ(test::MailHeader(gbk, "Content-Type"), "text/plain; charset=\"gb2312\"");
+}
+
+class MailServerTest : public ::testing::Test {
+ protected:
+  void Start(SmtpServerOptions options = {}) {
+    server_ = std::make_unique<SmtpTestServer>(options);
+    ASSERT_TRUE(server_->running()) << server_->error();
+  }
+  std::unique_ptr<SmtpTestServer> server_;
+};
+
+TEST_F(MailServerTest, ChineseNoticeArrivesWholeWithOneRecipientAfterLoginAuth) {
+  Start();
+  SmtpMailSender sender(AccountFor(*server_), 5, 20);
+  std::string body = "\r\n\r\n感谢您的购买\r\n\r\n卡号: A001  卡密: 9f8e\r\n\r\n备注：请及时充值";
+  MailResult result = sender.SendMail("seller@example.test", "发货通知", body);
+  ASSERT_TRUE(result.accepted) << GbkToUtf8(result.reason);
+
+  auto mails = server_->Messages();
+  ASSERT_EQ(mails.size(), 1u);
+  const auto& mail = mails[0];
+  EXPECT_EQ(mail.from, "notices@torvane.test");
+  EXPECT_EQ(mail.recipients, std::vector<std::string>{"seller@example.test"});
+  EXPECT_FALSE(mail.helo.empty());
+  EXPECT_EQ(test::DecodeEncodedWords(test::MailHeader(mail.data, "Subject")), "发货通知");
+  EXPECT_EQ(test::MailHeader(mail.data, "To"), "seller@example.test");
+  EXPECT_EQ(test::MailHeader(mail.data, "Content-Type"), "text/plain; charset=\"gb2312\"");
+  EXPECT_EQ(Unbase64(test::MailBodyPart(mail.data)), body);
+  EXPECT_EQ(test::MailHeader(mail.data, "Cc"), "");
+
+  auto logins = server_->Logins();
+  ASSERT_EQ(logins.size(), 1u);
+  EXPECT_EQ(logins[0].mechanism, "LOGIN");
+  EXPECT_TRUE(logins[0].ok);
+}
+
+TEST_F(MailServerTest, PlainLoginIsUsedWhenTheServerOffersNothingElse) {
+  SmtpServerOptions options;
+  options.onlyPlain = true;
+  Start(options);
+  SmtpMailSender sender(AccountFor(*server_), 5, 20);
+  MailResult result = sender.SendMail("seller@example.test", "Test", "plain text");
+  ASSERT_TRUE(result.accepted) << GbkToUtf8(result.reason);
+  auto logins = server_->Logins();
+  ASSERT_EQ(logins.size(), 1u);
+  EXPECT_EQ(logins[0].mechanism, "PLAIN");
+  ASSERT_EQ(server_->Messages().size(), 1u);
+  EXPECT_EQ(test::MailHeader(server_->Messages()[0].data, "Subject"), "Test");
+  EXPECT_EQ(test::MailHeader(server_->Messages()[0].data, "Content-Type"), "text/plain; charset=\"us-ascii\"");
+}
+
+TEST_F(MailServerTest, RefusalsAreFailuresWithTheirReason) {
+  Start();
+  MailAccount wrong = AccountFor(*server_);
+  wrong.passwordObfuscated = ObfuscateMailPassword("not-the-password");
+  MailResult login = SmtpMailSender(wrong, 5, 20).SendMail("seller@example.test", "测试", "测试");
+  EXPECT_FALSE(login.accepted);
+  EXPECT_EQ(login.reason, kMailLoginFailed);
+  EXPECT_TRUE(server_->Messages().empty());
+
+  // A buyer message used whole as the address is not a deliverable recipient.
+  MailResult sentence =
+      SmtpMailSender(AccountFor(*server_), 5, 20).SendMail("请发到 buyer@qq.com 谢谢", "您购买的宝贝送到", "x");
+  EXPECT_FALSE(sentence.accepted);
+  EXPECT_TRUE(server_->Messages().empty());
+}
+
+TEST_F(MailServerTest, RefusedRecipientOrMessageIsNotReportedAsSent) {
+  SmtpServerOptions rcpt;
+  rcpt.refuseRecipient = true;
+  Start(rcpt);
+  MailResult r1 = SmtpMailSender(AccountFor(*server_), 5, 20).SendMail("seller@example.test", "库存不足", "x");
+  EXPECT_FALSE(r1.accepted);
+  EXPECT_EQ(r1.reason.rfind(std::string(kMailRefused), 0), 0u) << GbkToUtf8(r1.reason);
+
+  SmtpServerOptions data;
+  data.refuseData = true;
+  Start(data);
+  MailResult r2 = SmtpMailSender(AccountFor(*server_), 5, 20).SendMail("seller@example.test", "库存不足", "x");
+  EXPECT_FALSE(r2.accepted);
+  EXPECT_EQ(r2.reason.rfind(std::string(kMailRefused), 0), 0u) << GbkToUtf8(r2.reason);
+  EXPECT_TRUE(server_->Messages().empty());
+}
+
+TEST_F(MailServerTest, BadRecipientOrSubjectNeverReachesTheServer) {
+  Start();
+  SmtpMailSender sender(AccountFor(*server_), 5, 20);
+  EXPECT_EQ(sender.SendMail("", "发货通知", "x").reason, kMailNoRecipient);
+  EXPECT_EQ(sender.SendMail("a@b.test\r\nRCPT TO:<c@d.test>", "s", "x").reason, kMailBadHeader);
+  EXPECT_EQ(sender.SendMail("a@b.test", "s\r\nBcc: c@d.test", "x").reason, kMailBadHeader);
+  EXPECT_EQ(sender.SendMail("a@b.test", "s\nX: y", "x").reason, kMailBadHeader);
+  EXPECT_TRUE(server_->Logins().empty());
+  EXPECT_TRUE(server_->Messages().empty());
+}
+
+TEST(MailUnreachable, ClosedPortOrSilentServerFailsAsNoConnection) {
+  MailAccount account;
+  account.server = "127.0.0.1";
+  account.port = ClosedPort();
+  account.fromAddress = "notices@torvane.test";
+  account.userName = "u";
+  MailResult closed = SmtpMailSender(account, 2, 3).SendMail("a@b.test", "s", "x");
+  EXPECT_FALSE(closed.accepted);
+  EXPECT_EQ(closed.reason, kMailNoConnection);
+
+  SilentListener silent;
+  account.port = silent.port();
+  MailResult hung = SmtpMailSender(account, 1, 1).SendMail("a@b.test", "s", "x");
+  EXPECT_FALSE(hung.accepted);
+  EXPECT_EQ(hung.reason, kMailNoConnection);
+}
+
+// Records what a test button hands to the mail sender.
+class RecordingMail : public MailSender {
+ public:
+  MailResult SendMail(const std::string& recipient, const std::string& subject, const std::string& body) override {
+    calls.push_back({recipient, subject, body});
+    return next;
+  }
+  std::vector<std::vector<std::string>> calls;
+  MailResult next;
+};
+
+TEST(TestMailButton, EmptyMailboxWarnsAndSendsNothingOtherwiseTellsTheOutcome) {
+  Settings settings;
+  RecordingMail mail;
+  EXPECT_EQ(SendTestMail(settings, mail), "请将信息填写完整");
+  EXPECT_TRUE(mail.calls.empty());
+
+  settings.noticeMailbox = "seller@example.test";
+  mail.next = {true, ""};
+  EXPECT_EQ(SendTestMail(settings, mail), "邮件已经发送,请仔细检查收信邮箱");
+  ASSERT_EQ(mail.calls.size(), 1u);
+  EXPECT_EQ(mail.calls[0], (std::vector<std::string>{"seller@example.test", "测试", "测试"}));
+
+  mail.next = {false, std::string(kMailLoginFailed)};
+  std::string failed = SendTestMail(settings, mail);
+  EXPECT_EQ(failed.rfind("邮件发送失败", 0), 0u);
+  EXPECT_NE(failed.find(std::string(kMailLoginFailed)), std::string::npos);
+}
+
+TEST_F(MailServerTest, TestMailButtonReachesTheRealServer) {
+  Start();
+  SmtpMailSender sender(AccountFor(*server_), 5, 20);
+  Settings settings;
+  settings.noticeMailbox = "seller@example.test";
+  EXPECT_EQ(SendTestMail(settings, sender), "邮件已经发送,请仔细检查收信邮箱");
+  ASSERT_EQ(server_->Messages().size(), 1u);
+  EXPECT_EQ(test::DecodeEncodedWords(test::MailHeader(server_->Messages()[0].data, "Subject")), "测试");
+}
+
+}  // namespace
+}  // namespace torvane

@@ -1,0 +1,70 @@
+// Runs tests/support/smtp_server.py (aiosmtpd under /usr/bin/python3) for one test
+// and reads back what it received.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace torvane::test {
+
+struct SmtpServerOptions {
+  std::string user = "notice-sender";
+  std::string password = "Pw1234567";
+  bool onlyPlain = false;      // offer AUTH PLAIN only
+  bool refuseRecipient = false;  // answer every RCPT with 550
+  bool refuseData = false;     // answer the end of every message with 554
+};
+
+struct ReceivedMail {
+  std::string from;                     // envelope sender
+  std::vector<std::string> recipients;  // envelope recipients
+  std::string helo;                     // name the client greeted with
+  std::string data;                     // raw message bytes as received
+};
+
+struct AuthAttempt {
+  std::string mechanism;
+  bool ok = false;
+};
+
+class SmtpTestServer {
+ public:
+  // Starts the server; the script is found in the source tree (or given).
+  explicit SmtpTestServer(SmtpServerOptions options = {}, std::filesystem::path script = {});
+  ~SmtpTestServer();
+  SmtpTestServer(const SmtpTestServer&) = delete;
+  SmtpTestServer& operator=(const SmtpTestServer&) = delete;
+
+  bool running() const { return port_ > 0; }
+  int port() const { return port_; }
+  const SmtpServerOptions& options() const { return options_; }
+  const std::string& error() const { return error_; }
+
+  std::vector<ReceivedMail> Messages() const;
+  std::vector<AuthAttempt> Logins() const;
+  // Stops the server (also done by the destructor).
+  void Stop();
+
+ private:
+  SmtpServerOptions options_;
+  std::filesystem::path dir_;
+  std::filesystem::path log_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+  std::string error_;
+};
+
+// tests/support/smtp_server.py of the source tree this program was built from.
+std::filesystem::path DefaultSmtpServerScript();
+
+// Header value (unfolded) of the first header with this name in a raw message, "" when missing.
+std::string MailHeader(const std::string& rawMessage, const std::string& name);
+// Everything after the first empty line.
+std::string MailBodyPart(const std::string& rawMessage);
+// Decodes "=?charset?B?...?=" words (the charset is not converted); other text unchanged.
+std::string DecodeEncodedWords(const std::string& headerValue);
+
+}  // namespace torvane::test

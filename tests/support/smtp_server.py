@@ -1,0 +1,103 @@
+#!/usr/bin/python3
+"""Local SMTP server for the mail tests and the benchmark.
+
+Listens on 127.0.0.1 at a free port, offers AUTH LOGIN and PLAIN without TLS,
+accepts one fixed user, answers a failed login with 535, and appends one JSON
+line per event to the log file:
+  {"event": "auth", "mechanism": "LOGIN", "ok": true}
+  {"event": "mail", "from": B64, "rcpt": [B64, ...], "helo": B64, "data": B64}
+Every text value of a mail event is base64 of its bytes. Prints "READY <port>"
+once listening; stops on SIGTERM or SIGINT.
+
+Usage: smtp_server.py LOG USER PASSWORD [--only-plain] [--refuse-rcpt] [--refuse-data]
+"""
+
+import asyncio
+import base64
+import json
+import logging
+import signal
+import sys
+import warnings
+
+from aiosmtpd.smtp import SMTP, AuthResult
+
+
+def b64(data):
+    if isinstance(data, str):
+        data = data.encode("utf-8", "surrogateescape")
+    return base64.b64encode(data or b"").decode("ascii")
+
+
+class Recorder:
+    def __init__(self, path, refuse_rcpt, refuse_data):
+        self.path = path
+        self.refuse_rcpt = refuse_rcpt
+        self.refuse_data = refuse_data
+
+    def write(self, record):
+        with open(self.path, "a", encoding="ascii") as f:
+            f.write(json.dumps(record) + "\n")
+            f.flush()
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if self.refuse_rcpt:
+            return "550 5.1.1 Recipient refused"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        if self.refuse_data:
+            return "554 5.6.0 Message refused"
+        self.write({
+            "event": "mail",
+            "from": b64(envelope.mail_from),
+            "rcpt": [b64(r) for r in envelope.rcpt_tos],
+            "helo": b64(session.host_name or ""),
+            "data": b64(envelope.original_content or envelope.content),
+        })
+        return "250 OK"
+
+
+def main():
+    args = [a for a in sys.argv[1:] if not a.startswith("--")]
+    flags = {a for a in sys.argv[1:] if a.startswith("--")}
+    if len(args) != 3:
+        print(__doc__, file=sys.stderr)
+        return 2
+    log_path, user, password = args
+    # AUTH without TLS is what the tests want; keep the warnings about it off stderr.
+    warnings.simplefilter("ignore")
+    logging.getLogger("mail.log").setLevel(logging.CRITICAL)
+    recorder = Recorder(log_path, "--refuse-rcpt" in flags, "--refuse-data" in flags)
+
+    def authenticator(server, session, envelope, mechanism, auth_data):
+        ok = (getattr(auth_data, "login", None) == user.encode()
+              and getattr(auth_data, "password", None) == password.encode())
+        recorder.write({"event": "auth", "mechanism": mechanism, "ok": ok})
+        # handled=False makes aiosmtpd answer a refused login with 535 instead of nothing.
+        return AuthResult(success=ok, handled=False)
+
+    exclude = ["LOGIN"] if "--only-plain" in flags else []
+
+    def factory():
+        return SMTP(recorder, hostname="smtp.test", authenticator=authenticator,
+                    auth_required=True, auth_require_tls=False,
+                    auth_exclude_mechanism=exclude)
+
+    loop = asyncio.new_event_loop()
+    asyncio.set_event_loop(loop)
+    server = loop.run_until_complete(loop.create_server(factory, host="127.0.0.1", port=0))
+    port = server.sockets[0].getsockname()[1]
+    for sig in (signal.SIGTERM, signal.SIGINT):
+        loop.add_signal_handler(sig, loop.stop)
+    print("READY %d" % port, flush=True)
+    try:
+        loop.run_forever()
+    finally:
+        server.close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
