@@ -1,0 +1,479 @@
+#include "web/http.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "notify/notify_interfaces.h"
+#include "support/raw_http_server.h"
+#include "support/temp_dir.h"
+#include "web/cookie_store.h"
+#include "web/text.h"
+
+using namespace torvane;
+using torvane::test::RawHttpServer;
+using torvane::test::RawReply;
+
+namespace {
+
+const std::string kAccept =
+    "Accept: image/gif, image/bmp, image/x-xbitmap, image/jpeg, image/pjpeg, application/x-shockwave-flash, "
+    "application/vnd.ms-excel, application/vnd.ms-powerpoint, application/msword, */*";
+const std::string kAgent = "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+
+class RecordingNotices : public NoticeUi {
+ public:
+  void ShowTrayBalloon(const std::string&, const std::string&, int, int) override {}
+  int ShowNotice(const std::string& text, int style, const std::string& title) override {
+    texts.push_back(text);
+    titles.push_back(title);
+    styles.push_back(style);
+    return 0;
+  }
+  std::vector<std::string> texts, titles;
+  std::vector<int> styles;
+};
+
+// Every test starts from the default settings with short time-outs and an empty cookie store.
+class WebTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = CurrentWebConfig();
+    WebConfig config;
+    config.connectTimeoutSeconds = 2;
+    config.totalTimeoutSeconds = 2;
+    ConfigureWeb(config);
+    ClearCookies();
+  }
+  void TearDown() override {
+    ConfigureWeb(saved_);
+    ClearCookies();
+  }
+  void SetMaxBody(std::size_t bytes) {
+    WebConfig config = CurrentWebConfig();
+    config.maxBodyBytes = bytes;
+    ConfigureWeb(config);
+  }
+
+  RawHttpServer server_;
+
+ private:
+  WebConfig saved_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Address parts
+
+TEST(UrlParts, HostPathAndPortFollowTheAddressRules) {
+  EXPECT_EQ(HostOfUrl("http://WWW.Example.COM:8080/a/b?c=1"), "www.example.com");
+  EXPECT_EQ(PathOfUrl("http://WWW.Example.COM:8080/a/b?c=1"), "/a/b?c=1");
+  EXPECT_EQ(PortOfUrl("http://WWW.Example.COM:8080/a/b?c=1"), 8080);
+
+  EXPECT_EQ(HostOfUrl("http://Shop.Example.com"), "shop.example.com");
+  EXPECT_EQ(PathOfUrl("http://Shop.Example.com"), "/");
+  EXPECT_EQ(PortOfUrl("http://Shop.Example.com"), 80);
+
+  EXPECT_EQ(HostOfUrl("https://secure.example.com/x"), "secure.example.com");
+  EXPECT_EQ(PathOfUrl("https://secure.example.com/x?y=/z"), "/x?y=/z");
+  EXPECT_EQ(PortOfUrl("HTTP://h.example.com:81/x"), 81) << "scheme compared without regard to case";
+}
+
+TEST(UrlParts, OddPortsAndSchemes) {
+  EXPECT_EQ(PortOfUrl("http://h.example.com:abc/x"), 0);
+  EXPECT_EQ(PortOfUrl("http://h.example.com:/x"), 0);
+  EXPECT_EQ(PortOfUrl("http://h.example.com:99999/"), 0);
+  // Only "http://" is stepped over; the text before the first "/" of a secure address is "https:".
+  EXPECT_EQ(PortOfUrl("https://h.example.com:8443/"), 0);
+  // A port in the query is not the host's port.
+  EXPECT_EQ(PortOfUrl("http://h.example.com/a?x=1:2"), 80);
+}
+
+TEST(UrlParts, NormalisationTrimsBlanksAndAddsTheScheme) {
+  EXPECT_EQ(NormaliseUrl("  www.example.com/x "), "http://www.example.com/x");
+  EXPECT_EQ(NormaliseUrl("\xA1\xA1https://a.example.com\xA1\xA1"), "https://a.example.com");
+  EXPECT_EQ(NormaliseUrl(" http://a.example.com"), "http://a.example.com");
+  // Exact, case-sensitive scheme test.
+  EXPECT_EQ(NormaliseUrl("HTTP://a.example.com"), "http://HTTP://a.example.com");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Requests as they arrive
+
+TEST_F(WebTest, GetSendsExactlyTheFixedHeaders) {
+  server_.Enqueue(RawReply::Http(200, "page body"));
+  std::string url = server_.BaseUrl() + "/a/b.htm?x=1&y=%41";
+  std::string headers;
+  EXPECT_EQ(网页_访问(url, 0, "", "", "", 0, &headers), "page body");
+
+  auto requests = server_.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  std::string expected = "GET /a/b.htm?x=1&y=%41 HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server_.port()) +
+                         "\r\n" + kAgent + "\r\n" + kAccept + "\r\nReferer: " + url +
+                         "\r\nAccept-Language: zh-cn\r\n\r\n";
+  EXPECT_EQ(requests[0].raw, expected);
+  EXPECT_EQ(headers.rfind("HTTP/1.1 200 Scripted\r\n", 0), 0u);
+  EXPECT_NE(headers.find("Content-Length: 9\r\n"), std::string::npos);
+}
+
+TEST_F(WebTest, AddressWithBlanksAndWithoutSchemeIsNormalisedEverywhere) {
+  server_.Enqueue(RawReply::Http(200, "one"));
+  server_.Enqueue(RawReply::Http(200, "two"));
+  std::string hostPort = "127.0.0.1:" + std::to_string(server_.port());
+  EXPECT_EQ(网页_访问("\xA1\xA1  " + hostPort + "/q?k=v \xA1\xA1"), "one");
+  EXPECT_EQ(网页_访问("  http://LOCALHOST:" + std::to_string(server_.port()) + "  "), "two");
+
+  auto requests = server_.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].requestLine, "GET /q?k=v HTTP/1.1");
+  EXPECT_EQ(requests[0].Header("Referer"), "http://" + hostPort + "/q?k=v");
+  // Capital host without a path: lower-cased host, path "/".
+  EXPECT_EQ(requests[1].requestLine, "GET / HTTP/1.1");
+  EXPECT_EQ(requests[1].Header("Host"), "localhost:" + std::to_string(server_.port()));
+  EXPECT_EQ(requests[1].Header("Referer"), "http://LOCALHOST:" + std::to_string(server_.port()));
+}
+
+TEST_F(WebTest, PostCarriesFormLinesAndBody) {
+  server_.Enqueue(RawReply::Http(200, "done"));
+  std::string url = server_.BaseUrl() + "/form.htm";
+  std::string body = "a=%D6%D0&b=2";
+  EXPECT_EQ(网页_访问(url, 1, "", "", body), "done");
+  auto requests = server_.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  std::string expected = "POST /form.htm HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server_.port()) + "\r\n" +
+                         kAgent + "\r\n" + kAccept + "\r\nReferer: " + url +
+                         "\r\nAccept-Language: zh-cn\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                         "Content-Length: 12\r\n\r\n" + body;
+  EXPECT_EQ(requests[0].raw, expected);
+}
+
+TEST_F(WebTest, PostWithoutBodyHasNoFormLines) {
+  server_.Enqueue(RawReply::Http(200, "ok"));
+  EXPECT_EQ(网页_访问(server_.BaseUrl() + "/empty", 1), "ok");
+  auto requests = server_.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].requestLine, "POST /empty HTTP/1.1");
+  EXPECT_EQ(requests[0].HeaderCount("Content-Type"), 0);
+  EXPECT_EQ(requests[0].HeaderCount("Content-Length"), 0);
+  EXPECT_EQ(requests[0].body, "");
+}
+
+TEST_F(WebTest, CallerHeadersSuppressOnlyTheirOwnDefaults) {
+  server_.Enqueue(RawReply::Http(200, "a"));
+  server_.Enqueue(RawReply::Http(200, "b"));
+  server_.Enqueue(RawReply::Http(200, "c"));
+  EXPECT_EQ(网页_访问(server_.BaseUrl() + "/1", 0, "", "accept-language: en-us\r\nX-Extra: 1\r\n"), "a");
+  EXPECT_EQ(网页_访问(server_.BaseUrl() + "/2", 0, "", "Referer: http://elsewhere/\r\nACCEPT: text/html\r\n"), "b");
+  // A last line without CR LF gets the first default joined onto it.
+  EXPECT_EQ(网页_访问(server_.BaseUrl() + "/3", 0, "", "X-Last: 1"), "c");
+
+  auto r = server_.Requests();
+  ASSERT_EQ(r.size(), 3u);
+  EXPECT_EQ(r[0].HeaderCount("Accept-Language"), 1);
+  EXPECT_EQ(r[0].Header("Accept-Language"), "en-us");
+  EXPECT_EQ(r[0].Header("X-Extra"), "1");
+  EXPECT_EQ("Accept: " + r[0].Header("Accept"), kAccept);
+  EXPECT_EQ(r[0].Header("Referer"), server_.BaseUrl() + "/1");
+
+  EXPECT_EQ(r[1].HeaderCount("Referer"), 1);
+  EXPECT_EQ(r[1].Header("Referer"), "http://elsewhere/");
+  EXPECT_EQ(r[1].HeaderCount("Accept"), 1);
+  EXPECT_EQ(r[1].Header("Accept"), "text/html");
+  EXPECT_EQ(r[1].Header("Accept-Language"), "zh-cn");
+
+  std::vector<std::string> lines = r[2].HeaderLines();
+  bool joined = false;
+  for (const auto& line : lines) joined = joined || line == "X-Last: 1" + kAccept;
+  EXPECT_TRUE(joined);
+  EXPECT_EQ(r[2].HeaderCount("Accept"), 0) << "curl must not add an Accept line of its own";
+}
+
+TEST_F(WebTest, WrongMethodShowsTheNoticeAndSendsNothing) {
+  RecordingNotices notices;
+  WebConfig config = CurrentWebConfig();
+  config.notices = &notices;
+  ConfigureWeb(config);
+
+  std::string headers = "untouched";
+  EXPECT_EQ(网页_访问(server_.BaseUrl() + "/x", 2, "", "", "a=b", 0, &headers), "");
+  EXPECT_EQ(网页_访问(server_.BaseUrl() + "/x", -1), "");
+  ASSERT_EQ(notices.texts.size(), 2u);
+  EXPECT_EQ(notices.texts[0], "【网页_访问】命令的第二个【访问方式】参数有误,请返回修改");
+  EXPECT_EQ(notices.titles[0], "友情提醒");
+  EXPECT_EQ(notices.styles[0], 0);
+  EXPECT_EQ(headers, "");
+  server_.Stop();
+  EXPECT_EQ(server_.Connections(), 0);
+}
+
+TEST_F(WebTest, BlankProxyIsDirectAndAProxyGetsTheAbsoluteAddress) {
+  server_.Enqueue(RawReply::Http(200, "direct"));
+  server_.Enqueue(RawReply::Http(200, "via proxy"));
+  EXPECT_EQ(网页_访问(server_.BaseUrl() + "/d", 0, "   "), "direct");
+  // The "proxy" is our server: the request line then carries the whole address of a host that does not exist.
+  EXPECT_EQ(网页_访问("http://shop.invalid/p?q=1", 0, " 127.0.0.1:" + std::to_string(server_.port())), "via proxy");
+  auto r = server_.Requests();
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(r[0].requestLine, "GET /d HTTP/1.1");
+  EXPECT_EQ(r[1].requestLine, "GET http://shop.invalid/p?q=1 HTTP/1.1");
+}
+
+TEST_F(WebTest, UnusableAddressesFailWithoutTraffic) {
+  HttpRequest bad;
+  bad.url = server_.BaseUrl() + "/x\r\nX-Injected: 1";
+  HttpResult result = WebRequest(bad);
+  EXPECT_FALSE(result.ok);
+  bad.url = "http:///nohost";
+  EXPECT_FALSE(WebRequest(bad).ok);
+  bad.url = "http://bad host/";
+  EXPECT_FALSE(WebRequest(bad).ok);
+  server_.Stop();
+  EXPECT_EQ(server_.Connections(), 0);
+}
+
+TEST_F(WebTest, PathBytesThatCannotTravelRawAreEscaped) {
+  server_.Enqueue(RawReply::Http(200, "ok"));
+  EXPECT_EQ(网页_访问(server_.BaseUrl() + "/s?q=\xD6\xD0 x#frag"), "ok");
+  auto r = server_.Requests();
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].requestLine, "GET /s?q=%D6%D0%20x HTTP/1.1");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Responses
+
+TEST_F(WebTest, RedirectsAreFollowedAndEveryHeaderBlockKept) {
+  server_.Enqueue(RawReply::Redirect(302, "/second"));
+  server_.Enqueue(RawReply::Redirect(301, server_.BaseUrl() + "/third"));
+  server_.Enqueue(RawReply::Http(200, "final"));
+  HttpRequest request;
+  request.url = server_.BaseUrl() + "/first";
+  HttpResult result = WebRequest(request);
+  EXPECT_TRUE(result.ok);
+  EXPECT_EQ(result.status, 200);
+  EXPECT_EQ(result.body, "final");
+  EXPECT_EQ(result.finalUrl, server_.BaseUrl() + "/third");
+  auto r = server_.Requests();
+  ASSERT_EQ(r.size(), 3u);
+  EXPECT_EQ(r[1].requestLine, "GET /second HTTP/1.1");
+  EXPECT_EQ(r[2].requestLine, "GET /third HTTP/1.1");
+  EXPECT_EQ(result.rawHeaders.find("HTTP/1.1 302"), 0u);
+  EXPECT_NE(result.rawHeaders.find("\r\n\r\nHTTP/1.1 301"), std::string::npos);
+  EXPECT_NE(result.rawHeaders.find("\r\n\r\nHTTP/1.1 200"), std::string::npos);
+}
+
+TEST_F(WebTest, PostRedirectedBy302BecomesAPlainGetBut307KeepsTheForm) {
+  server_.Enqueue(RawReply::Redirect(302, "/after"));
+  server_.Enqueue(RawReply::Http(200, "got"));
+  server_.Enqueue(RawReply::Redirect(307, "/again"));
+  server_.Enqueue(RawReply::Http(200, "posted"));
+  EXPECT_EQ(网页_访问(server_.BaseUrl() + "/form", 1, "", "", "x=1"), "got");
+  EXPECT_EQ(网页_访问(server_.BaseUrl() + "/form", 1, "", "", "y=2"), "posted");
+  auto r = server_.Requests();
+  ASSERT_EQ(r.size(), 4u);
+  EXPECT_EQ(r[1].requestLine, "GET /after HTTP/1.1");
+  EXPECT_EQ(r[1].HeaderCount("Content-Length"), 0);
+  EXPECT_EQ(r[1].HeaderCount("Content-Type"), 0);
+  EXPECT_EQ(r[1].body, "");
+  EXPECT_EQ(r[3].requestLine, "POST /again HTTP/1.1");
+  EXPECT_EQ(r[3].body, "y=2");
+}
+
+TEST_F(WebTest, EndlessRedirectsEndInFailure) {
+  server_.SetHandler([](const test::RecordedRequest&) { return RawReply::Redirect(302, "/loop"); });
+  HttpRequest request;
+  request.url = server_.BaseUrl() + "/loop";
+  HttpResult result = WebRequest(request);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(网页_访问(request.url), "");
+  EXPECT_LT(server_.RequestCount(), 50u);
+}
+
+TEST_F(WebTest, ErrorStatusBodiesAreReturnedLikeAnyOther) {
+  server_.Enqueue(RawReply::Http(500, "server trouble"));
+  HttpRequest request;
+  request.url = server_.BaseUrl() + "/e";
+  HttpResult result = WebRequest(request);
+  EXPECT_TRUE(result.ok);
+  EXPECT_EQ(result.status, 500);
+  EXPECT_EQ(result.body, "server trouble");
+}
+
+TEST_F(WebTest, ZeroBytesStayInTheBodyButEndThePageText) {
+  std::string body("before\0after", 12);
+  server_.Enqueue(RawReply::Http(200, body));
+  server_.Enqueue(RawReply::Http(200, body));
+  EXPECT_EQ(网页_访问(server_.BaseUrl() + "/z"), body);
+  EXPECT_EQ(FetchPageText(server_.BaseUrl() + "/z"), "before");
+}
+
+TEST_F(WebTest, PageEncodingsConvertToGbk) {
+  server_.Enqueue(RawReply::Http(200, "\xE4\xB8\xAD\xE6\x96\x87 ok"));       // UTF-8
+  server_.Enqueue(RawReply::Http(200, "\xA4\xA4\xA4\xE5\xC5\xE9"));          // Big5, 體 traditional
+  server_.Enqueue(RawReply::Http(200, std::string("\xE4\xB8\xAD\0tail", 8)));  // cut at the zero byte
+  server_.Enqueue(RawReply::Http(200, "ok\xFF\xFE" "end"));                  // not UTF-8 at all
+  server_.Enqueue(RawReply::Http(200, "plain ascii"));
+  std::string base = server_.BaseUrl();
+  EXPECT_EQ(网页_访问(base + "/u", 0, "", "", "", 1), "中文 ok");
+  EXPECT_EQ(网页_访问(base + "/b", 0, "", "", "", 2), "中文体");
+  EXPECT_EQ(网页_访问(base + "/z", 0, "", "", "", 1), "中");
+  EXPECT_EQ(网页_访问(base + "/i", 0, "", "", "", 1), "ok??end");
+  EXPECT_EQ(网页_访问(base + "/a", 0, "", "", "", 7), "plain ascii") << "unknown encodings leave the body alone";
+}
+
+// ---------------------------------------------------------------------------------------------
+// Limits
+
+TEST_F(WebTest, ServerThatNeverAnswersEndsInATimeout) {
+  WebConfig config = CurrentWebConfig();
+  config.totalTimeoutSeconds = 1;
+  ConfigureWeb(config);
+  RawReply silent;
+  silent.neverAnswer = true;
+  server_.Enqueue(silent);
+  HttpRequest request;
+  request.url = server_.BaseUrl() + "/silent";
+  HttpResult result = WebRequest(request);
+  EXPECT_FALSE(result.ok);
+  EXPECT_TRUE(result.timedOut);
+  EXPECT_FALSE(result.error.empty());
+  EXPECT_EQ(result.body, "");
+}
+
+TEST_F(WebTest, TricklingServerEndsInATimeoutAndAnEmptyResult) {
+  WebConfig config = CurrentWebConfig();
+  config.totalTimeoutSeconds = 1;
+  ConfigureWeb(config);
+  RawReply slow;
+  slow.bytes = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n";
+  slow.streamBytes = 1000;
+  slow.chunkSize = 1;
+  slow.pauseMsBetweenChunks = 100;
+  server_.Enqueue(slow);
+  HttpRequest request;
+  request.url = server_.BaseUrl() + "/slow";
+  HttpResult result = WebRequest(request);
+  EXPECT_TRUE(result.timedOut);
+  EXPECT_FALSE(result.body.size() >= 1000);
+  server_.Enqueue(slow);
+  EXPECT_EQ(网页_访问(request.url), "") << "a partial page is never handed on as if it were whole";
+}
+
+TEST_F(WebTest, TruncatedBodyIsAFailure) {
+  RawReply cut;
+  cut.bytes = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\nonly part";
+  server_.Enqueue(cut);
+  HttpRequest request;
+  request.url = server_.BaseUrl() + "/cut";
+  HttpResult result = WebRequest(request);
+  EXPECT_FALSE(result.ok);
+  EXPECT_FALSE(result.timedOut);
+}
+
+TEST_F(WebTest, BodiesBeyondTheCapAreRefused) {
+  SetMaxBody(1u << 20);
+  RawReply huge;  // 100 MB streamed without a length, until the client leaves
+  huge.bytes = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n";
+  huge.streamBytes = 100ull << 20;
+  server_.Enqueue(huge);
+  RawReply announced;  // a length announced up front
+  announced.bytes = "HTTP/1.1 200 OK\r\nContent-Length: 104857600\r\n\r\n";
+  announced.streamBytes = 100ull << 20;
+  server_.Enqueue(announced);
+  RawReply exact;
+  exact.bytes = "HTTP/1.1 200 OK\r\nContent-Length: 1048576\r\n\r\n";
+  exact.streamBytes = 1u << 20;
+  server_.Enqueue(exact);
+
+  HttpRequest request;
+  request.url = server_.BaseUrl() + "/big";
+  HttpResult streamed = WebRequest(request);
+  EXPECT_FALSE(streamed.ok);
+  EXPECT_TRUE(streamed.bodyTooLarge);
+  EXPECT_EQ(streamed.body, "");
+  HttpResult early = WebRequest(request);
+  EXPECT_FALSE(early.ok);
+  EXPECT_TRUE(early.bodyTooLarge);
+  HttpResult fits = WebRequest(request);
+  EXPECT_TRUE(fits.ok);
+  EXPECT_EQ(fits.body.size(), 1u << 20);
+}
+
+TEST_F(WebTest, DefaultCapStopsABodyLargerThan64Megabytes) {
+  SetMaxBody(WebConfig{}.maxBodyBytes);
+  RawReply huge;
+  huge.bytes = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n";
+  huge.streamBytes = (64ull << 20) + 1;
+  server_.Enqueue(huge);
+  EXPECT_EQ(网页_访问(server_.BaseUrl() + "/big"), "");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Cookies
+
+TEST_F(WebTest, CookiesSetByOneResponseTravelWithTheNextRequestOnAnotherThread) {
+  server_.Enqueue(RawReply::Http(200, "set", "Set-Cookie: cookie2=abc; Path=/\r\nset-cookie: _nk_=%D6%D0\r\n"));
+  server_.Enqueue(RawReply::Http(200, "sent"));
+  EXPECT_EQ(网页_访问(server_.BaseUrl() + "/login"), "set");
+  std::string second;
+  std::thread other([&] { second = 网页_访问(server_.BaseUrl() + "/member/x.htm"); });
+  other.join();
+  EXPECT_EQ(second, "sent");
+  auto r = server_.Requests();
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(r[0].HeaderCount("Cookie"), 0);
+  EXPECT_EQ(r[1].Header("Cookie"), "cookie2=abc; _nk_=%D6%D0");
+}
+
+TEST_F(WebTest, CookieWithoutEqualsSignIsStoredWithAnEmptyName) {
+  server_.Enqueue(RawReply::Http(200, "", "Set-Cookie: lonely-value; path=/\r\nSet-Cookie: b=2\r\n"));
+  server_.Enqueue(RawReply::Http(200, ""));
+  网页_访问(server_.BaseUrl() + "/");
+  auto cookies = AllCookies();
+  ASSERT_EQ(cookies.size(), 2u);
+  EXPECT_EQ(cookies[0].name, "");
+  EXPECT_EQ(cookies[0].value, "lonely-value");
+  EXPECT_EQ(cookies[1].name, "b");
+  网页_访问(server_.BaseUrl() + "/");
+  EXPECT_EQ(server_.Requests()[1].Header("Cookie"), "lonely-value; b=2");
+}
+
+TEST_F(WebTest, CookiesOfRedirectResponsesAreKept) {
+  server_.Enqueue(RawReply::Redirect(302, "/home", "Set-Cookie: session=s1; Path=/\r\n"));
+  server_.Enqueue(RawReply::Http(200, "home"));
+  EXPECT_EQ(网页_访问(server_.BaseUrl() + "/login", 1, "", "", "u=1"), "home");
+  EXPECT_EQ(server_.Requests()[1].Header("Cookie"), "session=s1");
+}
+
+TEST_F(WebTest, TenThousandSetCookieLinesAreAllStoredInOrder) {
+  std::string lines;
+  for (int i = 0; i < 10000; ++i) lines += "Set-Cookie: c" + std::to_string(i) + "=v" + std::to_string(i) + "\r\n";
+  server_.Enqueue(RawReply::Http(200, "flood", lines));
+  server_.Enqueue(RawReply::Http(200, "next"));
+  EXPECT_EQ(网页_访问(server_.BaseUrl() + "/flood"), "flood");
+  auto cookies = AllCookies();
+  ASSERT_EQ(cookies.size(), 10000u);
+  EXPECT_EQ(cookies.front().name, "c0");
+  EXPECT_EQ(cookies.back().name, "c9999");
+  EXPECT_EQ(网页_访问(server_.BaseUrl() + "/next"), "next");
+  std::string sent = server_.Requests()[1].Header("Cookie");
+  EXPECT_EQ(sent.rfind("c0=v0; c1=v1; ", 0), 0u);
+  EXPECT_TRUE(sent.ends_with("; c9999=v9999"));
+}
+
+TEST_F(WebTest, LaterCookieReplacesEarlierAndExpiredOneIsRemoved) {
+  server_.Enqueue(RawReply::Http(200, "", "Set-Cookie: t=old\r\nSet-Cookie: keep=1\r\nSet-Cookie: t=new\r\n"));
+  server_.Enqueue(RawReply::Http(200, "", "Set-Cookie: keep=gone; Max-Age=0\r\n"));
+  server_.Enqueue(RawReply::Http(200, ""));
+  网页_访问(server_.BaseUrl() + "/1");
+  网页_访问(server_.BaseUrl() + "/2");
+  网页_访问(server_.BaseUrl() + "/3");
+  auto r = server_.Requests();
+  ASSERT_EQ(r.size(), 3u);
+  EXPECT_EQ(r[1].Header("Cookie"), "t=new; keep=1");
+  EXPECT_EQ(r[2].Header("Cookie"), "t=new");
+}
