@@ -3,6 +3,8 @@
 #include <climits>
 
 #include "shell/ini.h"
+#include "store/files.h"
+#include "web/text.h"
 
 namespace torvane {
 
@@ -48,8 +50,19 @@ std::filesystem::path DeploymentPath(const std::filesystem::path& configDir) {
 
 Deployment LoadDeployment(const std::filesystem::path& deploymentFile) {
   Deployment d;
-  IniFile ini;
-  if (!ini.Load(deploymentFile)) return d;
+  auto bytes = ReadWholeFile(deploymentFile);
+  if (!bytes) return d;
+  std::string_view text = *bytes;
+  // The file is GBK. One saved as UTF-8 by an editor (with or without a byte-order mark)
+  // would match no Chinese section or key; GBK Chinese text is practically never valid
+  // UTF-8, so such a file is recognised and converted.
+  std::string converted;
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  if (!IsAscii(text) && IsValidUtf8(text)) {
+    converted = Utf8ToGbk(text);
+    text = converted;
+  }
+  const IniFile ini = IniFile::FromText(text);
 
   ReadBase(ini, "市场", "登录主机", d.loginHost);
   ReadBase(ini, "市场", "个人主页主机", d.personalHost);

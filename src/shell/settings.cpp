@@ -1,6 +1,7 @@
 #include "shell/settings.h"
 
 #include <array>
+#include <mutex>
 
 #include "shell/ini.h"
 #include "web/text.h"
@@ -101,6 +102,9 @@ Settings LoadSettings(const std::filesystem::path& settingsFile) {
 }
 
 bool SaveSettings(const std::filesystem::path& settingsFile, const Settings& settings, std::string* error) {
+  // Read, change, rewrite: two saves at once must not interleave.
+  static std::mutex saving;
+  std::lock_guard lock(saving);
   IniFile ini;
   std::string loadError;
   if (!ini.Load(settingsFile, &loadError)) {

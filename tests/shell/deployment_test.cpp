@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
+#include "web/text.h"
 
 namespace torvane {
 namespace {
@@ -82,6 +83,21 @@ TEST(Deployment, NumbersThatAreNotPositiveKeepTheDefault) {
   d = LoadDeployment(file);
   EXPECT_EQ(d.mail.port, 25);
   EXPECT_EQ(d.loginHost, defaults.loginHost);
+}
+
+TEST(Deployment, FileSavedAsUtf8IsUnderstood) {
+  TempDir dir;
+  auto file = DeploymentPath(dir.path());
+  const std::string gbk = "[市场]\r\n交易主机=http://t/\r\n[发货人]\r\n姓名=王先生\r\n";
+  WriteBytes(file, "\xEF\xBB\xBF" + GbkToUtf8(gbk));
+  Deployment d = LoadDeployment(file);
+  EXPECT_EQ(d.tradeHost, "http://t");
+  EXPECT_EQ(d.shipper.name, "王先生");
+
+  WriteBytes(file, GbkToUtf8(gbk));
+  EXPECT_EQ(LoadDeployment(file).shipper.name, "王先生");
+  WriteBytes(file, gbk);
+  EXPECT_EQ(LoadDeployment(file).shipper.name, "王先生");
 }
 
 }  // namespace
