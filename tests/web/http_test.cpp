@@ -477,3 +477,120 @@ TEST_F(WebTest, LaterCookieReplacesEarlierAndExpiredOneIsRemoved) {
   EXPECT_EQ(r[1].Header("Cookie"), "t=new; keep=1");
   EXPECT_EQ(r[2].Header("Cookie"), "t=new");
 }
+
+// ---------------------------------------------------------------------------------------------
+// Cookie store rules and persistence
+
+class CookieStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ClearCookies(); }
+  void TearDown() override { ClearCookies(); }
+};
+
+TEST_F(CookieStoreTest, DomainAttributeMustCoverTheHost) {
+  EXPECT_TRUE(StoreSetCookie("shop.example.com", "wide=1; Domain=.Example.com"));
+  EXPECT_FALSE(StoreSetCookie("shop.example.com", "foreign=1; Domain=evil.com"));
+  EXPECT_FALSE(StoreSetCookie("shop.example.com", "suffix=1; Domain=com"));
+  EXPECT_FALSE(StoreSetCookie("example.com", "sub=1; Domain=shop.example.com"));
+  EXPECT_TRUE(StoreSetCookie("shop.example.com", "narrow=2"));
+  EXPECT_EQ(CookieHeaderFor("a.example.com", "/", false), "wide=1");
+  EXPECT_EQ(CookieHeaderFor("example.com", "/", false), "wide=1");
+  EXPECT_EQ(CookieHeaderFor("SHOP.example.com", "/", false), "wide=1; narrow=2");
+  EXPECT_EQ(CookieHeaderFor("otherexample.com", "/", false), "");
+}
+
+TEST_F(CookieStoreTest, PathSecureAndOrderRules) {
+  StoreSetCookie("h.example.com", "root=1");
+  StoreSetCookie("h.example.com", "member=2; Path=/member");
+  StoreSetCookie("h.example.com", "safe=3; Secure");
+  StoreSetCookie("h.example.com", "bogus=4; Path=relative");
+  EXPECT_EQ(CookieHeaderFor("h.example.com", "/member/x.htm?a=/b", false), "member=2; root=1; bogus=4");
+  EXPECT_EQ(CookieHeaderFor("h.example.com", "/member", false), "member=2; root=1; bogus=4");
+  EXPECT_EQ(CookieHeaderFor("h.example.com", "/members", false), "root=1; bogus=4");
+  EXPECT_EQ(CookieHeaderFor("h.example.com", "/", true), "root=1; safe=3; bogus=4");
+}
+
+TEST_F(CookieStoreTest, ControlBytesAndEmptyPairsAreRejected) {
+  EXPECT_FALSE(StoreSetCookie("h.example.com", std::string("a=b\0c", 5)));
+  EXPECT_FALSE(StoreSetCookie("h.example.com", "a=b\tc"));
+  EXPECT_FALSE(StoreSetCookie("h.example.com", "=; Path=/"));
+  EXPECT_EQ(CookieCount(), 0u);
+}
+
+TEST_F(CookieStoreTest, ExpiryInThePastRemovesAndFutureKeeps) {
+  StoreSetCookie("h.example.com", "a=1");
+  StoreSetCookie("h.example.com", "b=2; Expires=Wed, 09 Jun 2100 10:18:14 GMT");
+  StoreSetCookie("h.example.com", "a=x; Expires=Thu, 01 Jan 1970 00:00:01 GMT");
+  StoreSetCookie("h.example.com", "b=3; Max-Age=-5; Expires=Wed, 09 Jun 2100 10:18:14 GMT");
+  EXPECT_EQ(CookieHeaderFor("h.example.com", "/", false), "");
+  StoreSetCookie("h.example.com", "c=4; Max-Age=3600");
+  auto all = AllCookies();
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_GT(all[0].expiry, 0);
+}
+
+TEST_F(CookieStoreTest, ImportedBrowserCookiesAreSent) {
+  ImportCookie(".Example.com", "cookie2", "login", "/", false, 0);
+  ImportCookie("member.example.com", "_tb_", "t", "/member", true, 4102444800);
+  EXPECT_EQ(CookieHeaderFor("trade.example.com", "/", false), "cookie2=login");
+  EXPECT_EQ(CookieHeaderFor("member.example.com", "/member/a", true), "_tb_=t; cookie2=login");
+  EXPECT_EQ(CookieHeaderFor("member.example.com", "/member/a", false), "cookie2=login");
+}
+
+TEST_F(CookieStoreTest, SessionSurvivesSaveAndLoad) {
+  test::TempDir dir;
+  StoreSetCookie("member.example.com", "cookie2=abc; Path=/; HttpOnly");
+  StoreSetCookie("member.example.com", "wide=w w; Domain=example.com; Expires=Wed, 09 Jun 2100 10:18:14 GMT");
+  StoreSetCookie("member.example.com", "bare");
+  ImportCookie("login.example.com", "sec", "1", "/x", true, 0);
+  std::vector<StoredCookie> before = AllCookies();
+  ASSERT_EQ(before.size(), 4u);
+  std::string error;
+  ASSERT_TRUE(SaveCookies(dir.path(), &error)) << error;
+
+  struct stat st {};
+  ASSERT_EQ(::stat(CookieFilePath(dir.path()).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  ClearCookies();
+  ASSERT_TRUE(LoadCookies(dir.path(), &error)) << error;
+  std::vector<StoredCookie> after = AllCookies();
+  ASSERT_EQ(after.size(), before.size());
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    EXPECT_EQ(after[i].domain, before[i].domain);
+    EXPECT_EQ(after[i].hostOnly, before[i].hostOnly);
+    EXPECT_EQ(after[i].path, before[i].path);
+    EXPECT_EQ(after[i].name, before[i].name);
+    EXPECT_EQ(after[i].value, before[i].value);
+    EXPECT_EQ(after[i].secure, before[i].secure);
+    EXPECT_EQ(after[i].httpOnly, before[i].httpOnly);
+    EXPECT_EQ(after[i].expiry, before[i].expiry);
+  }
+  EXPECT_EQ(CookieHeaderFor("member.example.com", "/", false), "cookie2=abc; wide=w w; bare");
+}
+
+TEST_F(CookieStoreTest, LoadSkipsExpiredAndMalformedLinesAndHandlesMissingFiles) {
+  test::TempDir dir;
+  StoreSetCookie("h.example.com", "stale=1");
+  ASSERT_TRUE(LoadCookies(dir.path()));
+  EXPECT_EQ(CookieCount(), 0u) << "no file: an empty store";
+
+  test::WriteBytes(CookieFilePath(dir.path()),
+                   "# Netscape HTTP Cookie File\n"
+                   "h.example.com\tFALSE\t/\tFALSE\t0\tgood\t1\n"
+                   "h.example.com\tFALSE\t/\tFALSE\t1000\told\t2\n"
+                   "h.example.com\tFALSE\t/\tFALSE\n"
+                   "h.example.com\tFALSE\t/\tFALSE\tsoon\tbad\t3\n"
+                   ".example.com\tTRUE\t/\tFALSE\t4102444800\twide\t4\r\n");
+  ASSERT_TRUE(LoadCookies(dir.path()));
+  EXPECT_EQ(CookieHeaderFor("h.example.com", "/", false), "good=1; wide=4");
+}
+
+TEST_F(CookieStoreTest, UnreadableFileLeavesTheStoreAlone) {
+  test::TempDir dir;
+  std::filesystem::create_directory(CookieFilePath(dir.path()));
+  StoreSetCookie("h.example.com", "kept=1");
+  std::string error;
+  EXPECT_FALSE(LoadCookies(dir.path(), &error));
+  EXPECT_EQ(CookieHeaderFor("h.example.com", "/", false), "kept=1");
+}
