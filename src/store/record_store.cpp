@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstring>
@@ -407,6 +408,25 @@ std::string ValidateExisting(const std::filesystem::path& path, const StoreSchem
   c.Close();
   if (!reason.empty() && code != SQLITE_READONLY_ROLLBACK) return InvalidStoreText(s, reason);
   return {};
+}
+
+// Deletes the super-journals SQLite names after the main file ("<name>-mj" and nine hex digits).
+// Only to be called while holding the write locks of both files, after both were written.
+void RemoveDeadSuperJournals(const std::filesystem::path& mainFile) {
+  const std::string prefix = mainFile.filename().string() + "-mj";
+  std::filesystem::path dir = mainFile.parent_path();
+  if (dir.empty()) dir = ".";
+  std::error_code ec;
+  for (auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+    std::string name = entry.path().filename().string();
+    if (name.size() != prefix.size() + 9 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    if (!std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                     [](unsigned char c) { return std::isxdigit(c) != 0; })) {
+      continue;
+    }
+    std::error_code removeError;
+    std::filesystem::remove(entry.path(), removeError);
+  }
 }
 
 class CardStoresImpl;
@@ -895,6 +915,16 @@ bool CardStoresImpl::Connect(const std::filesystem::path& dataDir, StoreError* e
       if (!db_.Exec(index)) return fail("无法打开 " + FileText(*s) + ": " + t_lastError);
     }
   }
+  // A process killed in the middle of a write may have left journals beside the files. The first
+  // write below rolls back any hot journal and replaces the stale ones; while it holds both write
+  // locks no other writer can own a super-journal of ours, so those left over are dead too.
+  Transaction tx(db_);
+  if (!tx.began() || !db_.Exec("PRAGMA main.user_version=" + std::to_string(kSchemaVersion) +
+                               "; PRAGMA sent.user_version=" + std::to_string(kSchemaVersion))) {
+    return fail("无法打开 " + FileText(kInventorySchema) + ": " + t_lastError);
+  }
+  RemoveDeadSuperJournals(dataDir / kInventoryFileName);
+  if (!tx.Commit()) return fail("无法打开 " + FileText(kInventorySchema) + ": " + t_lastError);
   return true;
 }
 
@@ -984,7 +1014,7 @@ std::vector<SentRecord> CardStoresImpl::SentRecordsOf(const std::string& orderNu
   auto lock = Lock();
   std::vector<SentRecord> records;
   Query q(db_.Prepare("SELECT rn, " + FieldList(9) +
-                      " FROM sent.sent_cards WHERE f2 = ?1 AND f8 = ?2 AND marked = 0 ORDER BY rn"));
+                      " FROM sent.sent_cards WHERE f2 = ?1 AND +f8 = ?2 AND marked = 0 ORDER BY rn"));
   if (!q.ok()) return records;
   q.Bind(1, orderNumber);
   q.Bind(2, status);

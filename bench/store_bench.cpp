@@ -1,0 +1,108 @@
+// Card store figures: importing a large batch, and taking one card from a large inventory.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bench.h"
+#include "store/inventory_commands.h"
+#include "store/record_store.h"
+
+namespace {
+
+std::unique_ptr<torvane::CardStores> OpenIn(const std::filesystem::path& dir) {
+  torvane::StoreError error;
+  auto stores = torvane::CardStores::Open(dir, &error);
+  if (!stores) std::fprintf(stderr, "store bench: %s\n", error.message.c_str());
+  return stores;
+}
+
+}  // namespace
+
+TORVANE_BENCH("import_100k_s") {
+  auto stores = OpenIn(bench::ScratchDir("store-import"));
+  if (!stores) return;
+  std::string text;
+  text.reserve(100000 * 40);
+  for (int i = 0; i < 100000; ++i) {
+    text += "CARD" + std::to_string(1000000 + i) + ",SECRET-" + std::to_string(i * 7919) + "-ABCDEFGH\r\n";
+  }
+  auto start = std::chrono::steady_clock::now();
+  torvane::CommandOutcome out = torvane::AddCardsBatch(*stores, "游戏点卡100元", text, "充值地址见店铺首页");
+  double seconds = bench::SecondsSince(start);
+  if (out.count != 100000) {
+    std::fprintf(stderr, "import_100k_s: added %zu (%s)\n", out.count, torvane::LastStoreError().c_str());
+    return;
+  }
+  bench::Report("import_100k_s", seconds, "s");
+}
+
+// Mean time of TakeCards of one card from a store of items x cardsPerItem cards, over 50 takes
+// from random items. Every take is a durable commit across both files, so the figure is bounded
+// below by the disk's flush time (see store_fsync_ms); the store size must not matter.
+static double MeanTakeMs(const std::string& tag, int items, int cardsPerItem) {
+  constexpr int kTakes = 50;
+  auto stores = OpenIn(bench::ScratchDir(tag));
+  if (!stores) return -1;
+  // Items interleaved, as cards of many items arrive over time.
+  std::vector<std::vector<std::string>> cards;
+  cards.reserve(static_cast<std::size_t>(items) * static_cast<std::size_t>(cardsPerItem));
+  for (int c = 0; c < cardsPerItem; ++c) {
+    for (int i = 0; i < items; ++i) {
+      cards.push_back({"item-" + std::to_string(i), "card-" + std::to_string(c) + "-" + std::to_string(i),
+                       "secret-" + std::to_string(c * 31 + i), "note"});
+    }
+  }
+  if (stores->Inventory().AppendMany(cards) != cards.size()) {
+    std::fprintf(stderr, "%s: fill failed (%s)\n", tag.c_str(), torvane::LastStoreError().c_str());
+    return -1;
+  }
+  cards.clear();
+  cards.shrink_to_fit();
+
+  std::mt19937 random(12345);
+  std::uniform_int_distribution<int> pick(0, items - 1);
+  double total = 0;
+  for (int t = 0; t < kTakes; ++t) {
+    std::string item = "item-" + std::to_string(pick(random));
+    auto start = std::chrono::steady_clock::now();
+    auto taken = stores->TakeCards(item, 1, "order-" + std::to_string(t), "buyer", "1", "note", "发货中", "time");
+    total += bench::SecondsSince(start);
+    if (taken.size() != 1) {
+      std::fprintf(stderr, "%s: nothing taken (%s)\n", tag.c_str(), torvane::LastStoreError().c_str());
+      return -1;
+    }
+  }
+  return total / kTakes * 1000.0;
+}
+
+TORVANE_BENCH("take_card_1m_ms") {
+  double ms = MeanTakeMs("store-take-1m", 1000, 1000);
+  if (ms >= 0) bench::Report("take_card_1m_ms", ms, "ms");
+}
+
+TORVANE_BENCH("take_card_1k_ms") {
+  double ms = MeanTakeMs("store-take-1k", 100, 10);
+  if (ms >= 0) bench::Report("take_card_1k_ms", ms, "ms");
+}
+
+// One small write flushed to disk in the store directory: the floor under every durable commit.
+TORVANE_BENCH("store_fsync_ms") {
+  std::filesystem::path file = bench::ScratchDir("store-fsync") / "probe";
+  int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  constexpr int kRounds = 50;
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < kRounds; ++i) {
+    if (::write(fd, "x", 1) != 1 || ::fsync(fd) != 0) {
+      ::close(fd);
+      return;
+    }
+  }
+  double seconds = bench::SecondsSince(start);
+  ::close(fd);
+  bench::Report("store_fsync_ms", seconds / kRounds * 1000.0, "ms");
+}

@@ -1,0 +1,465 @@
+#include "store/record_store.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "store/files.h"
+#include "support/temp_dir.h"
+
+using namespace torvane;
+using torvane::test::ReadBytes;
+using torvane::test::TempDir;
+using torvane::test::WriteBytes;
+
+namespace {
+
+const std::filesystem::path kInventory(kInventoryFileName);
+const std::filesystem::path kSent(kSentFileName);
+
+std::unique_ptr<CardStores> OpenOrFail(const std::filesystem::path& dir, std::vector<std::string>* created = nullptr) {
+  StoreError error;
+  auto stores = CardStores::Open(dir, &error, created);
+  EXPECT_TRUE(stores) << error.message;
+  return stores;
+}
+
+std::vector<std::string> Card(const std::string& item, const std::string& number, const std::string& secret = "s",
+                              const std::string& note = "n") {
+  return {item, number, secret, note};
+}
+
+std::vector<std::string> FileNamesIn(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> Column(const std::vector<std::vector<std::string>>& rows, std::size_t position) {
+  std::vector<std::string> out;
+  for (auto& r : rows) out.push_back(r.at(position - 1));
+  return out;
+}
+
+// A SQLite file of some other program, with its own table.
+void MakeForeignDatabase(const std::filesystem::path& path, const char* extraSql = "") {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  std::string sql = std::string("CREATE TABLE notes(id INTEGER PRIMARY KEY, body TEXT); INSERT INTO notes(body) VALUES('x');") +
+                    extraSql;
+  ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+}
+
+}  // namespace
+
+// ---- Opening, creating and refusing files ----
+
+TEST(CardStoresOpen, CreatesMissingFilesReportsThemAndLeavesOnlyTheStores) {
+  TempDir dir;
+  std::vector<std::string> created;
+  auto stores = OpenOrFail(dir.path(), &created);
+  ASSERT_TRUE(stores);
+  EXPECT_EQ(created, (std::vector<std::string>{"库存卡密.edb", "已发卡密.edb"}));
+  EXPECT_EQ(stores->Inventory().RecordCount(), 0);
+  EXPECT_EQ(stores->Sent().RecordCount(), 0);
+  EXPECT_EQ(stores->Inventory().FilePath().filename(), kInventory);
+  EXPECT_EQ(stores->Sent().FilePath().filename(), kSent);
+  stores.reset();
+
+  EXPECT_EQ(FileNamesIn(dir.path()), (std::vector<std::string>{kSent.string(), kInventory.string()}));
+  created.assign(1, "stale");
+  stores = OpenOrFail(dir.path(), &created);
+  EXPECT_TRUE(created.empty());
+}
+
+TEST(CardStoresOpen, OnlyTheMissingOneIsCreated) {
+  TempDir dir;
+  OpenOrFail(dir.path())->Inventory().AppendRecord(Card("A", "1"));
+  std::filesystem::remove(dir / kSent);
+  std::vector<std::string> created;
+  auto stores = OpenOrFail(dir.path(), &created);
+  EXPECT_EQ(created, std::vector<std::string>{"已发卡密.edb"});
+  EXPECT_EQ(stores->Inventory().RecordCount(), 1);
+}
+
+TEST(CardStoresOpen, MissingDataDirectoryIsAnError) {
+  TempDir dir;
+  StoreError error;
+  EXPECT_FALSE(CardStores::Open(dir / "nowhere", &error));
+  EXPECT_FALSE(error.message.empty());
+  EXPECT_FALSE(std::filesystem::exists(dir / "nowhere"));
+}
+
+struct BadFileCase {
+  const char* name;
+  bool inventory;  // which of the two files is bad
+  int kind;        // 0 garbage, 1 empty, 2 foreign SQLite, 3 the other store's file
+};
+
+class CardStoresBadFile : public ::testing::TestWithParam<BadFileCase> {};
+
+TEST_P(CardStoresBadFile, IsRefusedNamedAndLeftByteIdentical) {
+  const BadFileCase& c = GetParam();
+  TempDir dir;
+  TempDir other;
+  std::filesystem::path bad = dir / (c.inventory ? kInventory : kSent);
+  switch (c.kind) {
+    case 0: WriteBytes(bad, std::string("this is not a card store\n") + std::string(5000, '\x7f')); break;
+    case 1: WriteBytes(bad, ""); break;
+    case 2: MakeForeignDatabase(bad); break;
+    case 3: {
+      // The file of the other store under this store's name.
+      OpenOrFail(other.path())->Sent().AppendRecord({"1", "2", "3", "4", "5", "6", "7", "8", "9"});
+      OpenOrFail(other.path())->Inventory().AppendRecord(Card("A", "1"));
+      std::filesystem::copy_file(other / (c.inventory ? kSent : kInventory), bad);
+      break;
+    }
+  }
+  const std::string before = ReadBytes(bad);
+  StoreError error;
+  std::vector<std::string> created;
+  EXPECT_FALSE(CardStores::Open(dir.path(), &error, &created));
+  const std::string name = c.inventory ? "库存卡密.edb" : "已发卡密.edb";
+  EXPECT_NE(error.message.find(name + " 不是有效的卡密库文件"), std::string::npos) << error.message;
+  EXPECT_EQ(ReadBytes(bad), before);
+  // Nothing else appears: no journal, and the missing partner is not created either.
+  EXPECT_EQ(FileNamesIn(dir.path()), std::vector<std::string>{bad.filename().string()});
+  EXPECT_TRUE(created.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, CardStoresBadFile,
+                         ::testing::Values(BadFileCase{"GarbageInventory", true, 0}, BadFileCase{"EmptyInventory", true, 1},
+                                           BadFileCase{"ForeignInventory", true, 2}, BadFileCase{"SwappedInventory", true, 3},
+                                           BadFileCase{"GarbageSent", false, 0}, BadFileCase{"EmptySent", false, 1},
+                                           BadFileCase{"ForeignSent", false, 2}, BadFileCase{"SwappedSent", false, 3}),
+                         [](const ::testing::TestParamInfo<BadFileCase>& param) { return std::string(param.param.name); });
+
+TEST(CardStoresOpen, ForeignDatabaseWithAHotJournalIsNotRolledBack) {
+  TempDir dir;
+  OpenOrFail(dir.path());
+  std::filesystem::remove(dir / kSent);
+  MakeForeignDatabase(dir / kSent);
+  // A journal beside a foreign file must be left for its owner, not applied by us.
+  std::filesystem::path journal = dir / kSent;
+  journal += "-journal";
+  WriteBytes(journal, std::string(2048, '\x01'));
+  const std::string before = ReadBytes(dir / kSent);
+  StoreError error;
+  EXPECT_FALSE(CardStores::Open(dir.path(), &error));
+  EXPECT_EQ(ReadBytes(dir / kSent), before);
+  EXPECT_EQ(ReadBytes(journal), std::string(2048, '\x01'));
+}
+
+// ---- Records, order and the cursor ----
+
+TEST(RecordStore, FieldsSurviveReopenByteForByteInStoreOrder) {
+  TempDir dir;
+  // GBK text, an embedded zero byte, a lone lead byte, spaces and an empty field.
+  const std::vector<std::vector<std::string>> records = {
+      Card("点卡", "\xB0\xA1 001", std::string("a\0b", 3), ""),
+      Card("点卡", " 002 ", "\x81", "备注"),
+      Card("Other", "003", "", "n"),
+  };
+  {
+    auto stores = OpenOrFail(dir.path());
+    for (auto& r : records) EXPECT_GT(stores->Inventory().AppendRecord(r), 0);
+    stores->Close();
+  }
+  auto stores = OpenOrFail(dir.path());
+  std::vector<RecordNumber> numbers;
+  EXPECT_EQ(stores->Inventory().Select(0, "", &numbers), records);
+  ASSERT_EQ(numbers.size(), 3u);
+  EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end()));
+  EXPECT_EQ(stores->Inventory().ReadRecord(numbers[1]), records[1]);
+}
+
+TEST(RecordStore, CursorWalksForwardAndBackInStoreOrder) {
+  TempDir dir;
+  auto stores = OpenOrFail(dir.path());
+  RecordStore& inv = stores->Inventory();
+  inv.GoFirst();
+  EXPECT_TRUE(inv.AtEnd());
+  EXPECT_EQ(inv.CurrentRecordNumber(), 0);
+  EXPECT_EQ(inv.ReadField(2), "");
+
+  for (const char* n : {"1", "2", "3", "4"}) inv.AppendRecord(Card("A", n));
+  inv.GoFirst();
+  std::vector<std::string> seen;
+  for (std::int64_t i = 0; i < inv.RecordCount(); ++i, inv.Skip()) seen.push_back(inv.ReadField(2));
+  EXPECT_EQ(seen, (std::vector<std::string>{"1", "2", "3", "4"}));
+  EXPECT_TRUE(inv.AtEnd());
+
+  inv.Skip(-1);
+  EXPECT_EQ(inv.ReadField(2), "4");
+  inv.Skip(-2);
+  EXPECT_EQ(inv.ReadField(2), "2");
+  inv.Skip(2);
+  EXPECT_EQ(inv.ReadField(2), "4");
+  inv.Skip(-10);
+  EXPECT_EQ(inv.CurrentRecordNumber(), 0);
+  EXPECT_FALSE(inv.AtEnd());
+  inv.Skip();
+  EXPECT_EQ(inv.ReadField(2), "1");
+  EXPECT_EQ(inv.ReadField(0), "");
+  EXPECT_EQ(inv.ReadField(5), "");
+}
+
+TEST(RecordStore, FindNextIsByteExactCaseSensitiveAndIncludesTheCurrentRecord) {
+  TempDir dir;
+  auto stores = OpenOrFail(dir.path());
+  RecordStore& inv = stores->Inventory();
+  for (auto& card : {Card("abc", "1"), Card("Abc", "2"), Card("Abc ", "3"), Card("Abc", "4"), Card("", "5")}) {
+    inv.AppendRecord(card);
+  }
+  inv.GoFirst();
+  std::vector<std::string> hits;
+  while (inv.FindNext(1, "Abc")) {
+    hits.push_back(inv.ReadField(2));
+    EXPECT_TRUE(inv.FindNext(1, "Abc"));  // the current record counts
+    EXPECT_EQ(inv.ReadField(2), hits.back());
+    inv.Skip();
+  }
+  EXPECT_EQ(hits, (std::vector<std::string>{"2", "4"}));
+  EXPECT_TRUE(inv.AtEnd());
+
+  inv.GoFirst();
+  EXPECT_TRUE(inv.FindNext(1, ""));
+  EXPECT_EQ(inv.ReadField(2), "5");
+  inv.GoFirst();
+  EXPECT_FALSE(inv.FindNext(1, "ABC"));
+  EXPECT_EQ(Column(inv.Select(1, "Abc"), 2), (std::vector<std::string>{"2", "4"}));
+}
+
+TEST(RecordStore, StaleRecordNumbersFindAndChangeNothing) {
+  TempDir dir;
+  auto stores = OpenOrFail(dir.path());
+  RecordStore& inv = stores->Inventory();
+  RecordNumber a = inv.AppendRecord(Card("A", "1"));
+  RecordNumber b = inv.AppendRecord(Card("A", "2"));
+  ASSERT_EQ(inv.DeleteRecords({b}), 1u);
+  // The last number is not handed out again.
+  RecordNumber c = inv.AppendRecord(Card("A", "3"));
+  EXPECT_GT(c, b);
+
+  EXPECT_FALSE(inv.GoToRecordNumber(b));
+  EXPECT_FALSE(inv.ModifyRecord(Card("X", "X")));
+  EXPECT_FALSE(inv.MarkDeleted());
+  EXPECT_FALSE(inv.WriteRecord(b, Card("X", "X")));
+  EXPECT_FALSE(inv.ReadRecord(b));
+  EXPECT_EQ(inv.DeleteRecords({b, b + 1000}), 0u);
+  EXPECT_EQ(inv.ModifyFieldsOf({b}, {std::string("X")}), std::optional<std::size_t>(0));
+  inv.Pack();
+  EXPECT_EQ(Column(inv.Select(0, ""), 2), (std::vector<std::string>{"1", "3"}));
+  EXPECT_EQ(Column(inv.Select(0, ""), 1), (std::vector<std::string>{"A", "A"}));
+
+  ASSERT_TRUE(inv.GoToRecordNumber(a));
+  EXPECT_TRUE(inv.ModifyRecord(Card("B", "1b", "s2", "n2")));
+  EXPECT_EQ(inv.ReadRecord(a), Card("B", "1b", "s2", "n2"));
+}
+
+TEST(RecordStore, MarkedRecordsStayUntilPackAndAreNeverDelivered) {
+  TempDir dir;
+  auto stores = OpenOrFail(dir.path());
+  RecordStore& inv = stores->Inventory();
+  inv.AppendRecord(Card("A", "1"));
+  inv.AppendRecord(Card("A", "2"));
+  inv.GoFirst();
+  ASSERT_TRUE(inv.MarkDeleted());
+  EXPECT_EQ(inv.RecordCount(), 2);
+  EXPECT_EQ(stores->CountCardsOf("A"), 1);
+  EXPECT_EQ(stores->FirstCardOf("A")->Field(2), "2");
+  EXPECT_TRUE(stores->TakeCards("A", 2, "o", "b", "2", "n", "S", "T").empty());
+
+  inv.Pack();
+  EXPECT_EQ(inv.RecordCount(), 1);
+  stores.reset();
+  stores = OpenOrFail(dir.path());
+  EXPECT_EQ(Column(stores->Inventory().Select(0, ""), 2), std::vector<std::string>{"2"});
+}
+
+TEST(RecordStore, TheTwoStoresNeverMix) {
+  TempDir dir;
+  auto stores = OpenOrFail(dir.path());
+  RecordStore& inv = stores->Inventory();
+  RecordStore& sent = stores->Sent();
+  EXPECT_EQ(inv.FieldCount(), 4u);
+  EXPECT_EQ(sent.FieldCount(), 9u);
+  inv.AppendRecord(Card("A", "1"));
+  RecordNumber second = inv.AppendRecord(Card("A", "2"));
+  sent.AppendRecord({"A", "o", "b", "1", "1", "s", "n", "S", "T"});
+  // Wrong field counts are refused instead of padded or cut.
+  EXPECT_EQ(inv.AppendRecord({"A", "o", "b", "1", "1", "s", "n", "S", "T"}), 0);
+  EXPECT_FALSE(LastStoreError().empty());
+  EXPECT_EQ(sent.AppendRecord(Card("A", "3")), 0);
+  EXPECT_FALSE(sent.WriteRecord(1, Card("A", "3")));
+
+  // A number of the inventory means nothing to the sent store.
+  EXPECT_EQ(sent.DeleteRecords({second}), 0u);
+  EXPECT_FALSE(sent.GoToRecordNumber(second));
+  EXPECT_FALSE(sent.MarkDeleted());
+  sent.Pack();
+  EXPECT_EQ(inv.RecordCount(), 2);
+  EXPECT_EQ(sent.RecordCount(), 1);
+  EXPECT_TRUE(sent.Select(1, "A").size() == 1 && inv.Select(1, "A").size() == 2);
+
+  // Each store keeps its own cursor.
+  inv.GoFirst();
+  sent.GoFirst();
+  sent.Skip();
+  EXPECT_EQ(inv.ReadField(2), "1");
+  EXPECT_TRUE(sent.AtEnd());
+}
+
+// ---- Moving cards from the inventory to the sent store ----
+
+TEST(TakeCards, TakesWholeOrdersOnlyFirstCardsFirst) {
+  TempDir dir;
+  auto stores = OpenOrFail(dir.path());
+  RecordStore& inv = stores->Inventory();
+  for (auto& card : {Card("A", "1", "s1"), Card("B", "x"), Card("A", "2", "s2"), Card("a", "y"), Card("A", "3", "s3")}) {
+    inv.AppendRecord(card);
+  }
+  EXPECT_TRUE(stores->TakeCards("A", 4, "o1", "buyer", "4", "note", "发货中", "T").empty());
+  EXPECT_EQ(LastStoreError(), "");
+  EXPECT_EQ(inv.RecordCount(), 5);
+  EXPECT_EQ(stores->Sent().RecordCount(), 0);
+  EXPECT_TRUE(stores->TakeCards("A", 0, "o1", "buyer", "0", "note", "发货中", "T").empty());
+  EXPECT_EQ(inv.RecordCount(), 5);
+
+  auto taken = stores->TakeCards("A", 2, "o1", "buyer", "2件", "note", "发货中", "T1");
+  ASSERT_EQ(taken.size(), 2u);
+  EXPECT_EQ(taken[0].fields, (std::array<std::string, 9>{"A", "o1", "buyer", "2件", "1", "s1", "note", "发货中", "T1"}));
+  EXPECT_EQ(taken[1].Field(5), "2");
+  EXPECT_EQ(stores->Sent().ReadRecord(taken[1].recordNumber),
+            (std::vector<std::string>(taken[1].fields.begin(), taken[1].fields.end())));
+  EXPECT_EQ(Column(inv.Select(0, ""), 2), (std::vector<std::string>{"x", "y", "3"}));
+  EXPECT_EQ(stores->CountCardsOf("A"), 1);
+  EXPECT_EQ(stores->FirstCardOf("A")->Field(3), "s3");
+  EXPECT_FALSE(stores->FirstCardOf("A "));
+}
+
+TEST(TakeCards, SentStatusTouchesOnlyTheGivenRecords) {
+  TempDir dir;
+  auto stores = OpenOrFail(dir.path());
+  for (int i = 0; i < 4; ++i) stores->Inventory().AppendRecord(Card("A", std::to_string(i)));
+  auto first = stores->TakeCards("A", 2, "o1", "b", "2", "n", "发货中", "T0");
+  auto second = stores->TakeCards("A", 2, "o2", "b", "2", "n", "发货中", "T0");
+  ASSERT_EQ(first.size() + second.size(), 4u);
+
+  EXPECT_EQ(stores->SentRecordsOf("o1", "发货中").size(), 2u);
+  EXPECT_TRUE(stores->SetSentStatus({first[0].recordNumber, first[1].recordNumber}, "旺旺发送", "T1"));
+  EXPECT_TRUE(stores->SentRecordsOf("o1", "发货中").empty());
+  EXPECT_EQ(stores->SentRecordsOf("o1", "旺旺发送").size(), 2u);
+  auto others = stores->SentRecordsOf("o2", "发货中");
+  ASSERT_EQ(others.size(), 2u);
+  EXPECT_EQ(others[0].Field(9), "T0");
+  EXPECT_EQ(stores->Sent().ReadRecord(first[0].recordNumber)->at(8), "T1");
+  // A number that is gone changes nothing and is no error.
+  stores->Sent().DeleteRecords({first[1].recordNumber});
+  EXPECT_TRUE(stores->SetSentStatus({first[1].recordNumber}, "邮件发送", "T2"));
+  EXPECT_EQ(stores->Sent().RecordCount(), 3);
+  EXPECT_TRUE(stores->SentRecordsOf("o1", "邮件发送").empty());
+}
+
+TEST(TakeCards, ThreadsSharingTheStoresNeverTakeACardTwice) {
+  TempDir dir;
+  auto stores = OpenOrFail(dir.path());
+  std::vector<std::vector<std::string>> cards;
+  for (int i = 0; i < 400; ++i) cards.push_back(Card("A", std::to_string(i)));
+  ASSERT_EQ(stores->Inventory().AppendMany(cards), 400u);
+
+  std::vector<std::vector<SentRecord>> results(4);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      while (true) {
+        auto taken = stores->TakeCards("A", 3, "o" + std::to_string(t), "b", "3", "n", "S", "T");
+        if (taken.empty()) break;
+        results[static_cast<std::size_t>(t)].insert(results[static_cast<std::size_t>(t)].end(), taken.begin(), taken.end());
+        // The window thread reads meanwhile.
+        stores->Inventory().GoFirst();
+        stores->Inventory().ReadField(2);
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  std::set<std::string> numbers;
+  std::size_t total = 0;
+  for (auto& r : results) {
+    total += r.size();
+    for (auto& record : r) numbers.insert(record.Field(5));
+  }
+  EXPECT_EQ(total, 399u);
+  EXPECT_EQ(numbers.size(), 399u);
+  EXPECT_EQ(stores->Inventory().RecordCount(), 1);
+  EXPECT_EQ(stores->Sent().RecordCount(), 399);
+}
+
+TEST(TakeCards, ClosedStoresFailLoudly) {
+  TempDir dir;
+  auto stores = OpenOrFail(dir.path());
+  stores->Inventory().AppendRecord(Card("A", "1"));
+  stores->Close();
+  EXPECT_TRUE(stores->TakeCards("A", 1, "o", "b", "1", "n", "S", "T").empty());
+  EXPECT_FALSE(LastStoreError().empty());
+  EXPECT_EQ(stores->Inventory().AppendRecord(Card("A", "2")), 0);
+  EXPECT_FALSE(stores->SetSentStatus({1}, "S", "T"));
+}
+
+// A child process takes cards in a loop and is killed at a random moment; afterwards every card
+// must be in exactly one of the two stores, and no file but the stores may be left for good.
+TEST(TakeCards, KillAtAnyMomentLosesAndDuplicatesNothing) {
+  constexpr int kCards = 3000;
+  std::mt19937 random(std::random_device{}());
+  for (int round = 0; round < 5; ++round) {
+    TempDir dir;
+    {
+      auto stores = OpenOrFail(dir.path());
+      std::vector<std::vector<std::string>> cards;
+      for (int i = 0; i < kCards; ++i) cards.push_back(Card(i % 2 ? "A" : "B", "card-" + std::to_string(i)));
+      ASSERT_EQ(stores->Inventory().AppendMany(cards), static_cast<std::size_t>(kCards));
+    }
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      StoreError error;
+      auto stores = CardStores::Open(dir.path(), &error);
+      if (!stores) _exit(2);
+      for (int i = 0;; ++i) {
+        stores->TakeCards(i % 2 ? "A" : "B", 1 + i % 3, "o" + std::to_string(i), "b", "q", "n", "发货中", "T");
+        auto pending = stores->SentRecordsOf("o" + std::to_string(i), "发货中");
+        std::vector<RecordNumber> numbers;
+        for (auto& r : pending) numbers.push_back(r.recordNumber);
+        stores->SetSentStatus(numbers, "旺旺发送", "T2");
+      }
+    }
+    std::uniform_int_distribution<int> delay(20, 400);
+    usleep(static_cast<useconds_t>(delay(random)) * 1000);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "child ended by itself: " << status;
+
+    auto stores = OpenOrFail(dir.path());
+    ASSERT_TRUE(stores);
+    std::set<std::string> numbers;
+    auto inventory = stores->Inventory().Select(0, "");
+    auto sent = stores->Sent().Select(0, "");
+    for (auto& r : inventory) numbers.insert(r[1]);
+    for (auto& r : sent) numbers.insert(r[4]);
+    EXPECT_EQ(inventory.size() + sent.size(), static_cast<std::size_t>(kCards)) << "round " << round;
+    EXPECT_EQ(numbers.size(), static_cast<std::size_t>(kCards)) << "round " << round;
+    stores->Close();
+    // Opening rolled back any interrupted transaction; nothing but the two stores stays.
+    EXPECT_EQ(FileNamesIn(dir.path()), (std::vector<std::string>{kSent.string(), kInventory.string()}));
+  }
+}
