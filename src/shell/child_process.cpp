@@ -1,0 +1,112 @@
+#include "shell/child_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+extern char** environ;
+
+namespace torvane {
+
+std::unique_ptr<ChildProcess> ChildProcess::Start(const std::filesystem::path& program,
+                                                  const std::vector<std::string>& args, std::string* error) {
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+    if (error) *error = std::string("pipe: ") + std::strerror(errno);
+    return nullptr;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  // The child starts with default signal handling and nothing blocked, whatever this process does.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+  std::vector<std::string> argvStore;
+  argvStore.push_back(program.string());
+  argvStore.insert(argvStore.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argvStore) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  ::close(pipeFds[1]);
+  if (rc != 0) {
+    ::close(pipeFds[0]);
+    if (error) *error = program.string() + ": " + std::strerror(rc);
+    return nullptr;
+  }
+  return std::unique_ptr<ChildProcess>(new ChildProcess(pid, pipeFds[0]));
+}
+
+ChildProcess::~ChildProcess() { Stop(); }
+
+bool ChildProcess::ReadLine(std::string* line, std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (true) {
+    auto nl = pending_.find('\n');
+    if (nl != std::string::npos) {
+      *line = pending_.substr(0, nl);
+      pending_.erase(0, nl + 1);
+      return true;
+    }
+    if (out_ < 0) return false;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd pfd{out_, POLLIN, 0};
+    int r = ::poll(&pfd, 1, static_cast<int>(left.count()));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    char buffer[4096];
+    ssize_t n = ::read(out_, buffer, sizeof(buffer));
+    if (n <= 0) {
+      ::close(out_);
+      out_ = -1;
+      if (pending_.empty()) return false;
+      *line = pending_;
+      pending_.clear();
+      return true;
+    }
+    pending_.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+void ChildProcess::Stop() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGTERM);
+    for (int i = 0; i < 30; ++i) {
+      if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+        pid_ = -1;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+    }
+  }
+  if (out_ >= 0) {
+    ::close(out_);
+    out_ = -1;
+  }
+}
+
+}  // namespace torvane

@@ -1,0 +1,227 @@
+#include "shell/demo.h"
+
+#include <stdlib.h>
+
+#include <atomic>
+#include <cstdio>
+#include <random>
+
+#include "notify/password.h"
+#include "shell/child_process.h"
+#include "shell/deployment.h"
+#include "shell/ini.h"
+#include "shell/runner.h"
+#include "shell/settings.h"
+#include "store/files.h"
+#include "store/item_names.h"
+#include "store/record_store.h"
+#include "web/cookie_store.h"
+#include "web/http.h"
+#include "web/text.h"
+
+namespace torvane {
+
+namespace {
+
+constexpr const char* kSellerName = "演示店铺";
+constexpr const char* kSellerPassword = "secret";
+constexpr const char* kMailUser = "demo";
+constexpr const char* kMailPassword = "demo-password";
+
+// Items of the demo shop and how many cards each starts with; one runs out early on purpose.
+struct DemoItem {
+  const char* name;
+  int cards;
+};
+constexpr DemoItem kItems[] = {
+    {"QQ会员一个月", 8}, {"网易一卡通100点", 100}, {"魔兽世界点卡30元", 100}, {"盛大一卡通50元", 100}};
+
+void Say(const std::string& gbk) {
+  std::string utf8 = GbkToUtf8(gbk);
+  std::fprintf(stdout, "%s\n", utf8.c_str());
+  std::fflush(stdout);
+}
+
+std::filesystem::path FindBeside(const std::filesystem::path& programDir, const std::vector<std::string>& candidates) {
+  for (const auto& c : candidates) {
+    auto p = programDir / c;
+    if (std::filesystem::exists(p)) return p;
+  }
+  return {};
+}
+
+std::filesystem::path MakeDemoRoot() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "torvane-demo-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) return {};
+  return pattern;
+}
+
+bool SeedShop(const std::filesystem::path& dataDir, std::string* error) {
+  std::string names;
+  for (const auto& item : kItems) names += std::string(item.name) + "\r\n";
+  if (!WriteFileAtomic(dataDir / u8"宝贝名称.txt", names, error)) return false;
+
+  StoreError storeError;
+  auto stores = CardStores::Open(dataDir, &storeError);
+  if (!stores) {
+    *error = storeError.message;
+    return false;
+  }
+  std::mt19937_64 random(std::random_device{}());
+  std::vector<std::vector<std::string>> cards;
+  int serial = 0;
+  for (const auto& item : kItems) {
+    for (int i = 0; i < item.cards; ++i) {
+      char number[32], secret[32];
+      std::snprintf(number, sizeof(number), "DEMO%06d", ++serial);
+      std::snprintf(secret, sizeof(secret), "%016llX", static_cast<unsigned long long>(random()));
+      cards.push_back({item.name, number, secret, "充值后请及时确认收货"});
+    }
+  }
+  bool ok = stores->Inventory().AppendMany(cards) == cards.size();
+  stores->Close();
+  if (!ok) *error = "演示卡密写入失败";
+  return ok;
+}
+
+bool WriteDemoConfig(const std::filesystem::path& configDir, const std::string& simBase, int smtpPort,
+                     std::string* error) {
+  IniFile deployment;
+  for (const char* key : {"登录主机", "个人主页主机", "会员主机", "物流主机", "交易主机", "评价主机"}) {
+    deployment.Set("市场", key, simBase);
+  }
+  deployment.Set("更新", "公告页面", simBase + "/update.htm?");
+  deployment.Set("短信", "服务地址", simBase);
+  deployment.Set("网络", "连接超时秒", "5");
+  deployment.Set("网络", "总超时秒", "20");
+  if (smtpPort > 0) {
+    deployment.Set("邮件", "服务器", "127.0.0.1");
+    deployment.Set("邮件", "端口", std::to_string(smtpPort));
+    deployment.Set("邮件", "发信地址", "shop@torvane.test");
+    deployment.Set("邮件", "用户名", kMailUser);
+    deployment.Set("邮件", "密码", ObfuscateMailPassword(kMailPassword));
+  }
+  if (!deployment.Save(DeploymentPath(configDir), error)) return false;
+
+  Settings settings;
+  settings.scanPeriod = "30秒";
+  settings.deliverByMail = true;
+  settings.deliveredSoftware = true;
+  settings.outOfStockSoftware = true;
+  settings.noticeMailbox = "seller@torvane.test";
+  settings.signatureOn = true;
+  settings.signature = "Torvane演示店铺 欢迎再次光临";
+  return SaveSettings(SettingsPath(configDir), settings, error);
+}
+
+bool LogInToSimulator(const std::string& simBase) {
+  std::string body = std::string("TPL_username=") + PercentEncodeGbk(kSellerName) + "&TPL_password=" + kSellerPassword;
+  网页_访问(simBase + "/member/login.jhtml", 1, {}, {}, body);
+  return CookieCount() > 0;
+}
+
+int CountMails(const std::filesystem::path& mailLog) {
+  auto text = ReadWholeFile(mailLog);
+  if (!text) return 0;
+  int count = 0;
+  std::size_t pos = 0;
+  while ((pos = text->find("\"event\": \"mail\"", pos)) != std::string::npos) {
+    ++count;
+    ++pos;
+  }
+  return count;
+}
+
+}  // namespace
+
+int RunDemo(const DemoOptions& options) {
+  auto simPath = FindBeside(options.programDir, {"tools/market-sim/market-sim", "market-sim"});
+  if (simPath.empty()) {
+    Say("找不到 market-sim 程序（应在 " + PathText(options.programDir) + " 下的 tools/market-sim/ 中）");
+    return 1;
+  }
+  auto root = MakeDemoRoot();
+  if (root.empty()) {
+    Say("无法创建演示目录");
+    return 1;
+  }
+  auto configDir = root / "config";
+  auto dataDir = root / "data";
+  std::filesystem::create_directories(configDir);
+  std::filesystem::create_directories(dataDir);
+
+  std::string error;
+  auto sim = ChildProcess::Start(simPath, {"--port", "0", "--demo", "--seed", std::to_string(std::random_device{}())},
+                                 &error);
+  std::string line, simBase;
+  if (sim) {
+    while (sim->ReadLine(&line, std::chrono::seconds(10))) {
+      auto at = line.find("http://127.0.0.1:");
+      if (at != std::string::npos) {
+        simBase = line.substr(at);
+        break;
+      }
+    }
+  }
+  if (simBase.empty()) {
+    Say("market-sim 无法启动 " + error);
+    return 1;
+  }
+
+  // E-mail deliveries go to a local mail server when Debian's aiosmtpd is there.
+  std::unique_ptr<ChildProcess> smtp;
+  int smtpPort = 0;
+  auto mailLog = root / "mail.log";
+  auto smtpScript = FindBeside(options.programDir, {"tools/smtp_server.py"});
+  if (!smtpScript.empty() && std::filesystem::exists("/usr/bin/python3")) {
+    smtp = ChildProcess::Start("/usr/bin/python3", {smtpScript.string(), mailLog.string(), kMailUser, kMailPassword},
+                               &error);
+    while (smtp && smtp->ReadLine(&line, std::chrono::seconds(10))) {
+      if (line.rfind("READY ", 0) == 0) {
+        smtpPort = std::atoi(line.c_str() + 6);
+        break;
+      }
+    }
+  }
+
+  if (!WriteDemoConfig(configDir, simBase, smtpPort, &error) || !SeedShop(dataDir, &error)) {
+    Say("演示环境准备失败: " + error);
+    return 1;
+  }
+  Say("演示商店: " + simBase + "/user/order_list_new.htm (浏览器中先在 " + simBase +
+      "/member/login.jhtml 登录, 密码 " + kSellerPassword + ")");
+  Say("演示数据目录: " + PathText(dataDir) + "  配置目录: " + PathText(configDir));
+  Say(smtpPort > 0 ? "邮件发货送到本机邮件服务器 127.0.0.1:" + std::to_string(smtpPort)
+                   : std::string("未找到 aiosmtpd, 邮件发货将失败"));
+  Say("每30秒扫描一次订单, 按 Ctrl-C 结束");
+
+  WebConfig web;
+  web.connectTimeoutSeconds = 5;
+  web.totalTimeoutSeconds = 20;
+  ConfigureWeb(web);
+  if (!LogInToSimulator(simBase) || !SaveCookies(dataDir, &error)) {
+    Say("登录演示商店失败 " + error);
+    return 1;
+  }
+
+  std::atomic<int> pass{0};
+  RunOptions run;
+  run.configDir = configDir;
+  run.dataDir = dataDir;
+  run.printLine = options.printLine;
+  run.afterRun = [&](const DeliverySummary& s, CardStores& stores) {
+    std::string summary = "[演示] 第" + std::to_string(++pass) + "次扫描: 订单 " + std::to_string(s.listed) +
+                          " 个, 已发货 " + std::to_string(s.delivered) + " 个, 跳过 " + std::to_string(s.skipped) +
+                          " 个, 发送失败 " + std::to_string(s.failed) + " 个, 剩余卡密 " +
+                          std::to_string(stores.Inventory().RecordCount()) + " 张";
+    if (smtpPort > 0) summary += ", 邮件服务器已收到 " + std::to_string(CountMails(mailLog)) + " 封邮件";
+    Say(summary);
+  };
+  int status = RunHeadless(run);
+  if (smtp) smtp->Stop();
+  sim->Stop();
+  Say("演示结束, 数据保留在 " + PathText(root));
+  return status;
+}
+
+}  // namespace torvane
