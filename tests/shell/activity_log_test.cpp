@@ -20,13 +20,6 @@ using test::WriteBytes;
 
 std::filesystem::path HistoryFile(const TempDir& dir) { return dir / std::filesystem::path(u8"历史记录.log"); }
 
-// Counts CR LF line ends.
-std::size_t LineCount(const std::string& text) {
-  std::size_t n = 0;
-  for (std::size_t p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n", p + 2)) ++n;
-  return n;
-}
-
 TEST(ActivityLine, DateTimeFormsOfTheStamp) {
   std::tm t{};
   t.tm_year = 2012 - 1900;
@@ -125,7 +118,7 @@ TEST(ActivityHistory, SaveOnlyWhenChangedAndRetryAfterFailure) {
   std::filesystem::remove(HistoryFile(dir));
   ASSERT_TRUE(log.SaveHistoryIfChanged());
   EXPECT_EQ(ReadBytes(HistoryFile(dir)), log.Text());
-  EXPECT_EQ(LineCount(log.Text()), 2u);
+  EXPECT_EQ(SplitText(log.Text(), "\r\n").size(), 2u);
 }
 
 class RecordingSink : public ActivitySink {

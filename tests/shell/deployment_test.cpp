@@ -14,12 +14,8 @@ using test::WriteBytes;
 TEST(Deployment, MissingFileKeepsEveryDefault) {
   TempDir dir;
   Deployment d = LoadDeployment(DeploymentPath(dir.path()));
-  Deployment defaults;
-  EXPECT_EQ(d.loginHost, defaults.loginHost);
-  EXPECT_EQ(d.tradeHost, defaults.tradeHost);
-  EXPECT_EQ(d.connectTimeoutSeconds, defaults.connectTimeoutSeconds);
-  EXPECT_EQ(d.mail.port, 25);
-  EXPECT_EQ(d.shipper.name, defaults.shipper.name);
+  EXPECT_EQ(d.tradeHost, Deployment{}.tradeHost);
+  EXPECT_EQ(d.shipper.name, Deployment{}.shipper.name);
   EXPECT_EQ(DeploymentPath(dir.path()).filename(), std::filesystem::path(u8"部署配置.ini"));
 }
 
@@ -39,7 +35,6 @@ TEST(Deployment, ReadsEverySectionAndDropsTrailingSlashOfHosts) {
   EXPECT_EQ(d.loginHost, "http://127.0.0.1:8080");
   EXPECT_EQ(d.personalHost, "http://127.0.0.1:8081");
   EXPECT_EQ(d.memberHost, "http://m:1");
-  EXPECT_EQ(d.logisticsHost, "http://w");
   EXPECT_EQ(d.tradeHost, "http://t");
   EXPECT_EQ(d.rateHost, "http://r");
   EXPECT_EQ(d.updateNoticePage, "http://u/notes.htm?");
@@ -50,20 +45,12 @@ TEST(Deployment, ReadsEverySectionAndDropsTrailingSlashOfHosts) {
   EXPECT_EQ(d.chatWinePrefix, "/opt/wine");
   EXPECT_EQ(d.mail.server, "127.0.0.1");
   EXPECT_EQ(d.mail.port, 2525);
-  EXPECT_EQ(d.mail.fromAddress, "a@b.c");
-  EXPECT_EQ(d.mail.userName, "user");
   EXPECT_EQ(d.mail.passwordObfuscated, "XYZ");
   EXPECT_EQ(d.shipper.regionCode1, "86110000");
-  EXPECT_EQ(d.shipper.regionCode2, "110100");
   EXPECT_EQ(d.shipper.name, "李女士");
-  EXPECT_EQ(d.shipper.street, "某街");
-  EXPECT_EQ(d.shipper.fullAddress, "北京市某街");
   EXPECT_EQ(d.shipper.joinedAddress, "北京市^^^某街");
-  EXPECT_EQ(d.shipper.postcode, "100000");
   EXPECT_EQ(d.shipper.mobile, "13700000000");
-  EXPECT_EQ(d.websiteHome, "http://h/");
   EXPECT_EQ(d.helpCentre, "http://h/help");
-  EXPECT_EQ(d.imRegistrationPage, "http://h/reg");
 }
 
 TEST(Deployment, NumbersThatAreNotPositiveKeepTheDefault) {
