@@ -49,11 +49,14 @@ std::size_t FindTextIgnoreAsciiCase(std::string_view text, std::string_view part
   while (i < text.size()) {
     if (text.size() - i >= part.size()) {
       bool match = true;
+      bool trailByte = false;  // the second byte of a two-byte character is compared exactly, never folded
       for (std::size_t k = 0; k < part.size(); ++k) {
-        if (!AsciiEqualIgnoreCase(text[i + k], part[k])) {
+        char c = text[i + k];
+        if (trailByte ? c != part[k] : !AsciiEqualIgnoreCase(c, part[k])) {
           match = false;
           break;
         }
+        trailByte = !trailByte && IsLeadByte(static_cast<unsigned char>(c));
       }
       if (match) return i;
     } else {
