@@ -105,8 +105,20 @@ bool DeliveryEngine::Ship(const PaidOrder& order) {
   return EmptyShipWithToken(order.shipLink, order.orderNumber, Token(), deployment_.shipper);
 }
 
+DeliverySummary DeliveryEngine::LastSummary() const {
+  std::lock_guard<std::mutex> lock(summaryMutex_);
+  return lastSummary_;
+}
+
 DeliverySummary DeliveryEngine::DeliveryRun() {
   std::lock_guard<std::mutex> oneAtATime(runMutex_);
+  const DeliverySummary summary = Pass();
+  std::lock_guard<std::mutex> lock(summaryMutex_);
+  lastSummary_ = summary;
+  return summary;
+}
+
+DeliverySummary DeliveryEngine::Pass() {
   DeliverySummary summary;
   const std::vector<PaidOrder> orders = ScanPaidOrders(deployment_);
   summary.listed = static_cast<int>(orders.size());

@@ -65,6 +65,9 @@ class DeliveryEngine {
   // One pass: scan, then deliver (or only mark shipped in the empty-shipment mode).
   DeliverySummary DeliveryRun();
 
+  // What the last finished pass did (all zero before the first).
+  DeliverySummary LastSummary() const;
+
   // Whether the title is a name of 宝贝名称.txt in the data directory.
   bool IsListedItem(const std::string& title) const;
 
@@ -73,6 +76,7 @@ class DeliveryEngine {
   void HandleOrder(const PaidOrder& order, const Settings& settings, DeliverySummary& summary);
   bool Ship(const PaidOrder& order);
   std::string Token() const;
+  DeliverySummary Pass();
 
   const Deployment& deployment_;
   CardStores& stores_;
@@ -86,6 +90,8 @@ class DeliveryEngine {
   std::function<std::string()> tokenSource_;
   std::chrono::milliseconds chatPollPause_{200};
   std::mutex runMutex_;
+  mutable std::mutex summaryMutex_;
+  DeliverySummary lastSummary_;
 };
 
 }  // namespace torvane

@@ -1,0 +1,466 @@
+// The delivery pass end to end: the simulated marketplace on loopback, real stores, blacklist
+// and item names in a temporary data directory, and doubles for the mail server, the seller's
+// notices and the chat client's desktop.
+#include "delivery/delivery_run.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <mutex>
+
+#include "delivery/chat_sender.h"
+#include "delivery/empty_ship.h"
+#include "delivery/rating.h"
+#include "shell/activity_log.h"
+#include "shell/deployment.h"
+#include "store/blacklist.h"
+#include "support/market_sim.h"
+#include "support/raw_http_server.h"
+#include "support/temp_dir.h"
+#include "web/cookie_store.h"
+#include "web/http.h"
+#include "web/login_session.h"
+#include "web/text.h"
+
+namespace torvane {
+namespace {
+
+using test::MarketSim;
+using test::TempDir;
+
+class RecordingMail : public MailSender {
+ public:
+  struct Mail {
+    std::string recipient, subject, body;
+  };
+  bool accept = true;
+  std::vector<Mail> sent;
+  MailResult SendMail(const std::string& recipient, const std::string& subject, const std::string& body) override {
+    sent.push_back({recipient, subject, body});
+    MailResult r;
+    r.accepted = accept;
+    if (!accept) r.reason = "收件人被拒绝";
+    return r;
+  }
+};
+
+class RecordingNotices : public SellerNotices {
+ public:
+  std::vector<std::string> delivered, outOfStock;
+  void NotifyDelivered(const std::string& text) override { delivered.push_back(text); }
+  void NotifyOutOfStock(const std::string& text) override { outOfStock.push_back(text); }
+};
+
+// A desktop whose chat client opens a window titled with the buyer for every address it is handed.
+class ChatDesktop : public WindowSystem {
+ public:
+  bool available = true;
+  bool opensWindows = true;
+  std::vector<std::string> opened;
+  std::vector<std::pair<std::string, std::string>> messages;  // buyer, text
+  std::vector<int> keys;
+
+  bool Available() override { return available; }
+  bool OpenAddress(const std::string& address) override {
+    opened.push_back(address);
+    if (!opensWindows) return true;
+    const std::string encoded = TextBetween(address, "touid=cntaobao", "&");
+    std::string utf8;
+    for (std::size_t i = 0; i + 2 < encoded.size() + 1; i += 3) {
+      utf8 += static_cast<char>(std::stoi(encoded.substr(i + 1, 2), nullptr, 16));
+    }
+    windows_.push_back({static_cast<WindowHandle>(windows_.size() + 1), Utf8ToGbk(utf8) + " - 阿里旺旺"});
+    return true;
+  }
+  std::vector<TopLevelWindow> FindTopLevelWindows(const std::string& className) override {
+    return className == "StandardFrame" ? windows_ : std::vector<TopLevelWindow>{};
+  }
+  std::vector<WindowHandle> Descendants(WindowHandle window, const std::string& className) override {
+    if (className != "RichEditComponent") return {};
+    return {window * 100};
+  }
+  bool SetText(WindowHandle control, const std::string& text) override {
+    const std::string& title = windows_.at(control / 100 - 1).title;
+    messages.emplace_back(title.substr(0, title.find(" - ")), text);
+    return true;
+  }
+  bool PostKey(WindowHandle, int key) override {
+    keys.push_back(key);
+    return true;
+  }
+
+ private:
+  std::vector<TopLevelWindow> windows_;
+};
+
+// The activity log's messages, oldest first, without their time stamps.
+std::vector<std::string> Messages(const ActivityLog& log) {
+  std::vector<std::string> out;
+  for (const std::string& line : SplitText(log.Text(), "\r\n")) {
+    const std::size_t cut = line.find("] ");
+    out.push_back(cut == std::string::npos ? line : line.substr(cut + 2));
+  }
+  std::reverse(out.begin(), out.end());
+  return out;
+}
+
+bool Logged(const ActivityLog& log, const std::string& message) {
+  const std::vector<std::string> m = Messages(log);
+  return std::find(m.begin(), m.end(), message) != m.end();
+}
+
+class DeliveryEndToEnd : public ::testing::Test {
+ protected:
+  // One simulator for the suite (starting and stopping one takes a while); reset for each test.
+  static void SetUpTestSuite() { sharedSim_ = MarketSim::Start().release(); }
+  static void TearDownTestSuite() {
+    delete sharedSim_;
+    sharedSim_ = nullptr;
+  }
+
+  void SetUp() override {
+    sim_ = sharedSim_;
+    ASSERT_TRUE(sim_);
+    ASSERT_TRUE(sim_->Reset());
+    ASSERT_TRUE(sim_->SetSeller("好店铺", "7788", "pw", "TOKEN42"));
+    ASSERT_TRUE(sim_->WriteDeployment(dir_.path()));
+    deployment_ = LoadDeployment(DeploymentPath(dir_.path()));
+    deployment_.chatWaitSeconds = 1;
+    ClearCookies();
+    网页_访问(sim_->BaseUrl() + "/member/login.jhtml", 1, {}, {}, "TPL_username=seller&TPL_password=pw");
+    ASSERT_TRUE(CheckLoginSession(deployment_));
+    ASSERT_EQ(FormToken(), "TOKEN42");
+    StoreError error;
+    stores_ = CardStores::Open(dir_.path(), &error);
+    ASSERT_TRUE(stores_) << error.message;
+    log_ = std::make_unique<ActivityLog>(dir_ / u8"历史记录.log");
+    Settings s;
+    s.deliverByChat = true;
+    settings_.Set(s);
+    engine_ = std::make_unique<DeliveryEngine>(deployment_, *stores_, dir_.path(), settings_, *log_, mail_, notices_,
+                                               desk_, [this] { ++refreshes_; });
+    engine_->SetChatPollPause(std::chrono::milliseconds(5));
+  }
+
+  void AddCards(const std::string& item, const std::vector<std::string>& numbers, const std::string& note = "") {
+    std::vector<std::vector<std::string>> records;
+    for (const std::string& n : numbers) records.push_back({item, n, "S" + n, note});
+    ASSERT_EQ(stores_->Inventory().AppendMany(records), numbers.size());
+  }
+  void ListItems(const std::string& namesText) { test::WriteBytes(dir_ / u8"宝贝名称.txt", namesText); }
+  std::string Blacklist() { return test::ReadBytes(BlacklistPath(dir_.path())); }
+  std::vector<std::vector<std::string>> Sent(const std::string& orderNumber) {
+    return stores_->Sent().Select(2, orderNumber);
+  }
+  void UseSettings(const std::function<void(Settings&)>& change) {
+    Settings s = settings_.Current();
+    change(s);
+    settings_.Set(s);
+  }
+
+  static inline MarketSim* sharedSim_ = nullptr;
+  TempDir dir_;
+  MarketSim* sim_ = nullptr;
+  Deployment deployment_;
+  std::unique_ptr<CardStores> stores_;
+  std::unique_ptr<ActivityLog> log_;
+  FixedSettings settings_{Settings{}};
+  RecordingMail mail_;
+  RecordingNotices notices_;
+  ChatDesktop desk_;
+  int refreshes_ = 0;
+  std::unique_ptr<DeliveryEngine> engine_;
+};
+
+TEST_F(DeliveryEndToEnd, OrdersInCodesOutAndTheMarketplaceSeesTheConsignForms) {
+  AddCards("游戏点卡", {"A1", "A2", "A3"}, "首张备注");
+  ASSERT_TRUE(stores_->Inventory().WriteRecord(2, {"游戏点卡", "A2", "SA2", "第二张备注"}));
+  AddCards("月卡", {"B1"}, "月卡备注");
+  ASSERT_TRUE(sim_->AddOrder("1001", "游戏点卡", "2", "buyer_one"));
+  ASSERT_TRUE(sim_->AddOrder("1002", "月卡", "1", "张三"));
+
+  const DeliverySummary summary = engine_->DeliveryRun();
+  EXPECT_EQ(summary.listed, 2);
+  EXPECT_EQ(summary.delivered, 2);
+  EXPECT_EQ(summary.shipped, 2);
+
+  ASSERT_EQ(desk_.messages.size(), 2u);
+  EXPECT_EQ(desk_.messages[0].first, "buyer_one");
+  EXPECT_EQ(desk_.messages[0].second,
+            "\r\n\r\n感谢您的购买\r\n\r\n卡号: A1  卡密: SA1\r\n卡号: A2  卡密: SA2\r\n\r\n备注：首张备注");
+  EXPECT_EQ(desk_.messages[1].first, "张三");
+  EXPECT_EQ(desk_.opened[1], ChatAddress("张三", "1002"));
+  EXPECT_EQ(desk_.keys, (std::vector<int>{kVkReturn, kVkEscape, kVkReturn, kVkEscape}));
+
+  // One sent record per code, with the channel as status; the third card stays in stock.
+  const auto sent = Sent("1001");
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0][4], "A1");
+  EXPECT_EQ(sent[1][4], "A2");
+  for (const auto& r : sent) {
+    EXPECT_EQ(r[2], "buyer_one");
+    EXPECT_EQ(r[3], "2");
+    EXPECT_EQ(r[6], "首张备注");
+    EXPECT_EQ(r[7], "旺旺发送");
+    EXPECT_FALSE(r[8].empty());
+  }
+  EXPECT_EQ(stores_->CountCardsOf("游戏点卡"), 1);
+  EXPECT_EQ(stores_->CountCardsOf("月卡"), 0);
+  EXPECT_EQ(Blacklist(), "10011002");
+
+  const auto consigns = sim_->Consigns();
+  ASSERT_EQ(consigns.size(), 2u);
+  EXPECT_EQ(consigns[0].body, EmptyShipBody("TOKEN42", "1001", deployment_.shipper));
+  EXPECT_EQ(consigns[1].body, EmptyShipBody("TOKEN42", "1002", deployment_.shipper));
+  EXPECT_TRUE(consigns[0].success) << consigns[0].reason;
+  EXPECT_EQ(sim_->OrderStatus("1001"), "shipped");
+  EXPECT_EQ(sim_->OrderStatus("1002"), "shipped");
+
+  ASSERT_EQ(notices_.delivered.size(), 2u);
+  EXPECT_EQ(notices_.delivered[0],
+            "宝贝名称:[游戏点卡]  订单编号:[1001]  购买数量:[2]  买家旺旺:[buyer_one]  已经通过:[旺旺发送]发送宝贝");
+  EXPECT_EQ(refreshes_, 2);
+  EXPECT_EQ(Messages(*log_), (std::vector<std::string>{"发现已付款订单 [2]个"}));
+
+  // The shipped orders leave the list; the next pass finds nothing.
+  engine_->DeliveryRun();
+  EXPECT_TRUE(Logged(*log_, "未发现已付款订单"));
+  EXPECT_EQ(desk_.messages.size(), 2u);
+}
+
+TEST_F(DeliveryEndToEnd, BlacklistedAndAlreadyRecordedOrdersAreNeverDeliveredAgain) {
+  AddCards("点卡", {"C1", "C2", "C3"});
+  ASSERT_TRUE(sim_->AddOrder("1234", "点卡", "1", "b1"));  // straddles "12" + "34" in the blacklist
+  ASSERT_TRUE(sim_->AddOrder("5555", "点卡", "1", "b2"));  // recorded as sent, but missing from the blacklist
+  ASSERT_TRUE(BlacklistAppend(dir_.path(), "9912"));
+  ASSERT_TRUE(BlacklistAppend(dir_.path(), "3499"));
+  ASSERT_EQ(stores_->TakeCards("点卡", 1, "5555", "b2", "1", "", "旺旺发送", "t").size(), 1u);
+
+  engine_->DeliveryRun();
+  EXPECT_TRUE(desk_.messages.empty());
+  EXPECT_EQ(stores_->CountCardsOf("点卡"), 2);
+  EXPECT_EQ(Messages(*log_), (std::vector<std::string>{"发现已付款订单 [2]个", "发现重复订单 自动跳过", "发现重复订单 自动跳过"}));
+  EXPECT_TRUE(sim_->Consigns().empty());
+}
+
+TEST_F(DeliveryEndToEnd, SameOrderTwiceOnOnePageIsDeliveredOnce) {
+  test::RawHttpServer market;
+  const std::string block = "<tbody><span class=\"order-number\">订单编号：777</span><a target=\"_blank\" title=\"名称：点卡 §数量：1件\">"
+                            "<span class=\"ww ww:token\"><a href=\"x?nick=dup&s=1\"></a></span></li>"
+                            "<a class=\"btn\" href=\"" + market.BaseUrl() + "/user/consign.htm?orderId=777\">发货</a></tbody>";
+  market.SetHandler([&](const test::RecordedRequest& r) {
+    if (r.requestLine.find("order_list_new.htm") != std::string::npos) return test::RawReply::Http(200, block + block);
+    return test::RawReply::Http(200, "恭喜您，操作成功");
+  });
+  deployment_.logisticsHost = market.BaseUrl();
+  AddCards("点卡", {"D1", "D2"});
+
+  const DeliverySummary summary = engine_->DeliveryRun();
+  EXPECT_EQ(summary.listed, 2);
+  EXPECT_EQ(summary.delivered, 1);
+  ASSERT_EQ(desk_.messages.size(), 1u);
+  EXPECT_EQ(stores_->CountCardsOf("点卡"), 1);
+  EXPECT_EQ(Blacklist(), "777");
+  EXPECT_TRUE(Logged(*log_, "发现重复订单 自动跳过"));
+}
+
+TEST_F(DeliveryEndToEnd, UnknownItemsAndEmptyItemsAreLeftForLater) {
+  ListItems("空宝贝\r\n其他\r\n");
+  ASSERT_TRUE(sim_->AddOrder("2001", "没上架", "1", "b1"));
+  ASSERT_TRUE(sim_->AddOrder("2002", "空宝贝", "1", "b2"));
+  ASSERT_TRUE(sim_->AddOrder("2003", "游戏点卡", "1", "b3"));  // differs only in case from the stocked item
+  AddCards("游戏點卡", {"E1"});
+  AddCards("GAME", {"G1"});
+  ASSERT_TRUE(sim_->AddOrder("2004", "game", "1", "b4"));
+
+  const DeliverySummary summary = engine_->DeliveryRun();
+  EXPECT_EQ(summary.delivered, 0);
+  EXPECT_EQ(notices_.outOfStock, (std::vector<std::string>{"宝贝名称: 空宝贝库存不足"}));
+  const auto m = Messages(*log_);
+  EXPECT_EQ(std::count(m.begin(), m.end(), "不在发货序列 自动跳过"), 3);
+  EXPECT_EQ(Blacklist(), "");
+  EXPECT_EQ(sim_->OrderStatus("2002"), "paid");
+  EXPECT_TRUE(sim_->Consigns().empty());
+}
+
+TEST_F(DeliveryEndToEnd, OnlyWholeOrdersGoOut) {
+  ListItems("季卡\r\n");
+  AddCards("季卡", {"Q1", "Q2"});
+  ASSERT_TRUE(sim_->AddOrder("3001", "季卡", "3", "b1"));
+
+  engine_->DeliveryRun();
+  EXPECT_EQ(notices_.outOfStock, (std::vector<std::string>{"宝贝名称: 季卡库存不足"}));
+  EXPECT_EQ(stores_->CountCardsOf("季卡"), 2);
+  EXPECT_TRUE(Sent("3001").empty());
+  EXPECT_EQ(Blacklist(), "");
+  EXPECT_EQ(sim_->OrderStatus("3001"), "paid");
+  for (const std::string& line : Messages(*log_)) EXPECT_EQ(line.find("还有["), std::string::npos) << line;
+
+  // Stock arrives: the next pass delivers the whole order.
+  AddCards("季卡", {"Q3"});
+  engine_->DeliveryRun();
+  EXPECT_EQ(Sent("3001").size(), 3u);
+  EXPECT_EQ(sim_->OrderStatus("3001"), "shipped");
+}
+
+TEST_F(DeliveryEndToEnd, UnreadableQuantityTakesNothing) {
+  AddCards("点卡", {"U1"});
+  ASSERT_TRUE(sim_->AddOrder("4001", "点卡", "abc", "b1"));
+  ASSERT_TRUE(sim_->AddOrder("4002", "点卡", "0", "b2"));
+  engine_->DeliveryRun();
+  EXPECT_TRUE(Logged(*log_, "订单编号:[4001] 购买数量无法识别 自动跳过"));
+  EXPECT_TRUE(Logged(*log_, "订单编号:[4002] 购买数量无法识别 自动跳过"));
+  EXPECT_EQ(stores_->CountCardsOf("点卡"), 1);
+  EXPECT_EQ(Blacklist(), "");
+  EXPECT_TRUE(desk_.messages.empty());
+  EXPECT_EQ(sim_->OrderStatus("4001"), "paid");
+}
+
+TEST_F(DeliveryEndToEnd, MailGoesToTheAddressInTheMessageOrFallsBackToChat) {
+  UseSettings([](Settings& s) {
+    s.deliverByChat = false;
+    s.deliverByMail = true;
+    s.signatureOn = true;
+    s.signature = "欢迎再来";
+  });
+  AddCards("点卡", {"M1", "M2"}, "备注一");
+  ASSERT_TRUE(sim_->AddOrder("5001", "点卡", "1", "b1", "请发到 buyer.one@example.com 谢谢"));
+  ASSERT_TRUE(sim_->AddOrder("5002", "点卡", "1", "b2", "没有邮箱"));
+
+  engine_->DeliveryRun();
+  ASSERT_EQ(mail_.sent.size(), 1u);
+  EXPECT_EQ(mail_.sent[0].recipient, "buyer.one@example.com");
+  EXPECT_EQ(mail_.sent[0].subject, "您购买的宝贝送到");
+  EXPECT_EQ(mail_.sent[0].body, "\r\n\r\n感谢您的购买\r\n\r\n卡号: M1  卡密: SM1\r\n\r\n备注：备注一\r\n\r\n欢迎再来");
+  EXPECT_EQ(Sent("5001").at(0)[7], "邮件发送");
+
+  EXPECT_TRUE(Logged(*log_, "订单编号:[5002] 由于留言邮箱格式错误 自动使用旺旺方式发送卡密"));
+  ASSERT_EQ(desk_.messages.size(), 1u);
+  EXPECT_EQ(desk_.messages[0].first, "b2");
+  EXPECT_EQ(Sent("5002").at(0)[7], "旺旺发送");
+  ASSERT_EQ(notices_.delivered.size(), 2u);
+  EXPECT_NE(notices_.delivered[0].find("已经通过:[邮件发送]发送宝贝"), std::string::npos);
+  EXPECT_EQ(sim_->OrderStatus("5001"), "shipped");
+  EXPECT_EQ(sim_->OrderStatus("5002"), "shipped");
+}
+
+TEST_F(DeliveryEndToEnd, WithoutAChatClientNoCodeIsTaken) {
+  desk_.available = false;
+  AddCards("点卡", {"W1"});
+  ASSERT_TRUE(sim_->AddOrder("6001", "点卡", "1", "b1"));
+  engine_->DeliveryRun();
+  EXPECT_TRUE(Logged(*log_, "未找到旺旺客户端 订单编号:[6001] 暂不发货"));
+  EXPECT_EQ(stores_->CountCardsOf("点卡"), 1);
+  EXPECT_TRUE(Sent("6001").empty());
+  EXPECT_EQ(Blacklist(), "");
+  EXPECT_EQ(sim_->OrderStatus("6001"), "paid");
+  EXPECT_TRUE(notices_.delivered.empty());
+}
+
+TEST_F(DeliveryEndToEnd, FailedSendsAreRecordedAsFailedAndNotShipped) {
+  UseSettings([](Settings& s) { s.deliverByMail = true; });
+  mail_.accept = false;
+  AddCards("点卡", {"F1", "F2", "F3"});
+  ASSERT_TRUE(sim_->AddOrder("7001", "点卡", "1", "b1", "a@b.com"));
+  desk_.opensWindows = false;  // the chat window never comes either
+  deployment_.chatWaitSeconds = 0;
+  ASSERT_TRUE(sim_->AddOrder("7002", "点卡", "1", "b2", "no address"));
+
+  const DeliverySummary summary = engine_->DeliveryRun();
+  EXPECT_EQ(summary.failed, 2);
+  EXPECT_EQ(summary.delivered, 0);
+  EXPECT_TRUE(Logged(*log_, "订单编号:[7001] 卡密发送失败 请手动处理"));
+  EXPECT_TRUE(Logged(*log_, "订单编号:[7002] 卡密发送失败 请手动处理"));
+  EXPECT_EQ(Sent("7001").at(0)[7], "发送失败");
+  EXPECT_EQ(Sent("7002").at(0)[7], "发送失败");
+  EXPECT_EQ(sim_->OrderStatus("7001"), "paid");
+  EXPECT_EQ(sim_->OrderStatus("7002"), "paid");
+  EXPECT_TRUE(sim_->Consigns().empty());
+  EXPECT_TRUE(notices_.delivered.empty());
+  EXPECT_EQ(Blacklist(), "70017002");
+
+  // A later pass spends no new codes on them.
+  mail_.accept = true;
+  desk_.opensWindows = true;
+  engine_->DeliveryRun();
+  EXPECT_EQ(stores_->CountCardsOf("点卡"), 1);
+  EXPECT_EQ(mail_.sent.size(), 1u);
+}
+
+TEST_F(DeliveryEndToEnd, CodesTakenBeforeACrashAreSentAgainAndNoNewOnesSpent) {
+  AddCards("点卡", {"R1", "R2", "R3", "R4"});
+  // A pass stopped after taking the cards of 8001 and of 8999 (not listed any more).
+  ASSERT_EQ(stores_->TakeCards("点卡", 1, "8999", "other", "1", "", "发货中", "t0").size(), 1u);
+  ASSERT_EQ(stores_->TakeCards("点卡", 2, "8001", "b1", "2", "", "发货中", "t0").size(), 2u);
+  ASSERT_TRUE(sim_->AddOrder("8001", "点卡", "2", "b1"));
+
+  engine_->DeliveryRun();
+  ASSERT_EQ(desk_.messages.size(), 1u);
+  EXPECT_NE(desk_.messages[0].second.find("卡号: R2  卡密: SR2\r\n卡号: R3  卡密: SR3\r\n"), std::string::npos);
+  EXPECT_EQ(stores_->CountCardsOf("点卡"), 1);
+  for (const auto& r : Sent("8001")) EXPECT_EQ(r[7], "旺旺发送");
+  EXPECT_EQ(Sent("8001").size(), 2u);
+  EXPECT_EQ(Sent("8999").at(0)[7], "发货中");  // another order's record is left alone
+  EXPECT_EQ(sim_->OrderStatus("8001"), "shipped");
+}
+
+TEST_F(DeliveryEndToEnd, NoDeliveryMethodTakesNothing) {
+  UseSettings([](Settings& s) { s.deliverByChat = false; });
+  AddCards("点卡", {"N1"});
+  ASSERT_TRUE(sim_->AddOrder("9001", "点卡", "1", "b1"));
+  ASSERT_TRUE(sim_->AddOrder("9002", "点卡", "1", "b2"));
+  engine_->DeliveryRun();
+  EXPECT_EQ(Messages(*log_), (std::vector<std::string>{"发现已付款订单 [2]个", "未选择发货方式 自动跳过"}));
+  EXPECT_EQ(stores_->CountCardsOf("点卡"), 1);
+  EXPECT_EQ(sim_->OrderStatus("9001"), "paid");
+}
+
+TEST_F(DeliveryEndToEnd, EmptyShipmentModeOnlyMarksOrdersShipped) {
+  UseSettings([](Settings& s) { s.deliverEmpty = true; });
+  AddCards("点卡", {"E1"});
+  ASSERT_TRUE(sim_->AddOrder("1101", "点卡", "1", "b1"));
+  ASSERT_TRUE(sim_->AddOrder("1102", "别的", "1", "b2"));
+  ASSERT_TRUE(sim_->AddOrder("1103", "点卡", "2", "b3"));
+  engine_->DeliveryRun();
+  EXPECT_EQ(Messages(*log_),
+            (std::vector<std::string>{"发现已付款订单 [3]个", "启动空发货", "完成 共空发货订单 [3]个"}));
+  const auto consigns = sim_->Consigns();
+  ASSERT_EQ(consigns.size(), 3u);
+  EXPECT_EQ(consigns[2].body, EmptyShipBody("TOKEN42", "1103", deployment_.shipper));
+  EXPECT_EQ(stores_->CountCardsOf("点卡"), 1);
+  EXPECT_EQ(Blacklist(), "");
+  EXPECT_TRUE(desk_.messages.empty());
+
+  // A refused form is not counted as shipped.
+  ASSERT_TRUE(sim_->AddOrder("1104", "点卡", "1", "b4"));
+  SetLoginValues("WRONG", "7788");
+  engine_->DeliveryRun();
+  EXPECT_TRUE(Logged(*log_, "订单编号:[1104] 标记发货失败 请手动发货"));
+  EXPECT_TRUE(Logged(*log_, "完成 共空发货订单 [0]个"));
+  EXPECT_EQ(sim_->OrderStatus("1104"), "paid");
+}
+
+TEST_F(DeliveryEndToEnd, RatingsGoToEveryUnratedTrade) {
+  ASSERT_TRUE(sim_->AddSoldTrade("11", "点卡", "b1"));
+  ASSERT_TRUE(sim_->AddSoldTrade("22", "月卡", "b2"));
+  UseSettings([](Settings& s) { s.rateText = "好买家a"; });
+  AutoRateRun(deployment_, settings_, *log_);
+  const auto ratings = sim_->Ratings();
+  ASSERT_EQ(ratings.size(), 2u);
+  EXPECT_EQ(ratings[0].tradeId, "11");
+  EXPECT_EQ(ratings[1].tradeId, "22");
+  for (const auto& r : ratings) {
+    EXPECT_TRUE(r.success) << r.reason;
+    EXPECT_EQ(r.text, "好买家a");
+  }
+  EXPECT_EQ(ratings[1].title, "月卡");
+  EXPECT_TRUE(sim_->OrderRated("11"));
+  EXPECT_EQ(Messages(*log_), (std::vector<std::string>{"发现已评价订单,完成自动评价"}));
+
+  // Nothing left to rate: no line.
+  AutoRateRun(deployment_, settings_, *log_);
+  EXPECT_EQ(Messages(*log_).size(), 1u);
+}
+
+}  // namespace
+}  // namespace torvane

@@ -1,0 +1,253 @@
+#include "delivery/scheduler.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+
+#include "support/market_sim.h"
+#include "support/temp_dir.h"
+
+namespace torvane {
+namespace {
+
+class CountingLog : public ActivityLogger {
+ public:
+  void LogActivity(std::string_view message) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.emplace_back(message);
+  }
+  int Count(const std::string& message) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(std::count(lines_.begin(), lines_.end(), message));
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+class RecordingUi : public NoticeUi {
+ public:
+  void ShowTrayBalloon(const std::string& title, const std::string& text, int iconKind, int timeoutMs) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    balloons.push_back(title + "|" + text + "|" + std::to_string(iconKind) + "|" + std::to_string(timeoutMs));
+  }
+  int ShowNotice(const std::string&, int, const std::string&) override { return 0; }
+  std::mutex mutex;
+  std::vector<std::string> balloons;
+};
+
+class NoMail : public MailSender {
+ public:
+  MailResult SendMail(const std::string&, const std::string&, const std::string&) override { return {}; }
+};
+class NoNotices : public SellerNotices {
+ public:
+  void NotifyDelivered(const std::string&) override {}
+  void NotifyOutOfStock(const std::string&) override {}
+};
+
+// A gate the test opens; passes that reach it wait there.
+class Gate {
+ public:
+  void Pass() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++arrived_;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return open_; });
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  void WaitArrivals(int n) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return arrived_ >= n; });
+  }
+  int Arrived() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return arrived_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int arrived_ = 0;
+  bool open_ = false;
+};
+
+// The scheduler over a real engine whose order list is the simulator's (logged out: no orders).
+class SchedulerTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { sharedSim_ = test::MarketSim::Start().release(); }
+  static void TearDownTestSuite() {
+    delete sharedSim_;
+    sharedSim_ = nullptr;
+  }
+
+  void SetUp() override {
+    sim_ = sharedSim_;
+    ASSERT_TRUE(sim_);
+    ASSERT_TRUE(sim_->WriteDeployment(dir_.path()));
+    deployment_ = LoadDeployment(DeploymentPath(dir_.path()));
+    StoreError error;
+    stores_ = CardStores::Open(dir_.path(), &error);
+    ASSERT_TRUE(stores_) << error.message;
+    windows_ = MakeWindowSystem(deployment_);
+    engine_ = std::make_unique<DeliveryEngine>(deployment_, *stores_, dir_.path(), settings_, log_, mail_, notices_,
+                                               *windows_);
+    scheduler_ = std::make_unique<DeliveryScheduler>(*engine_, deployment_, settings_, log_, ui_);
+    scheduler_->SetLoginRefresh([this] { ++loginRefreshes_; });
+  }
+  void TearDown() override {
+    if (scheduler_) scheduler_->Shutdown();
+  }
+
+  static inline test::MarketSim* sharedSim_ = nullptr;
+  test::TempDir dir_;
+  test::MarketSim* sim_ = nullptr;
+  Deployment deployment_;
+  std::unique_ptr<CardStores> stores_;
+  std::unique_ptr<WindowSystem> windows_;
+  FixedSettings settings_{Settings{}};
+  CountingLog log_;
+  RecordingUi ui_;
+  NoMail mail_;
+  NoNotices notices_;
+  std::unique_ptr<DeliveryEngine> engine_;
+  std::unique_ptr<DeliveryScheduler> scheduler_;
+  std::atomic<int> loginRefreshes_{0};
+};
+
+TEST_F(SchedulerTest, ATickDuringADeliveryPassStartsNoSecondPassButStillRates) {
+  Settings s;
+  s.autoRate = true;
+  settings_.Set(s);
+  Gate delivery;
+  std::atomic<int> ratings{0};
+  scheduler_->SetAfterDeliveryRun([&] { delivery.Pass(); });
+  scheduler_->SetRatingPass([&] { ++ratings; });
+
+  scheduler_->ScanTick();
+  delivery.WaitArrivals(1);
+  EXPECT_TRUE(scheduler_->DeliveryBusy());
+  // The first rating pass may still be running; wait for it so the next tick may start another.
+  while (scheduler_->RatingBusy()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  scheduler_->ScanTick();
+  scheduler_->ScanTick();
+  delivery.Open();
+  scheduler_->WaitIdle();
+  EXPECT_EQ(delivery.Arrived(), 1);
+  EXPECT_EQ(log_.Count("未发现已付款订单"), 1);
+  EXPECT_GE(ratings.load(), 2);
+  EXPECT_FALSE(scheduler_->DeliveryBusy());
+
+  // Lowered again: the next tick runs a pass.
+  scheduler_->ScanTick();
+  scheduler_->WaitIdle();
+  EXPECT_EQ(delivery.Arrived(), 2);
+}
+
+TEST_F(SchedulerTest, RatingPassesNeverOverlapAndOnlyRunWhenSwitchedOn) {
+  Gate rating;
+  scheduler_->SetRatingPass([&] { rating.Pass(); });
+  scheduler_->ScanTick();
+  scheduler_->WaitIdle();
+  EXPECT_EQ(rating.Arrived(), 0);  // rating is off
+
+  Settings s;
+  s.autoRate = true;
+  settings_.Set(s);
+  scheduler_->ScanTick();
+  rating.WaitArrivals(1);
+  scheduler_->ScanTick();
+  scheduler_->ScanTick();
+  rating.Open();
+  scheduler_->WaitIdle();
+  EXPECT_EQ(rating.Arrived(), 1);
+}
+
+TEST_F(SchedulerTest, EmptyShipmentPassesAreGuardedToo) {
+  Settings s;
+  s.deliverEmpty = true;
+  settings_.Set(s);
+  Gate pass;
+  scheduler_->SetAfterDeliveryRun([&] { pass.Pass(); });
+  scheduler_->ScanTick();
+  pass.WaitArrivals(1);
+  EXPECT_TRUE(scheduler_->DeliveryBusy());
+  scheduler_->ScanTick();
+  pass.Open();
+  scheduler_->WaitIdle();
+  EXPECT_EQ(pass.Arrived(), 1);
+}
+
+TEST_F(SchedulerTest, SwitchingOnTicksAtThePeriodAndSwitchingOffStops) {
+  std::mutex m;
+  std::condition_variable cv;
+  int passes = 0;
+  scheduler_->SetAfterDeliveryRun([&] {
+    std::lock_guard<std::mutex> lock(m);
+    ++passes;
+    cv.notify_all();
+  });
+  scheduler_->SwitchDeliveryOn(20);
+  EXPECT_TRUE(scheduler_->DeliveryOn());
+  EXPECT_EQ(scheduler_->PeriodMs(), 20);
+  {
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait(lock, [&] { return passes >= 3; });
+  }
+  scheduler_->SwitchDeliveryOff();
+  EXPECT_FALSE(scheduler_->DeliveryOn());
+  scheduler_->WaitIdle();
+  int settled;
+  {
+    std::lock_guard<std::mutex> lock(m);
+    settled = passes;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  {
+    std::lock_guard<std::mutex> lock(m);
+    EXPECT_EQ(passes, settled);
+  }
+  EXPECT_EQ(loginRefreshes_.load(), 1);
+  EXPECT_EQ(log_.Count("自动发货已经开启"), 1);
+  EXPECT_EQ(log_.Count("自动发货已经关闭"), 1);
+  std::lock_guard<std::mutex> lock(ui_.mutex);
+  EXPECT_EQ(ui_.balloons, (std::vector<std::string>{"提示|自动发货已经开启|1|2000", "提示|自动发货已经关闭|1|2000"}));
+}
+
+TEST_F(SchedulerTest, SwitchingOnAgainRearmsAndShutdownJoinsARunningPass) {
+  scheduler_->SwitchDeliveryOn(3600000);
+  scheduler_->SwitchDeliveryOn(0);  // no choice: the period stays
+  EXPECT_EQ(scheduler_->PeriodMs(), 3600000);
+  scheduler_->SwitchDeliveryOn(300000);
+  EXPECT_EQ(scheduler_->PeriodMs(), 300000);
+  scheduler_->WaitIdle();
+  EXPECT_EQ(loginRefreshes_.load(), 3);
+
+  Gate pass;
+  std::atomic<bool> finished{false};
+  scheduler_->SetAfterDeliveryRun([&] {
+    pass.Pass();
+    finished = true;
+  });
+  scheduler_->ScanTick();
+  pass.WaitArrivals(1);
+  std::thread opener([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    pass.Open();
+  });
+  scheduler_->Shutdown();
+  EXPECT_TRUE(finished.load());
+  opener.join();
+  // No work after shutdown.
+  scheduler_->ScanTick();
+  EXPECT_FALSE(scheduler_->DeliveryBusy());
+}
+
+}  // namespace
+}  // namespace torvane
