@@ -5,6 +5,8 @@
 
 #include <ctime>
 #include <regex>
+#include <set>
+#include <thread>
 
 #include "notify/mail.h"
 #include "notify/password.h"
@@ -232,6 +234,32 @@ TEST_F(MailServerTest, RefusedRecipientOrMessageIsNotReportedAsSent) {
   EXPECT_FALSE(r2.accepted);
   EXPECT_EQ(r2.reason.rfind(std::string(kMailRefused), 0), 0u) << GbkToUtf8(r2.reason);
   EXPECT_TRUE(server_->Messages().empty());
+}
+
+TEST_F(MailServerTest, ConcurrentSendersEachDeliverTheirOwnMessage) {
+  Start();
+  SmtpMailSender sender(AccountFor(*server_), 5, 20);
+  std::vector<std::thread> threads;
+  std::vector<int> accepted(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 2; ++i) {
+        std::string tag = std::to_string(t) + "-" + std::to_string(i);
+        if (sender.SendMail("seller" + tag + "@example.test", "通知 " + tag, "正文 " + tag).accepted) ++accepted[t];
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(accepted, std::vector<int>(4, 2));
+  std::set<std::string> seen;
+  for (const auto& mail : server_->Messages()) {
+    ASSERT_EQ(mail.recipients.size(), 1u);
+    std::string tag = mail.recipients[0].substr(6, mail.recipients[0].find('@') - 6);
+    EXPECT_EQ(test::DecodeEncodedWords(test::MailHeader(mail.data, "Subject")), "通知 " + tag);
+    EXPECT_EQ(Unbase64(test::MailBodyPart(mail.data)), "正文 " + tag);
+    seen.insert(tag);
+  }
+  EXPECT_EQ(seen.size(), 8u);
 }
 
 TEST_F(MailServerTest, BadRecipientOrSubjectNeverReachesTheServer) {
