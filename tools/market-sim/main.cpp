@@ -144,6 +144,7 @@ int main(int argc, char** argv) {
 
   httplib::Server server;
   server.new_task_queue = [] { return new httplib::ThreadPool(32); };
+  server.set_tcp_nodelay(true);
   server.set_keep_alive_max_count(1000);
   // Idle connections close soon, so that a stop is not held up by a client keeping one open.
   server.set_keep_alive_timeout(1);
