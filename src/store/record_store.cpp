@@ -272,7 +272,7 @@ std::uint32_t BigEndian32(const unsigned char* p) {
 }
 
 // Reads the file header without SQLite, so a foreign file is never handed to it. "" when it is ours.
-std::string CheckHeader(const std::filesystem::path& path, const StoreSchema& s) {
+std::string CheckHeader(const std::filesystem::path& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return "无法读取文件: " + std::string(std::strerror(errno));
   struct stat st {};
@@ -289,7 +289,6 @@ std::string CheckHeader(const std::filesystem::path& path, const StoreSchema& s)
     got += static_cast<std::size_t>(n);
   }
   ::close(fd);
-  (void)s;
   if (st.st_size == 0) return "文件为空";
   if (got < sizeof(header) || std::memcmp(header, "SQLite format 3", 16) != 0) return "不是SQLite数据库文件";
   if (BigEndian32(header + 68) != static_cast<std::uint32_t>(kApplicationId)) return "不是本程序的卡密库";
@@ -398,16 +397,21 @@ std::string CreateStoreFile(const std::filesystem::path& path, const StoreSchema
 // A file with a hot journal cannot be checked read-only; it is ours by its header, and its schema is
 // checked again on the read-write connection before anything else happens.
 std::string ValidateExisting(const std::filesystem::path& path, const StoreSchema& s) {
-  std::string reason = CheckHeader(path, s);
+  std::string reason = CheckHeader(path);
   if (!reason.empty()) return InvalidStoreText(s, reason);
   Connection c;
   std::string error;
-  if (!c.Open(FileUri(path, "ro"), SQLITE_OPEN_READONLY, &error)) return InvalidStoreText(s, error);
+  if (!c.Open(FileUri(path, "ro"), SQLITE_OPEN_READONLY, &error)) return "无法打开 " + FileText(s) + ": " + error;
   reason = CheckSchema(c, s, "main");
   int code = sqlite3_extended_errcode(c.get());
   c.Close();
-  if (!reason.empty() && code != SQLITE_READONLY_ROLLBACK) return InvalidStoreText(s, reason);
-  return {};
+  if (reason.empty() || code == SQLITE_READONLY_ROLLBACK) return {};
+  // Locked by another process or unreadable: no verdict on the file itself.
+  if ((code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED || (code & 0xff) == SQLITE_IOERR ||
+      (code & 0xff) == SQLITE_CANTOPEN || (code & 0xff) == SQLITE_NOMEM) {
+    return "无法打开 " + FileText(s) + ": " + reason;
+  }
+  return InvalidStoreText(s, reason);
 }
 
 // Deletes the super-journals SQLite names after the main file ("<name>-mj" and nine hex digits).
