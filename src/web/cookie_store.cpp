@@ -250,6 +250,9 @@ void ClearCookies() {
 }
 
 bool SaveCookies(const std::filesystem::path& dataDir, std::string* error) {
+  // Saves from several threads must not let an older snapshot land after a newer one.
+  static std::mutex saveMutex;
+  std::lock_guard<std::mutex> saveLock(saveMutex);
   std::string text = kFileHeader;
   for (const StoredCookie& c : AllCookies()) {
     if (c.httpOnly) text += kHttpOnlyPrefix;

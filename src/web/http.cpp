@@ -395,6 +395,10 @@ HttpResult WebRequest(const HttpRequest& request) {
     if (c != ' ') proxy.push_back(c);
   }
 
+  // Unset or nonsensical limits fall back to the defaults rather than to no limit at all.
+  const WebConfig defaults;
+  if (config.connectTimeoutSeconds <= 0) config.connectTimeoutSeconds = defaults.connectTimeoutSeconds;
+  if (config.totalTimeoutSeconds <= 0) config.totalTimeoutSeconds = defaults.totalTimeoutSeconds;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(config.totalTimeoutSeconds);
   bool post = request.method == 1;
   for (int hop = 0;; ++hop) {

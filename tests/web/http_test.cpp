@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -593,4 +594,42 @@ TEST_F(CookieStoreTest, UnreadableFileLeavesTheStoreAlone) {
   std::string error;
   EXPECT_FALSE(LoadCookies(dir.path(), &error));
   EXPECT_EQ(CookieHeaderFor("h.example.com", "/", false), "kept=1");
+}
+
+TEST_F(WebTest, ManyThreadsShareOneCookieStore) {
+  server_.SetHandler([](const test::RecordedRequest& request) {
+    std::string line = request.requestLine;  // "GET /t<thread>/<n> HTTP/1.1"
+    std::string name = line.substr(5, line.find(' ', 5) - 5);
+    for (char& c : name) {
+      if (c == '/') c = '_';
+    }
+    return RawReply::Http(200, request.Header("Cookie"), "Set-Cookie: " + name + "=1\r\n");
+  });
+  constexpr int kThreads = 6;
+  constexpr int kEach = 15;
+  std::vector<std::thread> threads;
+  std::atomic<int> answered{0};
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int n = 0; n < kEach; ++n) {
+        HttpRequest request;
+        request.url = server_.BaseUrl() + "/t" + std::to_string(t) + "/" + std::to_string(n);
+        if (WebRequest(request).ok) ++answered;
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(answered, kThreads * kEach);
+  EXPECT_EQ(CookieCount(), static_cast<std::size_t>(kThreads * kEach));
+  // The last request of each thread carried at least every cookie that thread itself had set before.
+  for (const auto& request : server_.Requests()) {
+    std::string line = request.requestLine;
+    std::string path = line.substr(4, line.find(' ', 4) - 4);
+    int n = std::stoi(path.substr(path.rfind('/') + 1));
+    std::string prefix = path.substr(1, path.rfind('/') - 1);
+    for (int earlier = 0; earlier < n; ++earlier) {
+      EXPECT_NE(request.Header("Cookie").find(prefix + "_" + std::to_string(earlier) + "=1"), std::string::npos)
+          << line;
+    }
+  }
 }
