@@ -200,12 +200,6 @@ void DeliveryEngine::HandleOrder(const PaidOrder& order, const Settings& setting
       ++summary.skipped;
       return;
     }
-    // Whole orders only: the order waits until the inventory holds all it needs.
-    if (stores_.CountCardsOf(order.title) < quantity) {
-      notices_.NotifyOutOfStock(OutOfStockText(order.title));
-      ++summary.skipped;
-      return;
-    }
   }
 
   Channel channel = Channel::kChat;
@@ -225,10 +219,17 @@ void DeliveryEngine::HandleOrder(const PaidOrder& order, const Settings& setting
   }
 
   if (!resuming) {
+    // Whole orders only: taking is all or nothing, so a short inventory takes none and the
+    // order waits until the inventory holds all it needs.
     records = stores_.TakeCards(order.title, static_cast<std::size_t>(quantity), number, order.buyer, order.quantity,
                                 note, std::string(kStatusSending), NowDateTimeText());
     if (records.empty()) {
-      notices_.NotifyOutOfStock(OutOfStockText(order.title));
+      const std::string storeError = LastStoreError();
+      if (storeError.empty()) {
+        notices_.NotifyOutOfStock(OutOfStockText(order.title));
+      } else {
+        log_.LogActivity(OrderTag(number) + " 卡密库读写失败 暂不发货: " + storeError);
+      }
       ++summary.skipped;
       return;
     }
