@@ -166,7 +166,15 @@ void DeliveryEngine::HandleOrder(const PaidOrder& order, const Settings& setting
   }
   // Records that reached a channel (or failed to) mean the order was handled before, even when
   // the blacklist lost it.
-  if (BlacklistContains(dataDir_, number) || !stores_.SentRecordsOf(number, std::string(kStatusByChat)).empty() ||
+  std::string blacklistError;
+  const bool listed = BlacklistContains(dataDir_, number, &blacklistError);
+  if (!blacklistError.empty()) {
+    // Unreadable: the order cannot be checked, so it waits.
+    log_.LogActivity(OrderTag(number) + " 无法读取临时黑名单 暂不发货: " + blacklistError);
+    ++summary.skipped;
+    return;
+  }
+  if (listed || !stores_.SentRecordsOf(number, std::string(kStatusByChat)).empty() ||
       !stores_.SentRecordsOf(number, std::string(kStatusByMail)).empty() ||
       !stores_.SentRecordsOf(number, std::string(kStatusSendFailed)).empty()) {
     log_.LogActivity("发现重复订单 自动跳过");
@@ -251,16 +259,24 @@ void DeliveryEngine::HandleOrder(const PaidOrder& order, const Settings& setting
   }
 
   // Blacklisted either way: these codes are never taken for this order again.
-  BlacklistAppend(dataDir_, number);
+  // (Should the append fail, the final status written below still marks the order as handled.)
+  std::string appendError;
+  if (!BlacklistAppend(dataDir_, number, &appendError)) {
+    log_.LogActivity(OrderTag(number) + " 无法写入临时黑名单: " + appendError);
+  }
   const std::vector<RecordNumber> numbers = NumbersOf(records);
   if (!handedOver) {
-    stores_.SetSentStatus(numbers, std::string(kStatusSendFailed), NowDateTimeText());
+    if (!stores_.SetSentStatus(numbers, std::string(kStatusSendFailed), NowDateTimeText())) {
+      log_.LogActivity(OrderTag(number) + " 发货记录更新失败: " + LastStoreError());
+    }
     log_.LogActivity(OrderTag(number) + " 卡密发送失败 请手动处理");
     ++summary.failed;
     if (refreshViews_) refreshViews_();
     return;
   }
-  stores_.SetSentStatus(numbers, channelText, NowDateTimeText());
+  if (!stores_.SetSentStatus(numbers, channelText, NowDateTimeText())) {
+    log_.LogActivity(OrderTag(number) + " 发货记录更新失败: " + LastStoreError());
+  }
   ++summary.delivered;
   if (Ship(order)) {
     ++summary.shipped;

@@ -243,6 +243,18 @@ TEST_F(DeliveryEndToEnd, BlacklistedAndAlreadyRecordedOrdersAreNeverDeliveredAga
   EXPECT_TRUE(sim_->Consigns().empty());
 }
 
+TEST_F(DeliveryEndToEnd, AnUnreadableBlacklistHoldsOrdersBack) {
+  AddCards("点卡", {"K1"});
+  ASSERT_TRUE(sim_->AddOrder("1301", "点卡", "1", "b1"));
+  std::filesystem::create_directory(BlacklistPath(dir_.path()));  // a directory where the file should be
+  engine_->DeliveryRun();
+  const auto m = Messages(*log_);
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_EQ(m[1].rfind("订单编号:[1301] 无法读取临时黑名单 暂不发货: ", 0), 0u) << m[1];
+  EXPECT_EQ(stores_->CountCardsOf("点卡"), 1);
+  EXPECT_EQ(sim_->OrderStatus("1301"), "paid");
+}
+
 TEST_F(DeliveryEndToEnd, SameOrderTwiceOnOnePageIsDeliveredOnce) {
   test::RawHttpServer market;
   const std::string block = "<tbody><span class=\"order-number\">订单编号：777</span><a target=\"_blank\" title=\"名称：点卡 §数量：1件\">"
