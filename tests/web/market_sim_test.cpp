@@ -3,9 +3,12 @@
 // records must show exactly what was sent.
 #include <curl/curl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "../../tools/market-sim/json.h"
 #include "shell/deployment.h"
@@ -113,6 +116,45 @@ TEST_F(MarketSimTest, StartsOnAFreePortAndStopsOnShutdown) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   Browser browser;
   EXPECT_FALSE(browser.Get(secondBase + "/my_taobao.htm").ok);
+
+  // Dropping the launcher stops and reaps the program.
+  pid_t first = sim_->Pid();
+  sim_.reset();
+  EXPECT_EQ(kill(first, 0), -1);
+  EXPECT_FALSE(browser.Get(base_ + "/my_taobao.htm").ok);
+}
+
+TEST(MarketSimDemo, AddsPaidOrdersUpToItsBound) {
+  test::MarketSimOptions options;
+  options.demo = true;
+  options.demoIntervalMs = 10;
+  options.demoOrders = 4;
+  auto sim = MarketSim::Start(options);
+  ASSERT_NE(sim, nullptr);
+  std::optional<marketsim::Json> state;
+  for (int i = 0; i < 500; ++i) {
+    state = marketsim::Json::Parse(sim->State(false));
+    ASSERT_TRUE(state.has_value());
+    if ((*state)["orders"].size() >= 4) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  // Well past the bound at this pace, still four.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  state = marketsim::Json::Parse(sim->State(false));
+  ASSERT_TRUE(state.has_value());
+  const auto& orders = (*state)["orders"];
+  ASSERT_EQ(orders.size(), 4u);
+  for (const auto& o : orders.items()) {
+    EXPECT_EQ(o["status"].AsText(), "paid");
+    std::int64_t quantity = LeadingNumber(o["quantity"].AsText());
+    EXPECT_GE(quantity, 1);
+    EXPECT_LE(quantity, 3);
+    EXPECT_FALSE(o["title"].AsText().empty());
+    EXPECT_EQ(o["buyer"].AsText().rfind("buyer", 0), 0u);
+  }
+  // The demo seller logs in with the documented password.
+  Browser browser;
+  EXPECT_EQ(browser.Post(sim->BaseUrl() + "/member/login.jhtml", "TPL_username=demo&TPL_password=secret").status, 302);
 }
 
 TEST_F(MarketSimTest, LoginSetsCookiesAndUnlocksTheSellerPages) {
