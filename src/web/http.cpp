@@ -450,7 +450,8 @@ HttpResult WebRequest(const HttpRequest& request) {
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &OnHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
+    // The proxy serves plain http addresses only, as an "http=" proxy list does; secure ones go direct.
+    curl_easy_setopt(curl, CURLOPT_PROXY, target.secure ? "" : proxy.c_str());
     if (post) {
       curl_easy_setopt(curl, CURLOPT_POST, 1L);
       curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.postData.size()));

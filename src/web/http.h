@@ -38,7 +38,7 @@ struct HttpResult {
   std::string body;        // final response body (re-encoded as asked); what arrived so far when !ok
   std::string rawHeaders;  // every response header block as received, redirects included, CR LF separated
   std::string finalUrl;    // address of the final response
-  std::string error;       // why !ok, GBK text for the seller ("超时", "页面过大", ...)
+  std::string error;       // why !ok, GBK text for the seller ("访问超时", "页面过大", ...)
   bool timedOut = false;
   bool bodyTooLarge = false;
 };

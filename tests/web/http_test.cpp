@@ -223,6 +223,21 @@ TEST_F(WebTest, BlankProxyIsDirectAndAProxyGetsTheAbsoluteAddress) {
   EXPECT_EQ(r[1].requestLine, "GET http://shop.invalid/p?q=1 HTTP/1.1");
 }
 
+TEST_F(WebTest, SecureAddressGoesToItsOwnPortAndNeverFallsBackToPlainText) {
+  WebConfig config = CurrentWebConfig();
+  config.totalTimeoutSeconds = 1;
+  ConfigureWeb(config);
+  server_.Enqueue(RawReply::Http(200, "plain text answer"));
+  HttpRequest request;
+  request.url = "https://127.0.0.1:" + std::to_string(server_.port()) + "/secure";
+  request.proxy = "127.0.0.1:1";  // an http proxy list does not apply to secure addresses
+  HttpResult result = WebRequest(request);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.body, "");
+  EXPECT_EQ(server_.Connections(), 1) << "the given port is used, not 443 or 80, and not through the proxy";
+  EXPECT_EQ(server_.RequestCount(), 0u) << "no plain-text request on a secure address";
+}
+
 TEST_F(WebTest, UnusableAddressesFailWithoutTraffic) {
   HttpRequest bad;
   bad.url = server_.BaseUrl() + "/x\r\nX-Injected: 1";
