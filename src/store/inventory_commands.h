@@ -33,7 +33,8 @@ std::vector<std::vector<std::string>> ParseCardBatch(const std::string& item, co
 // Add cards in batch, all in one transaction: "请将信息填写完整" when item, text or note is empty
 // (or the text holds no line), "逗号填写错误 请填写英文输入状态下的逗号" when the text holds a
 // full-width comma (nothing is added then), else "添加成功" with count = cards added.
-// progress(done, total) is called now and then for large inputs.
+// progress(done, total) is called now and then for large inputs, on the calling thread while the
+// stores are locked: it may show the figures but must not use the stores.
 CommandOutcome AddCardsBatch(CardStores& stores, const std::string& item, const std::string& cardText,
                              const std::string& note,
                              const std::function<void(std::size_t, std::size_t)>& progress = {});

@@ -76,7 +76,9 @@ class RecordStore {
   // Records whose field at position equals text (position 0: every record), in store order.
   virtual std::vector<std::vector<std::string>> Select(std::size_t position, const std::string& text,
                                                        std::vector<RecordNumber>* numbers = nullptr) = 0;
-  // Appends many records in one transaction; progress(done) is called now and then. Returns how many.
+  // Appends many records in one transaction; progress(done) is called now and then. Returns how many
+  // (0 when any record has the wrong field count or the store fails: then nothing is added).
+  // progress runs on the calling thread while the stores are locked: it must not use them.
   virtual std::size_t AppendMany(const std::vector<std::vector<std::string>>& records,
                                  const std::function<void(std::size_t)>& progress = {}) = 0;
   // Deletes the records with these numbers (missing numbers are ignored); returns how many went.
