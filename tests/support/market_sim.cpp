@@ -202,7 +202,7 @@ bool MarketSim::SetSeller(std::string_view nick, std::string_view userId, std::s
 bool MarketSim::SetFaults(const SimFaults& f) {
   std::string json = "{\"slowMs\":" + std::to_string(f.slowMs) + ",\"status500\":" + (f.status500 ? "true" : "false") +
                      ",\"drop\":" + (f.drop ? "true" : "false") + ",\"truncate\":" + (f.truncate ? "true" : "false") +
-                     ",\"noMarkers\":" + (f.noMarkers ? "true" : "false") + ",\"paths\":[";
+                     ",\"noMarkers\":" + (f.noMarkers ? "true" : "false") + ",\"times\":" + std::to_string(f.times) + ",\"paths\":[";
   for (std::size_t i = 0; i < f.paths.size(); ++i) json += (i ? "," : "") + Quote(f.paths[i]);
   json += "]}";
   return AdminPost("/admin/faults", json).has_value();

@@ -35,6 +35,7 @@ struct SimFaults {
   bool truncate = false;   // request handled, only the first half of the page sent
   bool noMarkers = false;  // request handled, the page replaced by one without markers
   std::vector<std::string> paths;  // path prefixes; none: every page
+  int times = 0;                   // matching requests hit before the faults clear; 0: until changed
 };
 
 struct SimConsign {

@@ -412,6 +412,17 @@ TEST_F(MarketSimTest, FaultsApplyToTheChosenPathsUntilCleared) {
 
   ASSERT_TRUE(sim_->ClearFaults());
   EXPECT_EQ(OrderBlocks(browser).size(), 1u);
+
+  // A counted fault hits only the next matching requests; others do not use it up.
+  faults = SimFaults{};
+  faults.status500 = true;
+  faults.paths = {"/user/"};
+  faults.times = 2;
+  ASSERT_TRUE(sim_->SetFaults(faults));
+  EXPECT_EQ(browser.Get(base_ + "/my_taobao.htm").status, 200);
+  EXPECT_EQ(browser.Get(OrderListUrl()).status, 500);
+  EXPECT_EQ(browser.Get(OrderListUrl()).status, 500);
+  EXPECT_EQ(browser.Get(OrderListUrl()).status, 200);
   EXPECT_TRUE(ContainsText(browser.Post(base_ + "/user/consign.htm?orderId=8001",
                                         "_tb_token_=" + token + "&orderId=8001&event_submit_do_dummy=1")
                                .body,

@@ -166,8 +166,8 @@ int main(int argc, char** argv) {
       if (shutdown) kill(getpid(), SIGTERM);
       return;
     }
-    marketsim::Faults faults = sim.CurrentFaults();
-    const bool faulty = faults.Any() && faults.AppliesTo(request.path);
+    const marketsim::Faults faults = sim.TakeFaults(request.path);
+    const bool faulty = faults.Any();
     if (faulty && faults.slowMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(faults.slowMs));
     if (faulty && faults.status500) {
       res.status = 500;

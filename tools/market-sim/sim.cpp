@@ -236,9 +236,12 @@ void Simulator::AddOrderLocked(Order order) {
   orders_.push_back(std::move(order));
 }
 
-Faults Simulator::CurrentFaults() {
+Faults Simulator::TakeFaults(std::string_view path) {
   std::lock_guard lock(mutex_);
-  return faults_;
+  if (!faults_.Any() || !faults_.AppliesTo(path)) return Faults{};
+  Faults hit = faults_;
+  if (faults_.times > 0 && --faults_.times == 0) faults_ = Faults{};
+  return hit;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -804,6 +807,8 @@ SimResponse Simulator::AdminFaults(const Json& body) {
   f.truncate = body["truncate"].AsBool();
   f.noMarkers = body["noMarkers"].AsBool();
   for (const Json& p : body["paths"].items()) f.paths.push_back(p.AsText());
+  f.times = static_cast<int>(body["times"].AsInt(0));
+  if (f.times < 0) return JsonError("times must not be negative");
   faults_ = f;
   return JsonOk();
 }

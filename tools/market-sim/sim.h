@@ -41,6 +41,7 @@ struct Faults {
   bool truncate = false;    // handle the request, then send only the first half of the page
   bool noMarkers = false;   // handle the request, then answer a page without any marker
   std::vector<std::string> paths;  // path prefixes the faults apply to; none: every page
+  int times = 0;            // how many matching requests they hit before clearing; 0: until changed
   bool AppliesTo(std::string_view path) const;
   bool Any() const { return slowMs > 0 || status500 || drop || truncate || noMarkers; }
 };
@@ -65,7 +66,8 @@ class Simulator {
   // The admin interface under /admin/; sets shutdown when the server must stop.
   SimResponse HandleAdmin(const SimRequest& request, bool& shutdown);
 
-  Faults CurrentFaults();
+  // The faults that hit this request (none when they do not apply); counts the hit.
+  Faults TakeFaults(std::string_view path);
 
   // Demo shop: seller, items and one new paid order; false once the bound is reached.
   void SeedDemoShop();
