@@ -164,8 +164,6 @@ void DeliveryEngine::HandleOrder(const PaidOrder& order, const Settings& setting
     ++summary.skipped;
     return;
   }
-  // Records that reached a channel (or failed to) mean the order was handled before, even when
-  // the blacklist lost it.
   std::string blacklistError;
   const bool listed = BlacklistContains(dataDir_, number, &blacklistError);
   if (!blacklistError.empty()) {
@@ -174,17 +172,30 @@ void DeliveryEngine::HandleOrder(const PaidOrder& order, const Settings& setting
     ++summary.skipped;
     return;
   }
-  if (listed || !stores_.SentRecordsOf(number, std::string(kStatusByChat)).empty() ||
-      !stores_.SentRecordsOf(number, std::string(kStatusByMail)).empty() ||
-      !stores_.SentRecordsOf(number, std::string(kStatusSendFailed)).empty()) {
+  // The order's sent records by status; a store that cannot be read holds the order back.
+  std::string storeError;
+  auto recordsWithStatus = [&](std::string_view status) {
+    std::vector<SentRecord> found = stores_.SentRecordsOf(number, std::string(status));
+    if (found.empty() && storeError.empty()) storeError = LastStoreError();
+    return found;
+  };
+  // Records that reached a channel (or failed to) mean the order was handled before, even when
+  // the blacklist lost it.
+  const bool handledBefore = listed || !recordsWithStatus(kStatusByChat).empty() ||
+                             !recordsWithStatus(kStatusByMail).empty() || !recordsWithStatus(kStatusSendFailed).empty();
+  // Cards taken for this order by a pass that stopped before handing them over go out again;
+  // no new cards are spent on it.
+  std::vector<SentRecord> records = handledBefore ? std::vector<SentRecord>{} : recordsWithStatus(kStatusSending);
+  if (!storeError.empty()) {
+    log_.LogActivity(OrderTag(number) + " 卡密库读写失败 暂不发货: " + storeError);
+    ++summary.skipped;
+    return;
+  }
+  if (handledBefore) {
     log_.LogActivity("发现重复订单 自动跳过");
     ++summary.skipped;
     return;
   }
-
-  // Cards taken for this order by a pass that stopped before handing them over go out again;
-  // no new cards are spent on it.
-  std::vector<SentRecord> records = stores_.SentRecordsOf(number, std::string(kStatusSending));
   const bool resuming = !records.empty();
   std::string note;
   std::int64_t quantity = 0;
@@ -232,11 +243,11 @@ void DeliveryEngine::HandleOrder(const PaidOrder& order, const Settings& setting
     records = stores_.TakeCards(order.title, static_cast<std::size_t>(quantity), number, order.buyer, order.quantity,
                                 note, std::string(kStatusSending), NowDateTimeText());
     if (records.empty()) {
-      const std::string storeError = LastStoreError();
-      if (storeError.empty()) {
+      const std::string takeError = LastStoreError();
+      if (takeError.empty()) {
         notices_.NotifyOutOfStock(OutOfStockText(order.title));
       } else {
-        log_.LogActivity(OrderTag(number) + " 卡密库读写失败 暂不发货: " + storeError);
+        log_.LogActivity(OrderTag(number) + " 卡密库读写失败 暂不发货: " + takeError);
       }
       ++summary.skipped;
       return;
