@@ -70,23 +70,7 @@ class Child {
   std::optional<std::string> line_;
 };
 
-std::filesystem::path SourceDir() {
-#ifdef TORVANE_SOURCE_DIR
-  return TORVANE_SOURCE_DIR;
-#else
-  // The build tree's CMakeCache.txt names the source tree.
-  std::error_code ec;
-  for (auto dir = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
-       !ec && !dir.empty() && dir != dir.root_path(); dir = dir.parent_path()) {
-    std::ifstream cache(dir / "CMakeCache.txt");
-    for (std::string line; std::getline(cache, line);) {
-      const std::string key = "Torvane_SOURCE_DIR:STATIC=";
-      if (line.rfind(key, 0) == 0) return line.substr(key.size());
-    }
-  }
-  return {};
-#endif
-}
+std::filesystem::path SourceDir() { return TORVANE_SOURCE_DIR; }
 
 std::size_t CountOf(const std::string& text, const std::string& part) {
   std::size_t n = 0;
@@ -143,7 +127,7 @@ class NullUi : public torvane::NoticeUi {
 TORVANE_BENCH("notice_all_channels_ms") {
   auto scratch = bench::ScratchDir("notice");
   Child sim({TORVANE_MARKET_SIM_PATH, "--port", "0"}, "market-sim listening on ");
-  Child smtp({"/usr/bin/python3", (SourceDir() / "tests/support/smtp_server.py").string(),
+  Child smtp({"/usr/bin/python3", (SourceDir() / "tools/mail-sink/smtp_server.py").string(),
               (scratch / "mail.jsonl").string(), "bench-sender", "Bench1234"},
              "READY ");
   if (!sim.line() || !smtp.line()) {

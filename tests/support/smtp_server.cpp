@@ -60,32 +60,11 @@ std::vector<std::string> LogLines(const std::filesystem::path& log) {
   return lines;
 }
 
-#ifndef TORVANE_SOURCE_DIR
-// The source tree recorded in the CMakeCache.txt of the build tree holding this program.
-std::filesystem::path SourceDirFromBuildTree() {
-  if (const char* env = std::getenv("TORVANE_SOURCE_DIR"); env != nullptr && *env != '\0') return env;
-  std::error_code ec;
-  std::filesystem::path dir = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
-  for (; !ec && !dir.empty() && dir != dir.root_path(); dir = dir.parent_path()) {
-    std::ifstream cache(dir / "CMakeCache.txt");
-    if (!cache) continue;
-    for (std::string line; std::getline(cache, line);) {
-      const std::string key = "Torvane_SOURCE_DIR:STATIC=";
-      if (line.rfind(key, 0) == 0) return line.substr(key.size());
-    }
-  }
-  return {};
-}
-#endif
 
 }  // namespace
 
 std::filesystem::path DefaultSmtpServerScript() {
-#ifdef TORVANE_SOURCE_DIR
-  return std::filesystem::path(TORVANE_SOURCE_DIR) / "tests/support/smtp_server.py";
-#else
-  return SourceDirFromBuildTree() / "tests/support/smtp_server.py";
-#endif
+  return std::filesystem::path(TORVANE_SOURCE_DIR) / "tools/mail-sink/smtp_server.py";
 }
 
 SmtpTestServer::SmtpTestServer(SmtpServerOptions options, std::filesystem::path script)

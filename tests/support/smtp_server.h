@@ -1,4 +1,4 @@
-// Runs tests/support/smtp_server.py (aiosmtpd under /usr/bin/python3) for one test
+// Runs tools/mail-sink/smtp_server.py (aiosmtpd under /usr/bin/python3) for one test
 // and reads back what it received.
 #pragma once
 
@@ -57,7 +57,7 @@ class SmtpTestServer {
   std::string error_;
 };
 
-// tests/support/smtp_server.py of the source tree this program was built from.
+// tools/mail-sink/smtp_server.py of the source tree this program was built from.
 std::filesystem::path DefaultSmtpServerScript();
 
 // Header value (unfolded) of the first header with this name in a raw message, "" when missing.

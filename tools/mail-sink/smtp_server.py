@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Local SMTP server for the mail tests and the benchmark.
+"""Local SMTP server for the mail tests, the benchmark and the demo.
 
 Listens on 127.0.0.1 at a free port, offers AUTH LOGIN and PLAIN without TLS,
 accepts one fixed user, answers a failed login with 535, and appends one JSON
