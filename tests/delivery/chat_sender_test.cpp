@@ -137,14 +137,5 @@ TEST(ChatSender, NoClientOrNoInputFieldIsNotAHandOver) {
   EXPECT_TRUE(bare.keys.empty());
 }
 
-TEST(WindowSystemOfThisMachine, ReportsNoChatClientEvenWithAWinePrefix) {
-  Deployment d;
-  EXPECT_FALSE(MakeWindowSystem(d)->Available());
-  d.chatWinePrefix = "/home/seller/.wine";
-  auto windows = MakeWindowSystem(d);
-  EXPECT_FALSE(windows->Available());
-  EXPECT_EQ(SendWangwangMessage(*windows, "buyer", "1", "m", 1).outcome, ChatOutcome::kNoClient);
-}
-
 }  // namespace
 }  // namespace torvane

@@ -58,11 +58,5 @@ TEST(RatingBodies, FormCopiesThePageValuesAndEncodesTheTexts) {
   EXPECT_NE(empty.find("&rateContents77=&virtual="), std::string::npos);
 }
 
-TEST(RatingBodies, MissingMarkersGiveEmptyValuesNotACrash) {
-  const RatingPageValues v = ParseRatingPage("<html>expired login</html>");
-  EXPECT_EQ(v.rateId, "");
-  EXPECT_EQ(RatingFormBody(v, "").substr(0, 40), "_tb_token_=&good-all=on&hiddRateIds=&auc");
-}
-
 }  // namespace
 }  // namespace torvane
