@@ -58,10 +58,15 @@ class AlignedPage {
   std::size_t Find(std::string_view part, std::size_t from, std::size_t limit) const {
     if (from >= limit) return kNotFound;
     if (part.empty()) return from;
-    const std::string_view window = text_.substr(0, limit);
-    std::size_t hit = window.find(part, from);
-    while (hit != std::string_view::npos && starts_[hit] == 0) hit = window.find(part, hit + 1);
-    return hit;
+    std::size_t at = from;
+    while (at < limit && limit - at >= part.size()) {
+      const void* found = memmem(text_.data() + at, limit - at, part.data(), part.size());
+      if (found == nullptr) return kNotFound;
+      const std::size_t hit = static_cast<std::size_t>(static_cast<const char*>(found) - text_.data());
+      if (starts_[hit] != 0) return hit;
+      at = hit + 1;
+    }
+    return kNotFound;
   }
 
   // TextBetween over [from, limit).
