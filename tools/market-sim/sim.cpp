@@ -883,8 +883,12 @@ bool Simulator::AddDemoOrder(int maxOrders) {
   o.quantity = std::to_string(1 + random_() % 3);
   unsigned buyer = static_cast<unsigned>(random_() % 40) + 1;
   o.buyer = "buyer" + std::to_string(buyer);
-  if (random_() % 2 == 0) {
-    o.message = torvane::ReplaceAll(kMessages[random_() % std::size(kMessages)], "{n}", std::to_string(buyer));
+  // Most buyers give an address for e-mail delivery; some leave another message or none.
+  switch (random_() % 20) {
+    case 0: case 1: case 2: break;
+    case 3: case 4: case 5: o.message = kMessages[0]; break;
+    default:
+      o.message = torvane::ReplaceAll(kMessages[1 + random_() % 2], "{n}", std::to_string(buyer));
   }
   AddOrderLocked(std::move(o));
   return true;
