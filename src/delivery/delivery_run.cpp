@@ -101,6 +101,11 @@ std::string DeliveryEngine::Token() const { return tokenSource_ ? tokenSource_()
 
 bool DeliveryEngine::IsListedItem(const std::string& title) const { return torvane::IsListedItem(dataDir_, title); }
 
+void DeliveryEngine::AppendToBlacklist(const std::string& number) {
+  std::string error;
+  if (!BlacklistAppend(dataDir_, number, &error)) log_.LogActivity(OrderTag(number) + " 无法写入临时黑名单: " + error);
+}
+
 bool DeliveryEngine::Ship(const PaidOrder& order) {
   return EmptyShipWithToken(order.shipLink, order.orderNumber, Token(), deployment_.shipper);
 }
@@ -120,6 +125,7 @@ DeliverySummary DeliveryEngine::DeliveryRun() {
 
 DeliverySummary DeliveryEngine::Pass() {
   DeliverySummary summary;
+  passOrders_.clear();
   const std::vector<PaidOrder> orders = ScanPaidOrders(deployment_);
   summary.listed = static_cast<int>(orders.size());
   if (orders.empty()) {
@@ -181,8 +187,14 @@ void DeliveryEngine::HandleOrder(const PaidOrder& order, const Settings& setting
   };
   // Records that reached a channel (or failed to) mean the order was handled before, even when
   // the blacklist lost it.
-  const bool handledBefore = listed || !recordsWithStatus(kStatusByChat).empty() ||
-                             !recordsWithStatus(kStatusByMail).empty() || !recordsWithStatus(kStatusSendFailed).empty();
+  const std::vector<SentRecord> delivered = [&] {
+    std::vector<SentRecord> found = recordsWithStatus(kStatusByChat);
+    std::vector<SentRecord> byMail = recordsWithStatus(kStatusByMail);
+    found.insert(found.end(), byMail.begin(), byMail.end());
+    return found;
+  }();
+  const bool failedBefore = !recordsWithStatus(kStatusSendFailed).empty();
+  const bool handledBefore = listed || !delivered.empty() || failedBefore;
   // Cards taken for this order by a pass that stopped before handing them over go out again;
   // no new cards are spent on it.
   std::vector<SentRecord> records = handledBefore ? std::vector<SentRecord>{} : recordsWithStatus(kStatusSending);
@@ -192,10 +204,27 @@ void DeliveryEngine::HandleOrder(const PaidOrder& order, const Settings& setting
     return;
   }
   if (handledBefore) {
+    // The buyer has the codes but the order is still listed as unshipped: a pass stopped (or the
+    // marketplace refused) between the hand-over and the consign. Mark it shipped now, once per
+    // pass; it never gets codes again.
+    const bool firstListingThisPass = passOrders_.insert(number).second;
+    if (!delivered.empty() && firstListingThisPass) {
+      if (!listed) AppendToBlacklist(number);
+      log_.LogActivity(OrderTag(number) + " 卡密已经发送 补做发货标记");
+      if (Ship(order)) {
+        ++summary.shipped;
+      } else {
+        log_.LogActivity(OrderTag(number) + " 标记发货失败 请手动发货");
+      }
+      ++summary.skipped;
+      return;
+    }
+    if (!listed && failedBefore) AppendToBlacklist(number);
     log_.LogActivity("发现重复订单 自动跳过");
     ++summary.skipped;
     return;
   }
+  passOrders_.insert(number);
   const bool resuming = !records.empty();
   std::string note;
   std::int64_t quantity = 0;
@@ -269,17 +298,15 @@ void DeliveryEngine::HandleOrder(const PaidOrder& order, const Settings& setting
                      .HandedOver();
   }
 
-  // Blacklisted either way: these codes are never taken for this order again.
-  // (Should the append fail, the final status written below still marks the order as handled.)
-  std::string appendError;
-  if (!BlacklistAppend(dataDir_, number, &appendError)) {
-    log_.LogActivity(OrderTag(number) + " 无法写入临时黑名单: " + appendError);
-  }
+  // The final status first, then the blacklist: a pass stopped in between leaves records that
+  // already count as handled, and the next pass completes the blacklist. Stopped before the
+  // status, the same codes go out again; new codes are never spent on the order.
   const std::vector<RecordNumber> numbers = NumbersOf(records);
   if (!handedOver) {
     if (!stores_.SetSentStatus(numbers, std::string(kStatusSendFailed), NowDateTimeText())) {
       log_.LogActivity(OrderTag(number) + " 发货记录更新失败: " + LastStoreError());
     }
+    AppendToBlacklist(number);
     log_.LogActivity(OrderTag(number) + " 卡密发送失败 请手动处理");
     ++summary.failed;
     if (refreshViews_) refreshViews_();
@@ -288,6 +315,7 @@ void DeliveryEngine::HandleOrder(const PaidOrder& order, const Settings& setting
   if (!stores_.SetSentStatus(numbers, channelText, NowDateTimeText())) {
     log_.LogActivity(OrderTag(number) + " 发货记录更新失败: " + LastStoreError());
   }
+  AppendToBlacklist(number);
   ++summary.delivered;
   if (Ship(order)) {
     ++summary.shipped;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,6 +76,7 @@ class DeliveryEngine {
   enum class Channel { kNone, kChat, kMail };
   void HandleOrder(const PaidOrder& order, const Settings& settings, DeliverySummary& summary);
   bool Ship(const PaidOrder& order);
+  void AppendToBlacklist(const std::string& number);
   std::string Token() const;
   DeliverySummary Pass();
 
@@ -92,6 +94,7 @@ class DeliveryEngine {
   std::mutex runMutex_;
   mutable std::mutex summaryMutex_;
   DeliverySummary lastSummary_;
+  std::set<std::string> passOrders_;  // order numbers met so far in the current pass
 };
 
 }  // namespace torvane

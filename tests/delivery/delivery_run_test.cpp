@@ -231,16 +231,26 @@ TEST_F(DeliveryEndToEnd, OrdersInCodesOutAndTheMarketplaceSeesTheConsignForms) {
 TEST_F(DeliveryEndToEnd, BlacklistedAndAlreadyRecordedOrdersAreNeverDeliveredAgain) {
   AddCards("点卡", {"C1", "C2", "C3"});
   ASSERT_TRUE(sim_->AddOrder("1234", "点卡", "1", "b1"));  // straddles "12" + "34" in the blacklist
-  ASSERT_TRUE(sim_->AddOrder("5555", "点卡", "1", "b2"));  // recorded as sent, but missing from the blacklist
+  ASSERT_TRUE(sim_->AddOrder("5555", "点卡", "1", "b2"));  // recorded as sent, missing from the blacklist, unshipped
+  ASSERT_TRUE(sim_->AddOrder("6666", "点卡", "1", "b3"));  // its send failed earlier
   ASSERT_TRUE(BlacklistAppend(dir_.path(), "9912"));
   ASSERT_TRUE(BlacklistAppend(dir_.path(), "3499"));
   ASSERT_EQ(stores_->TakeCards("点卡", 1, "5555", "b2", "1", "", "旺旺发送", "t").size(), 1u);
+  ASSERT_EQ(stores_->TakeCards("点卡", 1, "6666", "b3", "1", "", "发送失败", "t").size(), 1u);
 
   engine_->DeliveryRun();
   EXPECT_TRUE(desk_.messages.empty());
-  EXPECT_EQ(stores_->CountCardsOf("点卡"), 2);
-  EXPECT_EQ(Messages(*log_), (std::vector<std::string>{"发现已付款订单 [2]个", "发现重复订单 自动跳过", "发现重复订单 自动跳过"}));
-  EXPECT_TRUE(sim_->Consigns().empty());
+  EXPECT_EQ(stores_->CountCardsOf("点卡"), 1);
+  // The buyer of 5555 has the codes: the order is only marked shipped, and the blacklist completed.
+  EXPECT_EQ(Messages(*log_), (std::vector<std::string>{"发现已付款订单 [3]个", "发现重复订单 自动跳过",
+                                                       "订单编号:[5555] 卡密已经发送 补做发货标记",
+                                                       "发现重复订单 自动跳过"}));
+  const auto consigns = sim_->Consigns();
+  ASSERT_EQ(consigns.size(), 1u);
+  EXPECT_EQ(consigns[0].orderId, "5555");
+  EXPECT_EQ(sim_->OrderStatus("5555"), "shipped");
+  EXPECT_EQ(sim_->OrderStatus("6666"), "paid");
+  EXPECT_EQ(Blacklist(), "991234995555" "6666");
 }
 
 TEST_F(DeliveryEndToEnd, AnUnreadableBlacklistHoldsOrdersBack) {

@@ -6,6 +6,8 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <iostream>
 #include <map>
 #include <random>
 #include <set>
@@ -86,13 +88,20 @@ TEST(CrashSafety, KilledRunnerNeverLosesOrDoublesACode) {
     orders.push_back({o.number, o.item, std::to_string(o.quantity), o.buyer, "请发到 " + o.mail + " 谢谢"});
     plan.push_back(o);
   }
-  ASSERT_TRUE(shop.sim().AddOrders(orders));
 
+  // Orders arrive in waves, so that every run has work in hand when it is killed.
   std::mt19937 random(20261207);
-  std::uniform_int_distribution<int> delayMs(30, 1500);
+  std::uniform_int_distribution<int> delayMs(5, 80);
   TempDir logs;
   int kills = 0;
-  for (int round = 0; round < 60 && kills < 32; ++round) {
+  std::size_t added = 0;
+  for (int round = 0; round < 300 && (kills < 32 || added < orders.size()); ++round) {
+    std::size_t wave = std::min<std::size_t>(orders.size() - added, 2);
+    if (wave > 0) {
+      ASSERT_TRUE(shop.sim().AddOrders(std::vector<SimOrder>(orders.begin() + static_cast<std::ptrdiff_t>(added),
+                                                             orders.begin() + static_cast<std::ptrdiff_t>(added + wave))));
+      added += wave;
+    }
     pid_t pid = SpawnProcess(TorvaneBinary(), shop.RunArgs(true), shop.dataDir(), logs / "out", logs / "err");
     ASSERT_GT(pid, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random)));
@@ -102,6 +111,10 @@ TEST(CrashSafety, KilledRunnerNeverLosesOrDoublesACode) {
     ++kills;
   }
   EXPECT_GE(kills, 30);
+  std::string history = ReadBytes(shop.dataDir() / u8"历史记录.log");
+  std::cout << "kills: " << kills << ", resent after a kill: "
+            << SplitText(history, "重新发送原卡密").size() - 1 << ", shipped after a kill: "
+            << SplitText(history, "补做发货标记").size() - 1 << "\n";
 
   // Restarted until the order list is done.
   for (int pass = 0; pass < 6; ++pass) {
