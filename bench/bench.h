@@ -5,7 +5,10 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <memory>
 #include <vector>
+
+#include "shell/child_process.h"
 
 namespace bench {
 
@@ -25,6 +28,15 @@ void Report(const std::string& name, double value, const std::string& unit);
 
 // A fresh empty directory under the system temporary directory, removed at exit.
 std::filesystem::path ScratchDir(const std::string& tag);
+
+// A helper program (market-sim, the mail server) started for one figure: its first standard-output
+// line must start with readyPrefix; restOfLine gets what follows. nullptr when it did not come up.
+std::unique_ptr<torvane::ChildProcess> StartHelper(const std::filesystem::path& program,
+                                                   const std::vector<std::string>& args, const std::string& readyPrefix,
+                                                   std::string* restOfLine);
+
+// A JSON admin call to market-sim straight through libcurl (not the product's traffic); true on 200.
+bool AdminPost(const std::string& url, const std::string& json);
 
 inline double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -1,13 +1,5 @@
 // Delivery figures: parsing a large to-ship list page, and whole delivery passes against the
 // simulated marketplace on loopback.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <curl/curl.h>
-
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -54,75 +46,6 @@ TORVANE_BENCH("scan_mb_per_s") {
   bench::Report("scan_mb_per_s", rounds * (page.size() / (1024.0 * 1024.0)) / seconds, "MB/s");
 }
 
-std::size_t Collect(char* data, std::size_t size, std::size_t count, void* target) {
-  static_cast<std::string*>(target)->append(data, size * count);
-  return size * count;
-}
-
-// The simulator as a child process; stopped with the figure.
-class Simulator {
- public:
-  bool Start() {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return false;
-    pid_ = fork();
-    if (pid_ < 0) return false;
-    if (pid_ == 0) {
-      dup2(out[1], STDOUT_FILENO);
-      execl(TORVANE_MARKET_SIM_PATH, TORVANE_MARKET_SIM_PATH, "--port", "0", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    while (line.find('\n') == std::string::npos) {
-      pollfd p{out[0], POLLIN, 0};
-      if (poll(&p, 1, 10000) <= 0) break;
-      char buf[256];
-      const ssize_t n = read(out[0], buf, sizeof buf);
-      if (n <= 0) break;
-      line.append(buf, static_cast<std::size_t>(n));
-    }
-    close(out[0]);
-    const std::string prefix = "market-sim listening on ";
-    if (line.rfind(prefix, 0) != 0) return false;
-    base_ = line.substr(prefix.size(), line.find('\n') - prefix.size());
-    return true;
-  }
-  ~Simulator() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-  const std::string& Base() const { return base_; }
-  // Admin calls go straight through libcurl: they are not the product's traffic.
-  bool Admin(const std::string& path, const std::string& json) {
-    std::string answer;
-    CURL* curl = curl_easy_init();
-    if (curl == nullptr) return false;
-    curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/json");
-    const std::string url = base_ + path;
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, json.c_str());
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(json.size()));
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
-    curl_easy_perform(curl);
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(curl);
-    if (answer.find("\"ok\":true") == std::string::npos) {
-      std::fprintf(stderr, "simulator %s: %s\n", path.c_str(), answer.c_str());
-      return false;
-    }
-    return true;
-  }
-
- private:
-  pid_t pid_ = -1;
-  std::string base_;
-};
-
 class AcceptingMail : public MailSender {
  public:
   MailResult SendMail(const std::string&, const std::string&, const std::string&) override {
@@ -145,14 +68,12 @@ TORVANE_BENCH("delivery_orders_per_s") {
   // TORVANE_BENCH_ORDERS shortens the run while profiling.
   const int kOrders = std::getenv("TORVANE_BENCH_ORDERS") ? std::atoi(std::getenv("TORVANE_BENCH_ORDERS")) : 1000;
   constexpr int kCards = 100000;
-  Simulator sim;
-  if (!sim.Start()) {
-    std::fprintf(stderr, "delivery_orders_per_s: the simulator did not start\n");
-    return;
-  }
+  std::string base;
+  auto sim = bench::StartHelper(TORVANE_MARKET_SIM_PATH, {"--port", "0"}, "market-sim listening on ", &base);
+  if (!sim) return;
   Deployment d;
-  d.loginHost = d.personalHost = d.memberHost = d.logisticsHost = d.tradeHost = d.rateHost = sim.Base();
-  sim.Admin("/admin/seller", "{\"nick\":\"bench\",\"userId\":\"1\",\"password\":\"pw\",\"token\":\"T1\"}");
+  d.loginHost = d.personalHost = d.memberHost = d.logisticsHost = d.tradeHost = d.rateHost = base;
+  bench::AdminPost(base + "/admin/seller", "{\"nick\":\"bench\",\"userId\":\"1\",\"password\":\"pw\",\"token\":\"T1\"}");
   std::string orders = "{\"orders\":[";
   for (int i = 0; i < kOrders; ++i) {
     const std::string n = std::to_string(500000 + i);
@@ -160,12 +81,12 @@ TORVANE_BENCH("delivery_orders_per_s") {
               "\",\"quantity\":\"1\",\"buyer\":\"b" + n + "\",\"message\":\"b" + n + "@example.com\"}";
   }
   orders += "]}";
-  if (!sim.Admin("/admin/orders", orders)) {
+  if (!bench::AdminPost(base + "/admin/orders", orders)) {
     std::fprintf(stderr, "delivery_orders_per_s: the simulator refused the orders\n");
     return;
   }
   ClearCookies();
-  网页_访问(sim.Base() + "/member/login.jhtml", 1, {}, {}, "TPL_username=bench&TPL_password=pw");
+  网页_访问(base + "/member/login.jhtml", 1, {}, {}, "TPL_username=bench&TPL_password=pw");
   if (!CheckLoginSession(d)) {
     std::fprintf(stderr, "delivery_orders_per_s: login failed\n");
     return;

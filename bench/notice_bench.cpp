@@ -1,17 +1,10 @@
 // One seller notice with all three channels ticked, against the simulated IM
 // service and a local SMTP server (aiosmtpd), both started here.
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
-#include <optional>
 
 #include "bench.h"
 #include "notify/mail.h"
@@ -19,56 +12,6 @@
 #include "notify/password.h"
 
 namespace {
-
-// A child process whose first stdout line (matching a prefix) is kept; killed and reaped on destruction.
-class Child {
- public:
-  Child(std::vector<std::string> args, const std::string& prefix) {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return;
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t parent = getpid();
-    pid_ = fork();
-    if (pid_ == 0) {
-      prctl(PR_SET_PDEATHSIG, SIGKILL);
-      if (getppid() != parent) _exit(127);
-      dup2(out[1], STDOUT_FILENO);
-      int devnull = open("/dev/null", O_WRONLY);
-      if (devnull >= 0) dup2(devnull, STDERR_FILENO);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    std::string seen;
-    while (pid_ > 0 && seen.find('\n') == std::string::npos) {
-      pollfd p{out[0], POLLIN, 0};
-      if (poll(&p, 1, 20000) <= 0) break;
-      char buf[256];
-      ssize_t n = read(out[0], buf, sizeof buf);
-      if (n <= 0) break;
-      seen.append(buf, static_cast<std::size_t>(n));
-    }
-    close(out[0]);
-    if (seen.rfind(prefix, 0) == 0) line_ = seen.substr(prefix.size(), seen.find('\n') - prefix.size());
-  }
-  ~Child() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 100 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i) usleep(20000);
-    if (kill(pid_, 0) == 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  // The rest of the ready line after the prefix; nullopt when the child did not come up.
-  const std::optional<std::string>& line() const { return line_; }
-
- private:
-  pid_t pid_ = -1;
-  std::optional<std::string> line_;
-};
 
 std::filesystem::path SourceDir() { return TORVANE_SOURCE_DIR; }
 
@@ -94,23 +37,6 @@ std::string Get(const std::string& url) {
   return body;
 }
 
-bool AdminPost(const std::string& url, const std::string& json) {
-  CURL* curl = curl_easy_init();
-  if (curl == nullptr) return false;
-  curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/json");
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, json.c_str());
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT, 10L);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char*, size_t s, size_t n, void*) { return s * n; });
-  CURLcode code = curl_easy_perform(curl);
-  long status = 0;
-  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-  curl_slist_free_all(headers);
-  curl_easy_cleanup(curl);
-  return code == CURLE_OK && status == 200;
-}
-
 class NullLog : public torvane::ActivityLogger {
  public:
   void LogActivity(std::string_view) override {}
@@ -126,16 +52,14 @@ class NullUi : public torvane::NoticeUi {
 
 TORVANE_BENCH("notice_all_channels_ms") {
   auto scratch = bench::ScratchDir("notice");
-  Child sim({TORVANE_MARKET_SIM_PATH, "--port", "0"}, "market-sim listening on ");
-  Child smtp({"/usr/bin/python3", (SourceDir() / "tools/mail-sink/smtp_server.py").string(),
-              (scratch / "mail.jsonl").string(), "bench-sender", "Bench1234"},
-             "READY ");
-  if (!sim.line() || !smtp.line()) {
-    std::fprintf(stderr, "notice_all_channels_ms: the IM service or the SMTP server did not start\n");
-    return;
-  }
-  std::string base = *sim.line();
-  if (!AdminPost(base + "/admin/im-accounts", R"([{"account":"13800001111","password":"bench-pw"}])")) {
+  std::string base, smtpPort;
+  auto sim = bench::StartHelper(TORVANE_MARKET_SIM_PATH, {"--port", "0"}, "market-sim listening on ", &base);
+  auto smtp = bench::StartHelper("/usr/bin/python3",
+                                 {(SourceDir() / "tools/mail-sink/smtp_server.py").string(),
+                                  (scratch / "mail.jsonl").string(), "bench-sender", "Bench1234"},
+                                 "READY ", &smtpPort);
+  if (!sim || !smtp) return;
+  if (!bench::AdminPost(base + "/admin/im-accounts", R"([{"account":"13800001111","password":"bench-pw"}])")) {
     std::fprintf(stderr, "notice_all_channels_ms: the IM service refused the account\n");
     return;
   }
@@ -143,7 +67,7 @@ TORVANE_BENCH("notice_all_channels_ms") {
   torvane::Deployment deployment;
   deployment.smsServiceAddress = base;
   deployment.mail.server = "127.0.0.1";
-  deployment.mail.port = std::atoi(smtp.line()->c_str());
+  deployment.mail.port = std::atoi(smtpPort.c_str());
   deployment.mail.fromAddress = "notices@torvane.test";
   deployment.mail.userName = "bench-sender";
   deployment.mail.passwordObfuscated = torvane::ObfuscateMailPassword("Bench1234");
