@@ -490,6 +490,7 @@ class SqliteRecordStore final : public RecordStore {
   // Record number of the first record > or >= from (ascending) or < from (descending); 0 when none.
   RecordNumber Neighbour(const char* op, RecordNumber from, std::int64_t offset, bool descending);
   std::optional<std::vector<std::string>> ReadLocked(RecordNumber number);
+  bool WriteLocked(RecordNumber number, const std::vector<std::string>& fields);
 
   CardStoresImpl& owner_;
   const StoreSchema& schema_;
@@ -690,22 +691,7 @@ RecordNumber SqliteRecordStore::AppendRecord(const std::vector<std::string>& fie
 
 bool SqliteRecordStore::ModifyRecord(const std::vector<std::string>& fields) {
   auto lock = owner_.Lock();
-  if (where_ != Where::kOn || !ValidFields(fields)) return false;
-  std::string sets;
-  for (std::size_t i = 1; i <= schema_.fieldCount; ++i) {
-    if (i > 1) sets += ",";
-    sets += "f" + std::to_string(i) + " = ?" + std::to_string(i);
-  }
-  Query q(owner_.db().Prepare("UPDATE " + table_ + " SET " + sets + " WHERE rn = ?" +
-                              std::to_string(schema_.fieldCount + 1)));
-  if (!q.ok()) return false;
-  for (std::size_t i = 0; i < fields.size(); ++i) q.Bind(static_cast<int>(i) + 1, fields[i]);
-  q.Bind(static_cast<int>(schema_.fieldCount) + 1, current_);
-  if (q.Step() != SQLITE_DONE) {
-    SetError(StepError(owner_.db()));
-    return false;
-  }
-  return owner_.db().Changes() == 1;
+  return where_ == Where::kOn && WriteLocked(current_, fields);
 }
 
 bool SqliteRecordStore::MarkDeleted() {
@@ -816,8 +802,7 @@ std::optional<std::vector<std::string>> SqliteRecordStore::ReadRecord(RecordNumb
   return ReadLocked(number);
 }
 
-bool SqliteRecordStore::WriteRecord(RecordNumber number, const std::vector<std::string>& fields) {
-  auto lock = owner_.Lock();
+bool SqliteRecordStore::WriteLocked(RecordNumber number, const std::vector<std::string>& fields) {
   if (!ValidFields(fields)) return false;
   std::string sets;
   for (std::size_t i = 1; i <= schema_.fieldCount; ++i) {
@@ -834,6 +819,11 @@ bool SqliteRecordStore::WriteRecord(RecordNumber number, const std::vector<std::
     return false;
   }
   return owner_.db().Changes() == 1;
+}
+
+bool SqliteRecordStore::WriteRecord(RecordNumber number, const std::vector<std::string>& fields) {
+  auto lock = owner_.Lock();
+  return WriteLocked(number, fields);
 }
 
 std::optional<std::size_t> SqliteRecordStore::ModifyFieldsOf(const std::vector<RecordNumber>& numbers,
