@@ -2,7 +2,10 @@
 // and the refusals that keep a code from going out twice.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <map>
+#include <thread>
 #include <set>
 
 #include "shell/instance_lock.h"
@@ -169,4 +172,21 @@ TEST(MailPassword, PrintsTheStoredFormOnOneLine) {
   auto lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].find("Pw1234567"), std::string::npos);
+}
+
+TEST(RunUntilStopped, SigtermRunsTheExitStepsAndKeepsTheHistory) {
+  TempDir dir;
+  pid_t pid = SpawnProcess(TorvaneBinary(), {"run", "--config-dir", dir.path().string()}, dir.path(), dir / "out",
+                           dir / "err");
+  ASSERT_GT(pid, 0);
+  // Started once its switch-on line is out.
+  for (int i = 0; i < 200 && ReadBytes(dir / "out").find(U("自动发货已经开启")) == std::string::npos; ++i) {
+    std::this_thread::sleep_for(25ms);
+  }
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(WaitProcess(pid, 30s), 0) << ReadBytes(dir / "err");
+  std::string history = ReadBytes(dir / u8"历史记录.log");
+  std::string newest = history.substr(0, history.find("\r\n") + 2);
+  EXPECT_NE(newest.find("] 程序退出完成\r\n"), std::string::npos) << newest;
+  EXPECT_NE(history.find("] 自动发货已经开启\r\n"), std::string::npos);
 }
