@@ -22,6 +22,7 @@ struct ActivityLog::State {
   std::vector<std::string> fresh;  // lines added since the last fold, oldest first
   std::uint64_t version = 0;       // number of lines added since construction
   std::uint64_t savedVersion = 0;  // version the history file holds
+  std::string unreadable;          // why the history file could not be read; it is then never overwritten
   ActivitySink* sink = nullptr;
 
   std::mutex saveMu;  // one save or load at a time; history changes only under it
@@ -81,6 +82,8 @@ bool ActivityLog::LoadHistory(std::string* error) {
   std::string readError;
   auto data = ReadWholeFile(state_->path, &readError);
   if (!data && !readError.empty()) {
+    std::lock_guard lock(state_->mu);
+    state_->unreadable = readError;
     if (error) *error = readError;
     return false;
   }
@@ -90,6 +93,7 @@ bool ActivityLog::LoadHistory(std::string* error) {
   state_->history.swap(loaded);
   state_->fresh.clear();
   state_->savedVersion = state_->version;
+  state_->unreadable.clear();
   if (error) error->clear();
   return true;  // the previous text in `loaded` is freed here, outside the locks' hot path
 }
@@ -97,6 +101,14 @@ bool ActivityLog::LoadHistory(std::string* error) {
 bool ActivityLog::SaveHistory(std::string* error) {
   State& s = *state_;
   std::lock_guard saveLock(s.saveMu);
+  {
+    // A history that could not be read is kept as it is rather than replaced by today's lines.
+    std::lock_guard lock(s.mu);
+    if (!s.unreadable.empty()) {
+      if (error) *error = s.unreadable;
+      return false;
+    }
+  }
 
   // Take a copy of the new lines; they stay visible to Text() until the fold below.
   std::vector<std::string> lines;

@@ -38,7 +38,8 @@ class ActivityLog : public ActivityLogger {
   // Replaces the log with the history file's content (missing file: empty). A file that
   // cannot be read leaves the log unchanged and gives false with the reason in error.
   bool LoadHistory(std::string* error = nullptr);
-  // Writes the whole log to the history file atomically.
+  // Writes the whole log to the history file atomically; refused (false) after a load that
+  // could not read the file, so that an unreadable history is never replaced.
   bool SaveHistory(std::string* error = nullptr);
   // SaveHistory only when lines were added since the last save.
   bool SaveHistoryIfChanged(std::string* error = nullptr);

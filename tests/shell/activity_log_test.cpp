@@ -70,6 +70,12 @@ TEST(ActivityHistory, MissingFileIsEmptyAndUnreadableFileLeavesLogAlone) {
   EXPECT_FALSE(log.LoadHistory(&error));
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(log.Text(), held);
+
+  // What could not be read is never replaced by the lines of this run, even once it is readable.
+  std::filesystem::remove(HistoryFile(dir));
+  WriteBytes(HistoryFile(dir), "[2026年1月1日] earlier\r\n");
+  EXPECT_FALSE(log.SaveHistory(&error));
+  EXPECT_EQ(ReadBytes(HistoryFile(dir)), "[2026年1月1日] earlier\r\n");
 }
 
 TEST(ActivityHistory, ExitAndRestartKeepsEveryLineInOrder) {
