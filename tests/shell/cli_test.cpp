@@ -176,6 +176,10 @@ TEST(MailPassword, PrintsTheStoredFormOnOneLine) {
 
 TEST(RunUntilStopped, SigtermRunsTheExitStepsAndKeepsTheHistory) {
   TempDir dir;
+  // Every host on a closed loopback port: the login check fails at once and nothing leaves the machine.
+  WriteBytes(dir / u8"部署配置.ini",
+             "[市场]\r\n登录主机=http://127.0.0.1:9\r\n个人主页主机=http://127.0.0.1:9\r\n会员主机=http://127.0.0.1:9\r\n"
+             "物流主机=http://127.0.0.1:9\r\n交易主机=http://127.0.0.1:9\r\n评价主机=http://127.0.0.1:9\r\n");
   pid_t pid = SpawnProcess(TorvaneBinary(), {"run", "--config-dir", dir.path().string()}, dir.path(), dir / "out",
                            dir / "err");
   ASSERT_GT(pid, 0);
