@@ -9,8 +9,7 @@ cmake -S . -B build -G Ninja -DTORVANE_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebIn
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
-# The long end-to-end runs (label "slow") run once, in the build above.
 cmake -S . -B build-asan -G Ninja -DTORVANE_WERROR=ON -DTORVANE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE slow
+  ctest --test-dir build-asan --output-on-failure -j"$jobs"
