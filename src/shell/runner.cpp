@@ -81,8 +81,8 @@ int RunHeadless(const RunOptions& options) {
   web.notices = &ui;
   ConfigureWeb(web);
 
+  LineSink sink(options.printLine);  // outlives the log that writes to it
   ActivityLog log(options.dataDir / u8"历史记录.log");
-  LineSink sink(options.printLine);
   log.SetSink(&sink);
   std::string error;
   if (!log.LoadHistory(&error)) PrintError("历史记录无法读取: " + error);
