@@ -4,8 +4,8 @@
 #include <string>
 
 #include "bench.h"
-#include "shell/activity_log.h"
-#include "store/files.h"
+#include "base/activity_log.h"
+#include "base/files.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "shell/child_process.h"
+#include "platform/child_process.h"
 
 namespace bench {
 

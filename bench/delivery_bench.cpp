@@ -12,7 +12,7 @@
 #include "web/cookie_store.h"
 #include "web/http.h"
 #include "web/login_session.h"
-#include "web/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 namespace {

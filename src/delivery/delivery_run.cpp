@@ -5,7 +5,7 @@
 #include "store/blacklist.h"
 #include "store/item_names.h"
 #include "web/login_session.h"
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 namespace {

@@ -13,9 +13,9 @@
 #include "delivery/order_scan.h"
 #include "notify/notify_interfaces.h"
 #include "platform/window_system.h"
-#include "shell/activity_log.h"
-#include "shell/deployment.h"
-#include "shell/settings.h"
+#include "base/activity_log.h"
+#include "base/deployment.h"
+#include "base/settings.h"
 #include "store/record_store.h"
 
 namespace torvane {

@@ -2,7 +2,7 @@
 
 #include "web/http.h"
 #include "web/login_session.h"
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "shell/deployment.h"
+#include "base/deployment.h"
 
 namespace torvane {
 

@@ -5,7 +5,7 @@
 #include <random>
 
 #include "web/http.h"
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 namespace {

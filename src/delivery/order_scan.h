@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "shell/deployment.h"
+#include "base/deployment.h"
 
 namespace torvane {
 

@@ -5,9 +5,9 @@
 #include <string_view>
 #include <vector>
 
-#include "shell/activity_log.h"
-#include "shell/deployment.h"
-#include "shell/settings.h"
+#include "base/activity_log.h"
+#include "base/deployment.h"
+#include "base/settings.h"
 
 namespace torvane {
 

@@ -13,9 +13,9 @@
 
 #include "delivery/delivery_run.h"
 #include "notify/notify_interfaces.h"
-#include "shell/activity_log.h"
-#include "shell/deployment.h"
-#include "shell/settings.h"
+#include "base/activity_log.h"
+#include "base/deployment.h"
+#include "base/settings.h"
 
 namespace torvane {
 

@@ -6,7 +6,7 @@
 #include <cctype>
 #include <mutex>
 
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 

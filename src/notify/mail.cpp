@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "notify/password.h"
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 

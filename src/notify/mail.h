@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "notify/notify_interfaces.h"
-#include "shell/deployment.h"
+#include "base/deployment.h"
 
 namespace torvane {
 

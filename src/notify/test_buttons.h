@@ -5,8 +5,8 @@
 #include <string>
 
 #include "notify/notify_interfaces.h"
-#include "shell/deployment.h"
-#include "shell/settings.h"
+#include "base/deployment.h"
+#include "base/settings.h"
 
 namespace torvane {
 

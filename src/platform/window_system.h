@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/deployment.h"
+#include "base/deployment.h"
 
 namespace torvane {
 

@@ -2,8 +2,8 @@
 
 #include <mutex>
 
-#include "store/files.h"
-#include "web/text.h"
+#include "base/files.h"
+#include "base/text.h"
 
 namespace torvane {
 

@@ -1,6 +1,6 @@
 #include "store/inventory_commands.h"
 
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 

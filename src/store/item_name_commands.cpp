@@ -3,9 +3,9 @@
 #include <mutex>
 #include <optional>
 
-#include "store/files.h"
+#include "base/files.h"
 #include "store/item_names.h"
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 

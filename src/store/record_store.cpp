@@ -17,7 +17,7 @@
 #include <random>
 #include <unordered_map>
 
-#include "store/files.h"
+#include "base/files.h"
 
 namespace torvane {
 

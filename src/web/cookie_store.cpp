@@ -8,7 +8,7 @@
 #include <mutex>
 #include <tuple>
 
-#include "store/files.h"
+#include "base/files.h"
 
 namespace torvane {
 

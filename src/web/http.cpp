@@ -11,7 +11,7 @@
 
 #include "notify/notify_interfaces.h"
 #include "web/cookie_store.h"
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 

@@ -3,7 +3,7 @@
 #include <mutex>
 
 #include "web/http.h"
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 

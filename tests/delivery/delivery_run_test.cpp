@@ -11,8 +11,8 @@
 #include "delivery/chat_sender.h"
 #include "delivery/empty_ship.h"
 #include "delivery/rating.h"
-#include "shell/activity_log.h"
-#include "shell/deployment.h"
+#include "base/activity_log.h"
+#include "base/deployment.h"
 #include "store/blacklist.h"
 #include "support/market_sim.h"
 #include "support/raw_http_server.h"
@@ -20,7 +20,7 @@
 #include "web/cookie_store.h"
 #include "web/http.h"
 #include "web/login_session.h"
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "shell/deployment.h"
-#include "web/text.h"
+#include "base/deployment.h"
+#include "base/text.h"
 
 namespace torvane {
 namespace {

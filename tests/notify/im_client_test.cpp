@@ -4,7 +4,7 @@
 #include "notify/test_buttons.h"
 #include "support/market_sim.h"
 #include "support/raw_http_server.h"
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 namespace {

@@ -12,7 +12,7 @@
 #include "notify/password.h"
 #include "notify/test_buttons.h"
 #include "support/smtp_server.h"
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 namespace {

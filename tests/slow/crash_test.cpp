@@ -19,7 +19,7 @@
 #include "support/process.h"
 #include "support/shop.h"
 #include "support/temp_dir.h"
-#include "web/text.h"
+#include "base/text.h"
 
 using namespace torvane;
 using namespace torvane::test;

@@ -11,7 +11,7 @@
 #include <set>
 #include <thread>
 
-#include "store/files.h"
+#include "base/files.h"
 #include "support/temp_dir.h"
 
 using namespace torvane;

@@ -14,9 +14,9 @@
 #include <thread>
 
 #include "../../tools/market-sim/json.h"
-#include "shell/deployment.h"
-#include "shell/ini.h"
-#include "web/text.h"
+#include "base/deployment.h"
+#include "base/ini.h"
+#include "base/text.h"
 
 namespace torvane::test {
 

@@ -3,13 +3,13 @@
 #include <algorithm>
 
 #include "notify/password.h"
-#include "shell/deployment.h"
-#include "shell/ini.h"
-#include "store/files.h"
+#include "base/deployment.h"
+#include "base/ini.h"
+#include "base/files.h"
 #include "store/record_store.h"
 #include "web/cookie_store.h"
 #include "web/http.h"
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane::test {
 

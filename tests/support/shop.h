@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/settings.h"
+#include "base/settings.h"
 #include "support/market_sim.h"
 #include "support/smtp_server.h"
 #include "support/temp_dir.h"

@@ -12,7 +12,7 @@
 #include "support/raw_http_server.h"
 #include "support/temp_dir.h"
 #include "web/cookie_store.h"
-#include "web/text.h"
+#include "base/text.h"
 
 using namespace torvane;
 using torvane::test::RawHttpServer;

@@ -11,10 +11,10 @@
 #include <thread>
 
 #include "../../tools/market-sim/json.h"
-#include "shell/deployment.h"
+#include "base/deployment.h"
 #include "support/market_sim.h"
 #include "support/temp_dir.h"
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 namespace {

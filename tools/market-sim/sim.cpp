@@ -4,7 +4,7 @@
 #include <ctime>
 #include <string>
 
-#include "web/text.h"
+#include "base/text.h"
 
 namespace marketsim {
 

@@ -1,9 +1,9 @@
-#include "shell/deployment.h"
+#include "base/deployment.h"
 
 #include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 namespace {

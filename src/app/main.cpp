@@ -1,3 +1,3 @@
-#include "shell/cli.h"
+#include "app/cli.h"
 
 int main(int argc, char** argv) { return torvane::RunCommandLine(argc, argv); }

@@ -1,10 +1,10 @@
-#include "shell/update_check.h"
+#include "app/update_check.h"
 
 #include <mutex>
 #include <random>
 
 #include "web/http.h"
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 

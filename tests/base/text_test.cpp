@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "web/text.h"
+#include "base/text.h"
 
 using namespace torvane;
 

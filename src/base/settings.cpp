@@ -1,10 +1,10 @@
-#include "shell/settings.h"
+#include "base/settings.h"
 
 #include <array>
 #include <mutex>
 
-#include "shell/ini.h"
-#include "web/text.h"
+#include "base/ini.h"
+#include "base/text.h"
 
 namespace torvane {
 

@@ -1,17 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <memory>
 #include <string>
 
-#include "shell/update_check.h"
+#include "app/update_check.h"
 #include "support/market_sim.h"
 #include "support/raw_http_server.h"
-#include "support/temp_dir.h"
-#include "web/cookie_store.h"
 #include "web/http.h"
-#include "web/login_session.h"
-#include "web/text.h"
 
 using namespace torvane;
 using torvane::test::RawHttpServer;
@@ -19,7 +14,7 @@ using torvane::test::RawReply;
 
 namespace {
 
-class SessionTest : public ::testing::Test {
+class UpdateTest : public ::testing::Test {
  protected:
   void SetUp() override {
     saved_ = CurrentWebConfig();
@@ -27,16 +22,9 @@ class SessionTest : public ::testing::Test {
     config.connectTimeoutSeconds = 2;
     config.totalTimeoutSeconds = 2;
     ConfigureWeb(config);
-    ClearCookies();
-    SetLoginValues("", "");
-    deployment_.memberHost = server_.BaseUrl();
     deployment_.updateNoticePage = server_.BaseUrl() + "/update.htm?";
   }
-  void TearDown() override {
-    ConfigureWeb(saved_);
-    ClearCookies();
-    SetLoginValues("", "");
-  }
+  void TearDown() override { ConfigureWeb(saved_); }
 
   RawHttpServer server_;
   Deployment deployment_;
@@ -44,14 +32,6 @@ class SessionTest : public ::testing::Test {
  private:
   WebConfig saved_;
 };
-
-std::string AccountPage(std::string_view token, std::string_view userId) {
-  std::string page = "<html><body>账户安全<form>";
-  if (!token.empty()) page += "<input name='_tb_token_' type='hidden' value='" + std::string(token) + "'>";
-  page += "</form>";
-  if (!userId.empty()) page += "<a href=\"http://rate.example.com/rate.htm?x=1&userid=" + std::string(userId) + "&t=2\">";
-  return page + "</body></html>";
-}
 
 class CountingUi : public UpdateUi {
  public:
@@ -63,94 +43,8 @@ std::string Notice(std::string_view piece) { return "<p>公告</p>==分类头=="
 
 }  // namespace
 
-// ---------------------------------------------------------------------------------------------
-// Login check
 
-TEST_F(SessionTest, PageWithoutTokenClearsTheTokenAndKeepsTheUserId) {
-  SetLoginValues("old-token", "123456");
-  server_.Enqueue(RawReply::Http(200, AccountPage("", "999")));
-  EXPECT_FALSE(CheckLoginSession(deployment_));
-  EXPECT_EQ(FormToken(), "");
-  EXPECT_EQ(SellerUserId(), "123456");
-  auto r = server_.Requests();
-  ASSERT_EQ(r.size(), 1u);
-  EXPECT_EQ(r[0].requestLine, "GET /member/fresh/account_security.htm HTTP/1.1");
-}
-
-TEST_F(SessionTest, TokenWithoutUserIdGivesFalseAndAnEmptyUserId) {
-  SetLoginValues("", "123456");
-  server_.Enqueue(RawReply::Http(200, AccountPage("e1f2a3", "")));
-  EXPECT_FALSE(CheckLoginSession(deployment_));
-  EXPECT_EQ(FormToken(), "e1f2a3");
-  EXPECT_EQ(SellerUserId(), "");
-}
-
-TEST_F(SessionTest, TokenAndUserIdAreBothTakenAndASecondCheckOverwritesThem) {
-  server_.Enqueue(RawReply::Http(200, AccountPage("tok1", "1001")));
-  server_.Enqueue(RawReply::Http(200, AccountPage("tok2", "2002")));
-  EXPECT_TRUE(CheckLoginSession(deployment_));
-  EXPECT_EQ(FormToken(), "tok1");
-  EXPECT_EQ(SellerUserId(), "1001");
-  EXPECT_TRUE(CheckLoginSession(deployment_));
-  EXPECT_EQ(FormToken(), "tok2");
-  EXPECT_EQ(SellerUserId(), "2002");
-}
-
-TEST_F(SessionTest, UnreachableMemberHostCountsAsAnExpiredLogin) {
-  SetLoginValues("tok", "77");
-  server_.Stop();
-  EXPECT_FALSE(CheckLoginSession(deployment_));
-  EXPECT_EQ(FormToken(), "");
-  EXPECT_EQ(SellerUserId(), "77");
-}
-
-TEST(LoginPage, AddressCarriesTheKeysInOrder) {
-  Deployment d;
-  d.loginHost = "http://login.example.com";
-  d.personalHost = "http://i.example.com";
-  EXPECT_EQ(LoginPageAddress(d),
-            "http://login.example.com/member/login.jhtml?is_ignore=true&from=onlinecs&style=minisimple"
-            "&minititle=%C7%EB%CF%C8%B5%C7%C2%BD%CC%D4%B1%A6%A1%AATorvane"
-            "&redirect_url=http://i.example.com/my_taobao.htm");
-}
-
-// The whole road against the simulated marketplace: a login leaves its cookies in the store, the check
-// reads the token and user id with them, and the cookies survive a save and load.
-TEST(SessionWithMarket, LoginCookiesCarryTheCheckAcrossARestart) {
-  auto sim = test::MarketSim::Start();
-  ASSERT_NE(sim, nullptr);
-  ASSERT_TRUE(sim->SetSeller("卖家", "31415926", "secret", "abc123"));
-  WebConfig saved = CurrentWebConfig();
-  ClearCookies();
-  SetLoginValues("", "");
-  Deployment d;
-  d.loginHost = d.personalHost = d.memberHost = sim->BaseUrl();
-
-  EXPECT_FALSE(CheckLoginSession(d)) << "not logged in yet";
-  std::string home = 网页_访问(LoginPageAddress(d), 1, "", "", "TPL_username=seller&TPL_password=secret");
-  EXPECT_FALSE(home.empty());
-  EXPECT_TRUE(CheckLoginSession(d));
-  EXPECT_EQ(FormToken(), "abc123");
-  EXPECT_EQ(SellerUserId(), "31415926");
-
-  test::TempDir dir;
-  ASSERT_TRUE(SaveCookies(dir.path()));
-  ClearCookies();
-  SetLoginValues("", "");
-  EXPECT_FALSE(CheckLoginSession(d));
-  ASSERT_TRUE(LoadCookies(dir.path()));
-  EXPECT_TRUE(CheckLoginSession(d));
-  EXPECT_EQ(FormToken(), "abc123");
-
-  ClearCookies();
-  SetLoginValues("", "");
-  ConfigureWeb(saved);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Update check
-
-TEST_F(SessionTest, SameVersionLeavesTheWindowAlone) {
+TEST_F(UpdateTest, SameVersionLeavesTheWindowAlone) {
   server_.Enqueue(RawReply::Http(200, Notice("1.8|http://dl.example.com/t.zip|")));
   CountingUi ui;
   EXPECT_EQ(CheckForUpdate(deployment_, ui), UpdateCheckOutcome::SameVersion);
@@ -160,7 +54,7 @@ TEST_F(SessionTest, SameVersionLeavesTheWindowAlone) {
   EXPECT_EQ(SafeDownloadAddress(), "http://dl.example.com/t.zip");
 }
 
-TEST_F(SessionTest, AnyOtherVersionTextAsksToUpdate) {
+TEST_F(UpdateTest, AnyOtherVersionTextAsksToUpdate) {
   for (std::string version : {"1.9", "1.7", "1.8 ", "\r\n1.8", "1.80"}) {
     server_.Enqueue(RawReply::Http(200, Notice(version + "|https://dl.example.com/new.exe")));
     CountingUi ui;
@@ -171,7 +65,7 @@ TEST_F(SessionTest, AnyOtherVersionTextAsksToUpdate) {
   }
 }
 
-TEST_F(SessionTest, AddressEndsWithThreeRandomPairs) {
+TEST_F(UpdateTest, AddressEndsWithThreeRandomPairs) {
   for (int i = 0; i < 20; ++i) server_.Enqueue(RawReply::Http(200, ""));
   CountingUi ui;
   for (int i = 0; i < 20; ++i) CheckForUpdate(deployment_, ui);
@@ -191,7 +85,7 @@ TEST_F(SessionTest, AddressEndsWithThreeRandomPairs) {
   EXPECT_EQ(UpdateNoticeAddress(deployment_).size(), deployment_.updateNoticePage.size() + 6);
 }
 
-TEST_F(SessionTest, MissingOrShortNoticesChangeNothing) {
+TEST_F(UpdateTest, MissingOrShortNoticesChangeNothing) {
   server_.Enqueue(RawReply::Http(200, Notice("1.8|http://dl.example.com/first")));
   CountingUi ui;
   ASSERT_EQ(CheckForUpdate(deployment_, ui), UpdateCheckOutcome::SameVersion);
@@ -208,7 +102,7 @@ TEST_F(SessionTest, MissingOrShortNoticesChangeNothing) {
   EXPECT_EQ(DownloadAddress(), "http://dl.example.com/first");
 }
 
-TEST_F(SessionTest, FieldsFollowTheSplitRules) {
+TEST_F(UpdateTest, FieldsFollowTheSplitRules) {
   // An empty version field still counts as a field; the download address is the second one.
   server_.Enqueue(RawReply::Http(200, Notice("|http://dl.example.com/a|extra|more")));
   CountingUi ui;
@@ -217,7 +111,7 @@ TEST_F(SessionTest, FieldsFollowTheSplitRules) {
   EXPECT_EQ(DownloadAddress(), "http://dl.example.com/a");
 }
 
-TEST_F(SessionTest, UnsafeDownloadAddressesAreNeverHandedOn) {
+TEST_F(UpdateTest, UnsafeDownloadAddressesAreNeverHandedOn) {
   CountingUi ui;
   for (std::string address : {"file:///etc/passwd", "C:\\Windows\\system32\\calc.exe", "/usr/bin/xterm",
                               "javascript:alert(1)", "http://dl.example.com/a b.zip", "http://dl.example.com/\x01x",

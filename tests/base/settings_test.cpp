@@ -1,9 +1,9 @@
-#include "shell/settings.h"
+#include "base/settings.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "shell/ini.h"
+#include "base/ini.h"
 #include "support/temp_dir.h"
 
 namespace torvane {

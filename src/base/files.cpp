@@ -1,4 +1,4 @@
-#include "store/files.h"
+#include "base/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <random>
 
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 

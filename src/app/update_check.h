@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "shell/deployment.h"
+#include "base/deployment.h"
 
 namespace torvane {
 

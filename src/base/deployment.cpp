@@ -1,10 +1,10 @@
-#include "shell/deployment.h"
+#include "base/deployment.h"
 
 #include <climits>
 
-#include "shell/ini.h"
-#include "store/files.h"
-#include "web/text.h"
+#include "base/ini.h"
+#include "base/files.h"
+#include "base/text.h"
 
 namespace torvane {
 

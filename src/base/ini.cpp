@@ -1,7 +1,7 @@
-#include "shell/ini.h"
+#include "base/ini.h"
 
-#include "store/files.h"
-#include "web/text.h"
+#include "base/files.h"
+#include "base/text.h"
 
 namespace torvane {
 

@@ -1,4 +1,4 @@
-#include "shell/cli.h"
+#include "app/cli.h"
 
 #include <unistd.h>
 
@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "notify/password.h"
-#include "shell/demo.h"
-#include "shell/runner.h"
-#include "store/files.h"
+#include "app/demo.h"
+#include "app/runner.h"
+#include "base/files.h"
 #include "store/inventory_commands.h"
 #include "store/item_names.h"
 #include "store/record_store.h"
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 

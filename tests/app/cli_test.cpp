@@ -8,14 +8,14 @@
 #include <thread>
 #include <set>
 
-#include "shell/instance_lock.h"
-#include "shell/settings.h"
-#include "store/files.h"
+#include "platform/instance_lock.h"
+#include "base/settings.h"
+#include "base/files.h"
 #include "store/record_store.h"
 #include "support/process.h"
 #include "support/shop.h"
 #include "support/temp_dir.h"
-#include "web/text.h"
+#include "base/text.h"
 
 using namespace torvane;
 using namespace torvane::test;

@@ -1,4 +1,4 @@
-#include "shell/runner.h"
+#include "app/runner.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -11,15 +11,15 @@
 #include "notify/mail.h"
 #include "notify/notices.h"
 #include "platform/window_system.h"
-#include "shell/activity_log.h"
-#include "shell/deployment.h"
-#include "shell/instance_lock.h"
-#include "shell/settings.h"
+#include "base/activity_log.h"
+#include "base/deployment.h"
+#include "platform/instance_lock.h"
+#include "base/settings.h"
 #include "store/record_store.h"
 #include "web/cookie_store.h"
 #include "web/http.h"
 #include "web/login_session.h"
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 

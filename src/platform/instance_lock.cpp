@@ -1,4 +1,4 @@
-#include "shell/instance_lock.h"
+#include "platform/instance_lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "store/files.h"
+#include "base/files.h"
 
 namespace torvane {
 

@@ -1,4 +1,4 @@
-#include "shell/activity_log.h"
+#include "base/activity_log.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "support/temp_dir.h"
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 namespace {

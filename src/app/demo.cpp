@@ -1,4 +1,4 @@
-#include "shell/demo.h"
+#include "app/demo.h"
 
 #include <stdlib.h>
 
@@ -7,17 +7,17 @@
 #include <random>
 
 #include "notify/password.h"
-#include "shell/child_process.h"
-#include "shell/deployment.h"
-#include "shell/ini.h"
-#include "shell/runner.h"
-#include "shell/settings.h"
-#include "store/files.h"
+#include "platform/child_process.h"
+#include "base/deployment.h"
+#include "base/ini.h"
+#include "app/runner.h"
+#include "base/settings.h"
+#include "base/files.h"
 #include "store/item_names.h"
 #include "store/record_store.h"
 #include "web/cookie_store.h"
 #include "web/http.h"
-#include "web/text.h"
+#include "base/text.h"
 
 namespace torvane {
 

@@ -1,4 +1,4 @@
-#include "shell/activity_log.h"
+#include "base/activity_log.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "store/files.h"
-#include "web/text.h"
+#include "base/files.h"
+#include "base/text.h"
 
 namespace torvane {
 
