@@ -98,6 +98,11 @@ class RecordStore {
 // Why the calling thread's last store operation failed; empty after a success.
 std::string LastStoreError();
 
+// TakeCards refuses to take cards for an order that already has sent records (marked records do
+// not count): the result is empty and LastStoreError() is exactly this text. The check and the
+// take are one transaction, so even two processes never hand out two sets for one order.
+inline constexpr std::string_view kOrderAlreadyHasRecords = "该订单已有发货记录";
+
 // Why a store could not be opened; message names the file (GBK).
 struct StoreError {
   std::string message;
