@@ -19,7 +19,10 @@
 #include "web/cookie_store.h"
 #include "web/http.h"
 #include "web/login_session.h"
+#include "base/files.h"
 #include "base/text.h"
+#include "store/blacklist.h"
+#include "store/item_names.h"
 
 namespace torvane {
 
@@ -54,9 +57,23 @@ class ConsoleNoticeUi : public NoticeUi {
 
 }  // namespace
 
-Settings FileSettings::Current() const { return LoadSettings(file_); }
+Settings FileSettings::Current() const {
+  std::string note;
+  Settings settings = LoadSettings(file_, &note);
+  if (log_) {
+    std::unique_lock<std::mutex> lock(noteMutex_);
+    if (note != saidNote_) {
+      saidNote_ = note;
+      lock.unlock();
+      if (!note.empty()) log_->LogActivity(note);
+    }
+  }
+  return settings;
+}
 
 int RunHeadless(const RunOptions& options) {
+  // Terminal writes to a reader that went away fail quietly instead of killing the process.
+  ::signal(SIGPIPE, SIG_IGN);
   // Blocked before any thread starts, so that only sigwait below receives them.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
@@ -71,8 +88,17 @@ int RunHeadless(const RunOptions& options) {
     return 1;
   }
 
-  Deployment deployment = LoadDeployment(DeploymentPath(options.configDir));
-  FileSettings settings(SettingsPath(options.configDir));
+  // Temporaries of whole-file writes that a kill interrupted in an earlier run.
+  const std::vector<std::string> staleTemporaries = RemoveStaleTemporaries(
+      {BlacklistPath(options.dataDir), ItemNamesPath(options.dataDir), options.dataDir / u8"历史记录.log",
+       CookieFilePath(options.dataDir), SettingsPath(options.configDir), DeploymentPath(options.configDir)});
+
+  std::string deploymentNote;
+  Deployment deployment = LoadDeployment(DeploymentPath(options.configDir), &message, &deploymentNote);
+  if (!message.empty()) {
+    PrintError(message);
+    return 1;
+  }
   ConsoleNoticeUi ui;
 
   WebConfig web;
@@ -86,7 +112,10 @@ int RunHeadless(const RunOptions& options) {
   log.SetSink(&sink);
   std::string error;
   if (!log.LoadHistory(&error)) PrintError("历史记录无法读取: " + error);
-  if (!LoadCookies(options.dataDir, &error)) PrintError("登录信息无法读取: " + error);
+  FileSettings settings(SettingsPath(options.configDir), &log);
+  // Said once here; the file is then kept as it is and this run's login is not saved.
+  const bool cookiesLoaded = LoadCookies(options.dataDir, &error);
+  if (!cookiesLoaded) PrintError("登录信息无法读取: " + error + "; 该文件保留不动 本次登录不会保存");
 
   StoreError storeError;
   std::vector<std::string> created;
@@ -96,6 +125,9 @@ int RunHeadless(const RunOptions& options) {
     return 1;
   }
   for (const auto& name : created) log.LogActivity(name + " 不存在 已新建空的卡密库");
+  for (const auto& name : staleTemporaries) log.LogActivity("已删除中断的写入留下的临时文件 " + name);
+  if (!deploymentNote.empty()) log.LogActivity(deploymentNote);
+  settings.Current();  // says now when the settings file was read converted
   log.LogActivity("程序启动完成");
   log.StartAutosave(std::chrono::seconds(60));
 
@@ -106,7 +138,7 @@ int RunHeadless(const RunOptions& options) {
   DeliveryScheduler scheduler(engine, deployment, settings, log, ui);
   scheduler.SetAfterDeliveryRun([&] {
     log.SaveHistoryIfChanged();
-    SaveCookies(options.dataDir);
+    if (cookiesLoaded) SaveCookies(options.dataDir);
     if (options.afterRun) options.afterRun(engine.LastSummary(), *stores);
   });
 
@@ -128,7 +160,7 @@ int RunHeadless(const RunOptions& options) {
   stores->Close();
   log.StopAutosave();
   if (!log.SaveHistory(&error)) PrintError("历史记录无法保存: " + error);
-  if (!SaveCookies(options.dataDir, &error)) PrintError("登录信息无法保存: " + error);
+  if (cookiesLoaded && !SaveCookies(options.dataDir, &error)) PrintError("登录信息无法保存: " + error);
   return 0;
 }
 

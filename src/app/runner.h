@@ -3,8 +3,10 @@
 
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 
+#include "base/activity_log.h"
 #include "delivery/delivery_run.h"
 
 namespace torvane {
@@ -20,17 +22,23 @@ struct RunOptions {
 };
 
 // The settings file read afresh at each use, so edits reach a running delivery without a restart.
+// A file read converted (UTF-8, lone CR line ends) is said once in the log given, not at every read.
 class FileSettings : public LiveSettings {
  public:
-  explicit FileSettings(std::filesystem::path file) : file_(std::move(file)) {}
+  explicit FileSettings(std::filesystem::path file, ActivityLogger* log = nullptr)
+      : file_(std::move(file)), log_(log) {}
   Settings Current() const override;
 
  private:
   std::filesystem::path file_;
+  ActivityLogger* log_;
+  mutable std::mutex noteMutex_;
+  mutable std::string saidNote_;
 };
 
 // Runs until SIGINT/SIGTERM (or one tick with once). Exit status: 0 done; 1 when the data
-// directory is in use by another copy or a store cannot be opened (message on standard error).
+// directory is in use by another copy, the deployment file is unusable or a store cannot be opened
+// (message on standard error). A closed standard output never stops it (SIGPIPE is ignored).
 int RunHeadless(const RunOptions& options);
 
 }  // namespace torvane

@@ -25,6 +25,10 @@ struct ActivityLog::State {
   std::string unreadable;          // why the history file could not be read; it is then never overwritten
   ActivitySink* sink = nullptr;
 
+  // Held from adding a line until the sink has it, so the sink sees the lines in the log's order.
+  // Taken before mu, never under it.
+  std::mutex orderMu;
+
   std::mutex saveMu;  // one save or load at a time; history changes only under it
 
   std::mutex autosaveControl;  // start and stop of the saver
@@ -44,13 +48,15 @@ ActivityLog::~ActivityLog() {
 }
 
 void ActivityLog::SetSink(ActivitySink* sink) {
+  std::lock_guard order(state_->orderMu);
   std::lock_guard lock(state_->mu);
   state_->sink = sink;
 }
 
 void ActivityLog::LogActivity(std::string_view message) {
+  std::lock_guard order(state_->orderMu);
   std::string line;
-  std::string stamp = NowDateTimeText();
+  std::string stamp = NowDateTimeText();  // taken in order too, so the stamps never go back in time
   line.reserve(stamp.size() + message.size() + 5);
   line += "[";
   line += stamp;

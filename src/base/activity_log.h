@@ -17,7 +17,8 @@ class ActivityLogger {
   virtual void LogActivity(std::string_view message) = 0;
 };
 
-// Receives each new line (with its CR LF) as it is logged; the window and the headless runner implement it.
+// Receives each new line (with its CR LF) as it is logged, one line at a time and in the log's order;
+// the window and the headless runner implement it. It may read the log but must not add to it.
 class ActivitySink {
  public:
   virtual ~ActivitySink() = default;

@@ -10,18 +10,34 @@ namespace torvane {
 
 namespace {
 
+// The file's keys, counting those present so that a file without a single known key is noticed.
+class KeyLookup {
+ public:
+  explicit KeyLookup(IniFile ini) : ini_(std::move(ini)) {}
+  std::optional<std::string> Get(std::string_view section, std::string_view key) const {
+    auto v = ini_.Get(section, key);
+    if (v) ++found_;
+    return v;
+  }
+  int Found() const { return found_; }
+
+ private:
+  IniFile ini_;
+  mutable int found_ = 0;
+};
+
 // A present, non-empty value replaces the default.
-void ReadText(const IniFile& ini, const char* section, const char* key, std::string& target) {
+void ReadText(const KeyLookup& ini, const char* section, const char* key, std::string& target) {
   if (auto v = ini.Get(section, key); v && !v->empty()) target = *v;
 }
 
 // Like ReadText, but a present empty value is kept as empty (an optional item switched off).
-void ReadOptionalText(const IniFile& ini, const char* section, const char* key, std::string& target) {
+void ReadOptionalText(const KeyLookup& ini, const char* section, const char* key, std::string& target) {
   if (auto v = ini.Get(section, key)) target = *v;
 }
 
 // A base address: trailing "/" dropped, so that callers append "/path".
-void ReadBase(const IniFile& ini, const char* section, const char* key, std::string& target) {
+void ReadBase(const KeyLookup& ini, const char* section, const char* key, std::string& target) {
   auto v = ini.Get(section, key);
   if (!v) return;
   std::string base = *v;
@@ -30,7 +46,7 @@ void ReadBase(const IniFile& ini, const char* section, const char* key, std::str
 }
 
 // Only a whole positive decimal number up to maxValue replaces the default.
-void ReadNumber(const IniFile& ini, const char* section, const char* key, int& target, long long maxValue = INT_MAX) {
+void ReadNumber(const KeyLookup& ini, const char* section, const char* key, int& target, long long maxValue = INT_MAX) {
   auto v = ini.Get(section, key);
   if (!v || v->empty() || v->size() > 10) return;
   long long n = 0;
@@ -48,21 +64,21 @@ std::filesystem::path DeploymentPath(const std::filesystem::path& configDir) {
   return configDir / std::filesystem::path(u8"部署配置.ini");
 }
 
-Deployment LoadDeployment(const std::filesystem::path& deploymentFile) {
+Deployment LoadDeployment(const std::filesystem::path& deploymentFile, std::string* error, std::string* note) {
   Deployment d;
-  auto bytes = ReadWholeFile(deploymentFile);
-  if (!bytes) return d;
-  std::string_view text = *bytes;
-  // The file is GBK. One saved as UTF-8 by an editor (with or without a byte-order mark)
-  // would match no Chinese section or key; GBK Chinese text is practically never valid
-  // UTF-8, so such a file is recognised and converted.
-  std::string converted;
-  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-  if (!IsAscii(text) && IsValidUtf8(text)) {
-    converted = Utf8ToGbk(text);
-    text = converted;
+  if (error) error->clear();
+  if (note) note->clear();
+  std::string readError;
+  auto bytes = ReadWholeFile(deploymentFile, &readError);
+  if (!bytes) {
+    // Missing: every default. Present but unreadable: the defaults would point at the real marketplace.
+    if (!readError.empty() && error) *error = "部署配置无法读取: " + readError;
+    return d;
   }
-  const IniFile ini = IniFile::FromText(text);
+  // An editor may have saved it as UTF-8 or with lone CR line ends: read converted, and say so.
+  IniFile file = IniFile::FromFileBytes(*bytes);
+  if (note) *note = file.SourceForm().Describe(PathText(deploymentFile.filename()));
+  const KeyLookup ini(std::move(file));
 
   ReadBase(ini, "市场", "登录主机", d.loginHost);
   ReadBase(ini, "市场", "个人主页主机", d.personalHost);
@@ -98,6 +114,12 @@ Deployment LoadDeployment(const std::filesystem::path& deploymentFile) {
   ReadText(ini, "帮助", "官网", d.websiteHome);
   ReadText(ini, "帮助", "帮助中心", d.helpCentre);
   ReadText(ini, "帮助", "飞信注册", d.imRegistrationPage);
+
+  if (ini.Found() == 0) {
+    // Not one known key: every address would silently be the real marketplace's.
+    if (error) *error = PathText(deploymentFile) + " 中没有可用的部署配置项";
+    return Deployment{};
+  }
   return d;
 }
 

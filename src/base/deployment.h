@@ -57,7 +57,12 @@ struct Deployment {
 // "部署配置.ini" in the given configuration directory.
 std::filesystem::path DeploymentPath(const std::filesystem::path& configDir);
 
-// Reads the deployment file; every missing key keeps its default above.
-Deployment LoadDeployment(const std::filesystem::path& deploymentFile);
+// Reads the deployment file; every missing key keeps its default above. A file saved as UTF-8 or
+// with lone CR line ends is read converted, and note then says so in one line for the seller
+// (otherwise it is emptied). A file that exists but cannot be read, or holds none of the keys above,
+// would silently leave every default (the real marketplace hosts) in force: error then names the
+// file and says why (otherwise it is emptied), and the defaults are returned.
+Deployment LoadDeployment(const std::filesystem::path& deploymentFile, std::string* error = nullptr,
+                          std::string* note = nullptr);
 
 }  // namespace torvane

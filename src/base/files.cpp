@@ -1,11 +1,13 @@
 #include "base/files.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <random>
 
 #include "base/text.h"
@@ -33,7 +35,42 @@ bool WriteAll(int fd, std::string_view data) {
   return true;
 }
 
+// The writer's pid of a temporary named "<file name>.tmp<pid>-<number>"; 0 when the name is not one.
+pid_t TemporaryWriter(const std::string& name, const std::string& fileName) {
+  const std::string prefix = fileName + ".tmp";
+  if (!name.starts_with(prefix)) return 0;
+  std::string_view rest = std::string_view(name).substr(prefix.size());
+  std::size_t dash = rest.find('-');
+  if (dash == 0 || dash == std::string_view::npos || dash > 9 || dash + 1 == rest.size()) return 0;
+  auto digits = [](std::string_view s) { return s.find_first_not_of("0123456789") == std::string_view::npos; };
+  if (!digits(rest.substr(0, dash)) || !digits(rest.substr(dash + 1))) return 0;
+  return static_cast<pid_t>(std::stol(std::string(rest.substr(0, dash))));
+}
+
+bool ProcessGone(pid_t pid) { return pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH; }
+
 }  // namespace
+
+std::vector<std::string> RemoveStaleTemporaries(const std::vector<std::filesystem::path>& files) {
+  constexpr std::time_t kQuietSeconds = 60;
+  std::vector<std::string> removed;
+  for (const auto& file : files) {
+    std::filesystem::path dir = file.parent_path();
+    if (dir.empty()) dir = ".";
+    const std::string fileName = file.filename().string();
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      pid_t writer = TemporaryWriter(name, fileName);
+      if (writer <= 0) continue;
+      struct stat st {};
+      if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+      if (std::time(nullptr) - st.st_mtime <= kQuietSeconds || !ProcessGone(writer)) continue;
+      if (::unlink(it->path().c_str()) == 0) removed.push_back(PathText(it->path().filename()));
+    }
+  }
+  return removed;
+}
 
 std::string PathText(const std::filesystem::path& path) {
   auto u8 = path.u8string();

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace torvane {
 
@@ -17,6 +18,12 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std:
 // A crash at any moment leaves either the old or the new content. On failure the old file is untouched.
 bool WriteFileAtomic(const std::filesystem::path& path, std::string_view data, std::string* error = nullptr,
                      mode_t mode = 0644);
+
+// Removes the temporaries an interrupted WriteFileAtomic left beside the given files: names of the form
+// "<file name>.tmp<pid>-<number>" whose writing process is gone and that were last written more than a
+// minute ago, so a live writer's temporary is never touched. Returns the names removed (GBK); a
+// directory that cannot be listed and a file that cannot be removed are passed over.
+std::vector<std::string> RemoveStaleTemporaries(const std::vector<std::filesystem::path>& files);
 
 // Human-readable form of a path for messages (the UTF-8 name converted to GBK).
 std::string PathText(const std::filesystem::path& path);

@@ -45,19 +45,23 @@ IniFile IniFile::FromText(std::string_view text) {
   ini.sections_.emplace_back();  // lines before the first header
   std::size_t pos = 0;
   while (pos < text.size()) {
-    std::size_t lf = text.find('\n', pos);
+    // CR and LF are never trail bytes: a plain byte search is character-aligned.
+    std::size_t end = text.find_first_of("\r\n", pos);
     Line line;
-    if (lf == std::string_view::npos) {
+    if (end == std::string_view::npos) {
       line.content.assign(text.substr(pos));
       pos = text.size();
-    } else if (lf > pos && text[lf - 1] == '\r') {
-      line.content.assign(text.substr(pos, lf - 1 - pos));
-      line.ending = "\r\n";
-      pos = lf + 1;
     } else {
-      line.content.assign(text.substr(pos, lf - pos));
-      line.ending = "\n";
-      pos = lf + 1;
+      line.content.assign(text.substr(pos, end - pos));
+      if (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') {
+        line.ending = "\r\n";
+      } else if (text[end] == '\r') {
+        line.ending = "\r";
+        ini.form_.loneCrLineEnds = true;
+      } else {
+        line.ending = "\n";
+      }
+      pos = end + line.ending.size();
     }
 
     std::string_view content = line.content;
@@ -91,8 +95,32 @@ IniFile IniFile::FromText(std::string_view text) {
   return ini;
 }
 
+IniFile IniFile::FromFileBytes(std::string_view bytes) {
+  static constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+  const bool marked = bytes.starts_with(kUtf8Mark);
+  if (marked) bytes.remove_prefix(kUtf8Mark.size());
+  if (!marked && (IsAscii(bytes) || !IsValidUtf8(bytes))) return FromText(bytes);
+  std::string gbk = Utf8ToGbk(bytes);
+  IniFile ini = FromText(gbk);
+  ini.form_.utf8 = true;
+  ini.form_.utf8Lossless = GbkToUtf8(gbk) == bytes;
+  return ini;
+}
+
+std::string IniSourceForm::Describe(std::string_view fileName) const {
+  std::string what;
+  if (utf8) what = utf8Lossless ? "是UTF-8编码 已转换为GBK读取" : "是UTF-8编码 已转换为GBK读取 其中GBK无法表示的字符读作?";
+  if (loneCrLineEnds) {
+    if (!what.empty()) what += "; ";
+    what += "以单独的CR换行 已按行读取";
+  }
+  if (what.empty()) return what;
+  return std::string(fileName) + " " + what;
+}
+
 bool IniFile::Load(const std::filesystem::path& path, std::string* error) {
   sections_.clear();
+  form_ = IniSourceForm{};
   std::string readError;
   auto data = ReadWholeFile(path, &readError);
   if (!data) {
@@ -103,7 +131,7 @@ bool IniFile::Load(const std::filesystem::path& path, std::string* error) {
     if (error) error->clear();
     return true;  // missing file: empty
   }
-  *this = FromText(*data);
+  *this = FromFileBytes(*data);
   if (error) error->clear();
   return true;
 }
@@ -194,6 +222,15 @@ void IniFile::Set(std::string_view section, std::string_view key, std::string_vi
   fresh.content += clean;
   fresh.ending = "\r\n";
   s->lines.insert(s->lines.begin() + static_cast<std::ptrdiff_t>(at), std::move(fresh));
+}
+
+void IniFile::UseCrLfForLoneCr() {
+  for (auto& s : sections_) {
+    if (s.header.ending == "\r") s.header.ending = "\r\n";
+    for (auto& l : s.lines) {
+      if (l.ending == "\r") l.ending = "\r\n";
+    }
+  }
 }
 
 std::string IniFile::Text() const {

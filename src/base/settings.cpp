@@ -3,6 +3,7 @@
 #include <array>
 #include <mutex>
 
+#include "base/files.h"
 #include "base/ini.h"
 #include "base/text.h"
 
@@ -80,11 +81,13 @@ std::filesystem::path SettingsPath(const std::filesystem::path& configDir) {
   return configDir / std::filesystem::path(u8"配置文件.ini");
 }
 
-Settings LoadSettings(const std::filesystem::path& settingsFile) {
+Settings LoadSettings(const std::filesystem::path& settingsFile, std::string* note) {
   Settings settings;
   IniFile ini;
+  if (note) note->clear();
   // An unreadable file behaves like a missing one: every setting at its default.
   if (!ini.Load(settingsFile)) return settings;
+  if (note) *note = ini.SourceForm().Describe(PathText(settingsFile.filename()));
 
   if (auto period = ini.Get(kPeriodSection, kPeriodKey); period && ScanPeriodMs(*period) != 0) {
     settings.scanPeriod = *period;
@@ -101,10 +104,12 @@ Settings LoadSettings(const std::filesystem::path& settingsFile) {
   return settings;
 }
 
-bool SaveSettings(const std::filesystem::path& settingsFile, const Settings& settings, std::string* error) {
+bool SaveSettings(const std::filesystem::path& settingsFile, const Settings& settings, std::string* error,
+                  std::string* note) {
   // Read, change, rewrite: two saves at once must not interleave.
   static std::mutex saving;
   std::lock_guard lock(saving);
+  if (note) note->clear();
   IniFile ini;
   std::string loadError;
   if (!ini.Load(settingsFile, &loadError)) {
@@ -112,6 +117,13 @@ bool SaveSettings(const std::filesystem::path& settingsFile, const Settings& set
     if (error) *error = loadError;
     return false;
   }
+  const IniSourceForm form = ini.SourceForm();
+  const std::string name = PathText(settingsFile.filename());
+  if (form.utf8 && !form.utf8Lossless) {
+    if (error) *error = name + " 是UTF-8编码且含有GBK无法表示的字符 改存为GBK会丢失它们 未保存";
+    return false;
+  }
+  ini.UseCrLfForLoneCr();
   ini.Set(kPeriodSection, kPeriodKey, settings.scanPeriod);
   for (const auto& k : Keys()) {
     if (k.form == Form::Text) {
@@ -121,7 +133,14 @@ bool SaveSettings(const std::filesystem::path& settingsFile, const Settings& set
     }
   }
   // The file holds the IM password: owner only.
-  return ini.Save(settingsFile, error, 0600);
+  if (!ini.Save(settingsFile, error, 0600)) return false;
+  if (note && form.Converted()) {
+    *note = name;
+    if (form.utf8) *note += " 原为UTF-8编码 已改存为GBK编码";
+    if (form.utf8 && form.loneCrLineEnds) *note += ";";
+    if (form.loneCrLineEnds) *note += " 原为单独的CR换行 已改存为CR LF换行";
+  }
+  return true;
 }
 
 }  // namespace torvane

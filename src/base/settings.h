@@ -51,10 +51,16 @@ int ScanPeriodMs(const std::string& periodText);
 // "配置文件.ini" in the given configuration directory.
 std::filesystem::path SettingsPath(const std::filesystem::path& configDir);
 
-// Reads the settings file; a missing key gives the value the table says (a missing file: all defaults).
-Settings LoadSettings(const std::filesystem::path& settingsFile);
+// Reads the settings file; a missing key gives the value the table says (a missing or unreadable
+// file: all defaults). A file saved as UTF-8 or with lone CR line ends is read converted, and note
+// then says so in one line for the seller (otherwise it is emptied).
+Settings LoadSettings(const std::filesystem::path& settingsFile, std::string* note = nullptr);
 
-// Writes every key in order, keeping every other line of the file; file mode 0600.
-bool SaveSettings(const std::filesystem::path& settingsFile, const Settings& settings, std::string* error = nullptr);
+// Writes every key in order, keeping every other line of the file; file mode 0600. The file is
+// written GBK without byte-order mark, line ends CR LF or LF: one read converted is written in this
+// form and note says so. False, the file untouched, when it cannot be read or holds UTF-8 characters
+// GBK cannot hold (rewriting it would lose them); error then says why.
+bool SaveSettings(const std::filesystem::path& settingsFile, const Settings& settings, std::string* error = nullptr,
+                  std::string* note = nullptr);
 
 }  // namespace torvane

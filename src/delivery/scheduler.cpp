@@ -1,5 +1,7 @@
 #include "delivery/scheduler.h"
 
+#include <system_error>
+
 #include "delivery/rating.h"
 #include "web/login_session.h"
 
@@ -10,6 +12,7 @@ DeliveryScheduler::DeliveryScheduler(DeliveryEngine& engine, const Deployment& d
     : engine_(engine), deployment_(deployment), settings_(settings), log_(log), ui_(ui) {
   loginRefresh_ = [this] { CheckLoginSession(deployment_); };
   ratingPass_ = [this] { AutoRateRun(deployment_, settings_, log_); };
+  makeThread_ = [](std::function<void()> entry) { return std::thread(std::move(entry)); };
 }
 
 DeliveryScheduler::~DeliveryScheduler() { Shutdown(); }
@@ -17,6 +20,9 @@ DeliveryScheduler::~DeliveryScheduler() { Shutdown(); }
 void DeliveryScheduler::SetLoginRefresh(std::function<void()> refresh) { loginRefresh_ = std::move(refresh); }
 void DeliveryScheduler::SetAfterDeliveryRun(std::function<void()> hook) { afterDeliveryRun_ = std::move(hook); }
 void DeliveryScheduler::SetRatingPass(std::function<void()> pass) { ratingPass_ = std::move(pass); }
+void DeliveryScheduler::SetThreadMaker(std::function<std::thread(std::function<void()>)> maker) {
+  makeThread_ = std::move(maker);
+}
 
 bool DeliveryScheduler::DeliveryOn() const {
   std::lock_guard<std::mutex> lock(timerMutex_);
@@ -29,12 +35,25 @@ int DeliveryScheduler::PeriodMs() const {
 }
 
 void DeliveryScheduler::SwitchDeliveryOn(int periodMs) {
+  std::string failure;
   {
     std::lock_guard<std::mutex> lock(timerMutex_);
     if (stopping_) return;
-    if (periodMs > 0) periodMs_ = periodMs;
-    ++armed_;
-    if (!timer_.joinable()) timer_ = std::thread([this] { TimerLoop(); });
+    if (!timer_.joinable()) {
+      try {
+        timer_ = makeThread_([this] { TimerLoop(); });
+      } catch (const std::system_error& e) {
+        failure = e.what();
+      }
+    }
+    if (failure.empty()) {
+      if (periodMs > 0) periodMs_ = periodMs;
+      ++armed_;
+    }
+  }
+  if (!failure.empty()) {
+    log_.LogActivity("定时器线程无法启动 自动发货未开启: " + failure);
+    return;
   }
   timerWake_.notify_all();
   if (loginRefresh_) StartWorker(loginRefresh_);
@@ -105,20 +124,31 @@ void DeliveryScheduler::ReapFinishedLocked() {
 }
 
 bool DeliveryScheduler::StartWorker(std::function<void()> entry) {
-  std::lock_guard<std::mutex> lock(workersMutex_);
-  if (shutDown_) return false;
-  ReapFinishedLocked();
-  auto done = std::make_shared<std::atomic<bool>>(false);
-  ++running_;
-  workers_.push_back(Worker{std::thread([this, entry = std::move(entry), done] {
-                              entry();
-                              std::lock_guard<std::mutex> inner(workersMutex_);
-                              done->store(true);
-                              --running_;
-                              workersIdle_.notify_all();
-                            }),
-                            done});
-  return true;
+  std::string failure;
+  {
+    std::lock_guard<std::mutex> lock(workersMutex_);
+    if (shutDown_) return false;
+    ReapFinishedLocked();
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    workers_.reserve(workers_.size() + 1);  // the push below must not throw with a running thread in hand
+    try {
+      std::thread thread = makeThread_([this, entry = std::move(entry), done] {
+        entry();
+        std::lock_guard<std::mutex> inner(workersMutex_);
+        done->store(true);
+        --running_;
+        workersIdle_.notify_all();
+      });
+      ++running_;  // before the lock is released, so the worker's decrement comes after it
+      workers_.push_back(Worker{std::move(thread), done});
+      return true;
+    } catch (const std::system_error& e) {
+      failure = e.what();
+    }
+  }
+  // The tick goes on without this work; the next tick tries again.
+  log_.LogActivity("工作线程无法启动: " + failure);
+  return false;
 }
 
 void DeliveryScheduler::WaitIdle() {

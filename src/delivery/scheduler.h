@@ -44,9 +44,13 @@ class DeliveryScheduler {
   void SetAfterDeliveryRun(std::function<void()> hook);
   // Replaces the rating pass (tests); default: AutoRateRun.
   void SetRatingPass(std::function<void()> pass);
+  // Replaces how threads are made (tests stand in for a system out of threads); default: std::thread.
+  // It may throw std::system_error as std::thread does.
+  void SetThreadMaker(std::function<std::thread(std::function<void()>)> maker);
 
   // Arms the timer with the period (a period <= 0 keeps the current one), starts the login refresh
   // on a worker, shows the balloon and logs "自动发货已经开启". The first tick comes one full period later.
+  // When the timer thread cannot be started, logs why and leaves delivery off.
   void SwitchDeliveryOn(int periodMs);
   // Stops the ticks; passes under way finish. Balloon and log "自动发货已经关闭".
   void SwitchDeliveryOff();
@@ -63,7 +67,8 @@ class DeliveryScheduler {
   // Stops the timer and joins every worker. Idempotent.
   void Shutdown();
 
-  // Starts entry on a new worker thread that Shutdown joins; false (nothing started) after Shutdown.
+  // Starts entry on a new worker thread that Shutdown joins; false (nothing started) after Shutdown
+  // or when the system cannot start a thread (logged).
   bool StartWorker(std::function<void()> entry);
 
  private:
@@ -78,6 +83,7 @@ class DeliveryScheduler {
   std::function<void()> loginRefresh_;
   std::function<void()> afterDeliveryRun_;
   std::function<void()> ratingPass_;
+  std::function<std::thread(std::function<void()>)> makeThread_;
 
   std::atomic<bool> deliveryBusy_{false};
   std::atomic<bool> ratingBusy_{false};

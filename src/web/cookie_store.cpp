@@ -103,6 +103,27 @@ bool ParseSeconds(std::string_view text, std::int64_t* out) {
 const char kFileHeader[] = "# Netscape HTTP Cookie File\n";
 const char kHttpOnlyPrefix[] = "#HttpOnly_";
 
+// Cookie files whose last load failed, with the reason: they are kept as they are.
+struct KeptFiles {
+  std::mutex mutex;
+  std::map<std::filesystem::path, std::string> reasons;
+};
+
+KeptFiles& TheKeptFiles() {
+  static KeptFiles kept;
+  return kept;
+}
+
+void SetKept(const std::filesystem::path& file, const std::string& reason) {
+  KeptFiles& kept = TheKeptFiles();
+  std::lock_guard<std::mutex> lock(kept.mutex);
+  if (reason.empty()) {
+    kept.reasons.erase(file);
+  } else {
+    kept.reasons[file] = reason;
+  }
+}
+
 }  // namespace
 
 std::filesystem::path CookieFilePath(const std::filesystem::path& dataDir) { return dataDir / "cookies.txt"; }
@@ -253,6 +274,15 @@ bool SaveCookies(const std::filesystem::path& dataDir, std::string* error) {
   // Saves from several threads must not let an older snapshot land after a newer one.
   static std::mutex saveMutex;
   std::lock_guard<std::mutex> saveLock(saveMutex);
+  const std::filesystem::path file = CookieFilePath(dataDir);
+  {
+    KeptFiles& kept = TheKeptFiles();
+    std::lock_guard<std::mutex> lock(kept.mutex);
+    if (auto it = kept.reasons.find(file); it != kept.reasons.end()) {
+      if (error) *error = it->second + "; 原文件保留不覆盖";
+      return false;
+    }
+  }
   std::string text = kFileHeader;
   for (const StoredCookie& c : AllCookies()) {
     if (c.httpOnly) text += kHttpOnlyPrefix;
@@ -268,20 +298,26 @@ bool SaveCookies(const std::filesystem::path& dataDir, std::string* error) {
     text += c.value;
     text += '\n';
   }
-  return WriteFileAtomic(CookieFilePath(dataDir), text, error, 0600);
+  return WriteFileAtomic(file, text, error, 0600);
 }
 
 bool LoadCookies(const std::filesystem::path& dataDir, std::string* error) {
+  const std::filesystem::path file = CookieFilePath(dataDir);
   std::string readError;
-  std::optional<std::string> text = ReadWholeFile(CookieFilePath(dataDir), &readError);
+  std::optional<std::string> text = ReadWholeFile(file, &readError);
   if (!text) {
     if (!readError.empty()) {
+      SetKept(file, readError);
       if (error) *error = readError;
       return false;
     }
+    SetKept(file, "");
     ClearCookies();
     return true;
   }
+  // A file of another kind (or damaged beyond any cookie line) is not ours to replace with an empty one.
+  const bool hasHeader = text->starts_with("# Netscape HTTP Cookie File") || text->starts_with("# HTTP Cookie File");
+  bool hasCookieLine = false;
   std::vector<StoredCookie> loaded;
   std::int64_t now = Now();
   std::string_view rest = *text;
@@ -314,11 +350,19 @@ bool LoadCookies(const std::filesystem::path& dataDir, std::string* error) {
     c.path = fields[2].empty() ? std::string("/") : std::string(fields[2]);
     c.secure = fields[3] == "TRUE";
     if (!ParseSeconds(fields[4], &c.expiry) || c.expiry < 0) continue;
+    hasCookieLine = true;
     c.name = std::string(fields[5]);
     c.value = std::string(fields[6]);
     if (IsExpired(c, now) || HasControlBytes(c.name) || HasControlBytes(c.value)) continue;
     loaded.push_back(std::move(c));
   }
+  if (!hasHeader && !hasCookieLine && text->find_first_not_of(" \t\r\n") != std::string::npos) {
+    const std::string reason = PathText(file) + " 不是cookie文件 无法读取";
+    SetKept(file, reason);
+    if (error) *error = reason;
+    return false;
+  }
+  SetKept(file, "");
   Jar& jar = TheJar();
   std::lock_guard<std::mutex> lock(jar.mutex);
   jar.entries.clear();

@@ -27,10 +27,13 @@ struct StoredCookie {
 std::filesystem::path CookieFilePath(const std::filesystem::path& dataDir);
 
 // Replaces the store's contents with the cookie file of the data directory; a missing file gives an empty store
-// and counts as success. Expired cookies are dropped. On a read or format failure the store is left as it was.
+// and counts as success. Expired cookies and malformed lines are dropped. A file that cannot be read, or holds
+// neither the cookie-file header nor a single cookie line, is a failure: the store is left as it was, and the
+// file is kept as it is (SaveCookies refuses to replace it) until a later load of it succeeds.
 bool LoadCookies(const std::filesystem::path& dataDir, std::string* error = nullptr);
 
-// Writes every unexpired cookie to the cookie file atomically, readable by the owner only.
+// Writes every unexpired cookie to the cookie file atomically, readable by the owner only. Refused (false,
+// error says why) for a file whose last load failed, so a saved login that could not be read is never lost.
 bool SaveCookies(const std::filesystem::path& dataDir, std::string* error = nullptr);
 
 // Stores a cookie handed over by the login browser. A domain written with a leading dot also matches its

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <map>
 #include <thread>
@@ -156,6 +157,16 @@ TEST(RunRefusals, StoreOfAnotherFormatStopsTheRunAndIsLeftAlone) {
   EXPECT_EQ(ReadBytes(dir / u8"库存卡密.edb"), garbage);
 }
 
+TEST(RunRefusals, DeploymentFileWithoutAKnownKeyStopsTheRun) {
+  TempDir dir;
+  // A hand-made file whose keys are all misspelt would otherwise send the run to the real marketplace.
+  WriteBytes(dir / u8"部署配置.ini", "[市场]\r\n登陆主机=http://127.0.0.1:9\r\n");
+  auto run = RunProcess(TorvaneBinary(), {"run", "--once", "--config-dir", dir.path().string()}, dir.path(), 30s);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find(U("部署配置.ini")), std::string::npos) << run.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / u8"库存卡密.edb"));
+}
+
 TEST(RunRefusals, BadUsageExitsWithTwo) {
   TempDir dir;
   EXPECT_EQ(RunProcess(TorvaneBinary(), {"run", "--bogus"}, dir.path(), 30s).exitCode, 2);
@@ -193,4 +204,63 @@ TEST(RunUntilStopped, SigtermRunsTheExitStepsAndKeepsTheHistory) {
   std::string newest = history.substr(0, history.find("\r\n") + 2);
   EXPECT_NE(newest.find("] 程序退出完成\r\n"), std::string::npos) << newest;
   EXPECT_NE(history.find("] 自动发货已经开启\r\n"), std::string::npos);
+}
+
+TEST(RunOnce, ClosedStandardOutputStopsNoDelivery) {
+  Shop shop(MailDelivery());
+  ASSERT_TRUE(shop.ok()) << shop.error();
+  ASSERT_TRUE(shop.LogIn());
+  ASSERT_TRUE(shop.AddCards("点卡A", {{"A1", "a-secret-1"}}));
+  ASSERT_TRUE(shop.sim().AddOrder("9101", "点卡A", "1", "buyer1", "one@example.com"));
+
+  auto run = RunProcessWithClosedOutput(TorvaneBinary(), shop.RunArgs(true), shop.dataDir(), 120s);
+  EXPECT_EQ(run.signal, 0) << "ended by signal " << run.signal;
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(shop.sim().OrderStatus("9101"), "shipped");
+  EXPECT_EQ(shop.mail()->Messages().size(), 1u);
+  std::string history = ReadBytes(shop.dataDir() / u8"历史记录.log");
+  EXPECT_NE(history.substr(0, history.find("\r\n") + 2).find("] 程序退出完成\r\n"), std::string::npos) << history;
+}
+
+TEST(RunStartUp, RemovesOnlyStaleTemporariesOfItsOwnFiles) {
+  TempDir dir;
+  WriteBytes(dir / u8"部署配置.ini",
+             "[市场]\r\n登录主机=http://127.0.0.1:9\r\n个人主页主机=http://127.0.0.1:9\r\n会员主机=http://127.0.0.1:9\r\n"
+             "物流主机=http://127.0.0.1:9\r\n交易主机=http://127.0.0.1:9\r\n评价主机=http://127.0.0.1:9\r\n");
+  // A writer that is surely gone: a finished child of this test.
+  pid_t gone = SpawnProcess("/bin/true", {}, dir.path(), dir / "true.out", dir / "true.err");
+  ASSERT_GT(gone, 0);
+  ASSERT_EQ(WaitProcess(gone, 30s), 0);
+  const std::string dead = std::to_string(gone);
+  const std::string alive = std::to_string(::getpid());
+  struct Row {
+    std::string name;  // UTF-8 file name
+    bool old;          // last written two minutes ago
+    bool removed;
+  };
+  const std::vector<Row> rows = {
+      {U("临时黑名单.log") + ".tmp" + dead + "-123", true, true},
+      {U("历史记录.log") + ".tmp" + dead + "-9", true, true},
+      {U("配置文件.ini") + ".tmp" + dead + "-2", true, true},
+      {U("临时黑名单.log") + ".tmp" + alive + "-5", true, false},  // its writer still runs
+      {U("临时黑名单.log") + ".tmp" + dead + "-7", false, false},  // written just now
+      {"notes.txt.tmp" + dead + "-1", true, false},                 // not one of ours
+      {U("临时黑名单.log") + ".tmp" + dead, true, false},             // not the temporaries' pattern
+  };
+  for (const auto& row : rows) {
+    const auto path = dir / std::filesystem::path(std::u8string(row.name.begin(), row.name.end()));
+    WriteBytes(path, "partial");
+    if (row.old) std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - 2min);
+  }
+
+  auto run = RunProcess(TorvaneBinary(), {"run", "--once", "--config-dir", dir.path().string()}, dir.path(), 60s);
+  ASSERT_EQ(run.signal, 0);
+  ASSERT_GE(run.exitCode, 0) << run.err;
+  for (const auto& row : rows) {
+    const auto path = dir / std::filesystem::path(std::u8string(row.name.begin(), row.name.end()));
+    EXPECT_EQ(std::filesystem::exists(path), !row.removed) << row.name;
+    if (row.removed) {
+      EXPECT_NE(run.out.find(row.name), std::string::npos) << "removal of " << row.name << " not logged";
+    }
+  }
 }

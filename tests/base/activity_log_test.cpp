@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <vector>
@@ -157,11 +158,26 @@ TEST(ActivitySinkCalls, SinkGetsEachLineAfterItIsInTheLog) {
   EXPECT_EQ(sink.inLogWhenCalled, (std::vector<bool>{true, true}));
 }
 
-TEST(ActivityConcurrency, LinesFromManyThreadsAreAllKeptAcrossSaves) {
+// Keeps the lines in the order the sink got them (the terminal's order). Printing takes a varying
+// time, as writing to a terminal does, so lines handed over at once would come out reordered.
+class OrderSink : public ActivitySink {
+ public:
+  void OnActivityLine(const std::string& line) override {
+    std::this_thread::sleep_for(std::chrono::microseconds(10 * (std::hash<std::string>{}(line) % 4)));
+    std::lock_guard lock(mutex);
+    lines.push_back(line);
+  }
+  std::mutex mutex;
+  std::vector<std::string> lines;
+};
+
+TEST(ActivityConcurrency, LinesFromManyThreadsAreAllKeptAcrossSavesAndPrintedInTheLogsOrder) {
   TempDir dir;
   ActivityLog log(HistoryFile(dir));
   WriteBytes(HistoryFile(dir), "[2011年1月1日] old\r\n");
   ASSERT_TRUE(log.LoadHistory());
+  OrderSink sink;
+  log.SetSink(&sink);
   constexpr int kThreads = 4;
   constexpr int kLines = 1500;
   std::vector<std::thread> threads;
@@ -193,6 +209,11 @@ TEST(ActivityConcurrency, LinesFromManyThreadsAreAllKeptAcrossSaves) {
     lastSeen[t] = n;
   }
   EXPECT_EQ(messages.size(), static_cast<std::size_t>(kThreads * kLines));
+
+  log.SetSink(nullptr);
+  std::string printed;  // the printed lines newest first, as the log keeps them
+  for (auto it = sink.lines.rbegin(); it != sink.lines.rend(); ++it) printed += *it;
+  EXPECT_TRUE(printed + "[2011年1月1日] old\r\n" == text) << "the terminal's order differs from the log's";
 }
 
 TEST(ActivityAutosave, WritesAfterAChangeAndStopsCleanly) {

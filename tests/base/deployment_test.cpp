@@ -72,19 +72,67 @@ TEST(Deployment, NumbersThatAreNotPositiveKeepTheDefault) {
   EXPECT_EQ(d.loginHost, defaults.loginHost);
 }
 
-TEST(Deployment, FileSavedAsUtf8IsUnderstood) {
-  TempDir dir;
-  auto file = DeploymentPath(dir.path());
+TEST(Deployment, FilesSavedAsUtf8OrWithLoneCrAreUnderstoodAndSaid) {
   const std::string gbk = "[市场]\r\n交易主机=http://t/\r\n[发货人]\r\n姓名=王先生\r\n";
-  WriteBytes(file, "\xEF\xBB\xBF" + GbkToUtf8(gbk));
-  Deployment d = LoadDeployment(file);
-  EXPECT_EQ(d.tradeHost, "http://t");
-  EXPECT_EQ(d.shipper.name, "王先生");
+  const std::string crOnly = ReplaceAll(gbk, "\r\n", "\r");
+  struct Row {
+    const char* what;
+    std::string bytes;
+    bool said;
+  };
+  const std::vector<Row> rows = {
+      {"GBK", gbk, false},
+      {"UTF-8 with byte-order mark", "\xEF\xBB\xBF" + GbkToUtf8(gbk), true},
+      {"UTF-8", GbkToUtf8(gbk), true},
+      {"lone CR", crOnly, true},
+      {"UTF-8, lone CR", GbkToUtf8(crOnly), true},
+  };
+  for (const auto& row : rows) {
+    TempDir dir;
+    auto file = DeploymentPath(dir.path());
+    WriteBytes(file, row.bytes);
+    std::string error = "stale";
+    std::string note = "stale";
+    Deployment d = LoadDeployment(file, &error, &note);
+    EXPECT_TRUE(error.empty()) << row.what << ": " << error;
+    EXPECT_EQ(d.tradeHost, "http://t") << row.what;
+    EXPECT_EQ(d.shipper.name, "王先生") << row.what;
+    EXPECT_EQ(!note.empty(), row.said) << row.what << ": " << note;
+    if (row.said) {
+      EXPECT_EQ(note.rfind("部署配置.ini ", 0), 0u) << note;
+    }
+  }
+}
 
-  WriteBytes(file, GbkToUtf8(gbk));
-  EXPECT_EQ(LoadDeployment(file).shipper.name, "王先生");
-  WriteBytes(file, gbk);
-  EXPECT_EQ(LoadDeployment(file).shipper.name, "王先生");
+TEST(Deployment, FileThatExistsButYieldsNoKnownKeyIsAnError) {
+  struct Row {
+    const char* what;
+    std::string bytes;
+    bool isDirectory;
+  };
+  const std::vector<Row> rows = {
+      {"empty", "", false},
+      {"unknown keys only", "[市场]\r\n主机=http://x\r\n[其他]\r\n交易主机=http://t\r\n", false},
+      {"UTF-16", std::string("\xFF\xFE[\0x\0]\0", 8), false},
+      {"not readable as a file", "", true},
+  };
+  for (const auto& row : rows) {
+    TempDir dir;
+    auto file = DeploymentPath(dir.path());
+    if (row.isDirectory) {
+      std::filesystem::create_directory(file);
+    } else {
+      WriteBytes(file, row.bytes);
+    }
+    std::string error;
+    Deployment d = LoadDeployment(file, &error);
+    EXPECT_NE(error.find("部署配置"), std::string::npos) << row.what << ": " << error;
+    EXPECT_EQ(d.tradeHost, Deployment{}.tradeHost) << row.what;
+  }
+  TempDir dir;
+  std::string error = "stale";
+  LoadDeployment(DeploymentPath(dir.path()), &error);
+  EXPECT_TRUE(error.empty()) << "a missing file is no error: " << error;
 }
 
 }  // namespace

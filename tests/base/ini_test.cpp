@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "base/text.h"
 #include "support/temp_dir.h"
 
 namespace torvane {
@@ -64,6 +65,45 @@ TEST(IniRead, NulBytesAndHugeLinesAreData) {
   ASSERT_TRUE(longValue.has_value());
   EXPECT_EQ(longValue->size(), 10u * 1024 * 1024);
   EXPECT_EQ(ini.Text(), text);
+}
+
+TEST(IniRead, FilesSavedAsUtf8OrWithLoneCrReadLikeGbk) {
+  const std::string gbk = "[订单扫描]\r\n周期=30秒\r\n[发货签名]\r\n签名=小店签名\r\n";
+  const std::string crOnly = ReplaceAll(gbk, "\r\n", "\r");
+  struct Row {
+    const char* what;
+    std::string bytes;
+    bool utf8;
+    bool loneCr;
+  };
+  const std::vector<Row> rows = {
+      {"GBK, CR LF", gbk, false, false},
+      {"GBK, LF", ReplaceAll(gbk, "\r\n", "\n"), false, false},
+      {"GBK, lone CR", crOnly, false, true},
+      {"UTF-8 with byte-order mark", "\xEF\xBB\xBF" + GbkToUtf8(gbk), true, false},
+      {"UTF-8 without byte-order mark", GbkToUtf8(gbk), true, false},
+      {"UTF-8 with byte-order mark, lone CR", "\xEF\xBB\xBF" + GbkToUtf8(crOnly), true, true},
+  };
+  for (const auto& row : rows) {
+    IniFile ini = IniFile::FromFileBytes(row.bytes);
+    EXPECT_EQ(ini.Get("订单扫描", "周期"), "30秒") << row.what;
+    EXPECT_EQ(ini.Get("发货签名", "签名"), "小店签名") << row.what;
+    EXPECT_EQ(ini.SourceForm().utf8, row.utf8) << row.what;
+    EXPECT_EQ(ini.SourceForm().loneCrLineEnds, row.loneCr) << row.what;
+    const std::string said = ini.SourceForm().Describe("配置文件.ini");
+    EXPECT_EQ(said.empty(), !row.utf8 && !row.loneCr) << row.what;
+    if (!said.empty()) {
+      EXPECT_EQ(said.rfind("配置文件.ini ", 0), 0u) << said;
+    }
+    // Written back as GBK without byte-order mark; a lone CR stays a line end.
+    ini.Set("发货签名", "签名", "新签名");
+    const std::string text = ini.Text();
+    EXPECT_FALSE(text.starts_with("\xEF\xBB\xBF")) << row.what;
+    EXPECT_EQ(IniFile::FromText(text).Get("订单扫描", "周期"), "30秒") << row.what;
+    EXPECT_EQ(IniFile::FromText(text).Get("发货签名", "签名"), "新签名") << row.what;
+  }
+  EXPECT_TRUE(IniFile::FromFileBytes(GbkToUtf8(gbk)).SourceForm().utf8Lossless);
+  EXPECT_FALSE(IniFile::FromFileBytes(GbkToUtf8(gbk) + "; \xF0\x9F\x98\x80\r\n").SourceForm().utf8Lossless);
 }
 
 TEST(IniWrite, SettingOneKeyKeepsEveryOtherByte) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "base/ini.h"
+#include "base/text.h"
 #include "support/temp_dir.h"
 
 namespace torvane {
@@ -160,6 +161,52 @@ TEST(SaveSettings, UnreadableFileIsNotOverwritten) {
   EXPECT_FALSE(error.empty());
   EXPECT_TRUE(std::filesystem::is_directory(file));
   EXPECT_EQ(Saved(LoadSettings(file)), Saved(Settings{}));
+}
+
+TEST(SettingsFileForms, Utf8AndLoneCrFilesAreReadSaidAndSavedAsGbk) {
+  const std::string gbk = Saved(Everything());
+  const std::string crOnly = ReplaceAll(gbk, "\r\n", "\r");
+  struct Row {
+    const char* what;
+    std::string bytes;
+    const char* loadNote;  // part of what LoadSettings says; "" when it says nothing
+    const char* saveNote;
+  };
+  const std::vector<Row> rows = {
+      {"GBK", gbk, "", ""},
+      {"UTF-8 with byte-order mark", "\xEF\xBB\xBF" + GbkToUtf8(gbk), "UTF-8", "原为UTF-8编码 已改存为GBK编码"},
+      {"UTF-8", GbkToUtf8(gbk), "UTF-8", "原为UTF-8编码 已改存为GBK编码"},
+      {"lone CR", crOnly, "单独的CR", "原为单独的CR换行 已改存为CR LF换行"},
+  };
+  for (const auto& row : rows) {
+    TempDir dir;
+    auto file = SettingsPath(dir.path());
+    WriteBytes(file, row.bytes);
+    std::string note = "stale";
+    EXPECT_EQ(Saved(LoadSettings(file, &note)), gbk) << row.what;
+    EXPECT_EQ(note.empty(), std::string(row.loadNote).empty()) << row.what << ": " << note;
+    EXPECT_NE(note.find(row.loadNote), std::string::npos) << row.what << ": " << note;
+    if (!note.empty()) {
+      EXPECT_EQ(note.rfind("配置文件.ini ", 0), 0u) << note;
+    }
+
+    std::string error;
+    ASSERT_TRUE(SaveSettings(file, Everything(), &error, &note)) << row.what << ": " << error;
+    EXPECT_EQ(ReadBytes(file), gbk) << row.what;
+    EXPECT_EQ(note.empty(), std::string(row.saveNote).empty()) << row.what << ": " << note;
+    EXPECT_NE(note.find(row.saveNote), std::string::npos) << row.what << ": " << note;
+  }
+
+  // A UTF-8 file holding a character GBK cannot hold is not rewritten: the character would be lost.
+  TempDir dir;
+  auto file = SettingsPath(dir.path());
+  const std::string emoji = GbkToUtf8(gbk) + "; \xF0\x9F\x98\x80\r\n";
+  WriteBytes(file, emoji);
+  EXPECT_EQ(Saved(LoadSettings(file)), gbk);
+  std::string error;
+  EXPECT_FALSE(SaveSettings(file, Everything(), &error));
+  EXPECT_NE(error.find("配置文件.ini"), std::string::npos) << error;
+  EXPECT_EQ(ReadBytes(file), emoji);
 }
 
 }  // namespace

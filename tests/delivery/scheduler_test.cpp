@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 
 #include "support/market_sim.h"
 #include "support/temp_dir.h"
@@ -20,6 +21,11 @@ class CountingLog : public ActivityLogger {
   int Count(const std::string& message) {
     std::lock_guard<std::mutex> lock(mutex_);
     return static_cast<int>(std::count(lines_.begin(), lines_.end(), message));
+  }
+  int CountStartingWith(const std::string& prefix) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(
+        std::count_if(lines_.begin(), lines_.end(), [&](const std::string& l) { return l.starts_with(prefix); }));
   }
 
  private:
@@ -247,6 +253,45 @@ TEST_F(SchedulerTest, SwitchingOnAgainRearmsAndShutdownJoinsARunningPass) {
   // No work after shutdown.
   scheduler_->ScanTick();
   EXPECT_FALSE(scheduler_->DeliveryBusy());
+}
+
+TEST_F(SchedulerTest, ThreadsThatCannotStartAreLoggedAndTheTimerKeepsTicking) {
+  // Refused: the first timer, the login refresh, then both workers of the first tick.
+  std::atomic<int> calls{0};
+  scheduler_->SetThreadMaker([&](std::function<void()> entry) {
+    const int call = ++calls;
+    if (call == 1 || (call >= 3 && call <= 5)) {
+      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    }
+    return std::thread(std::move(entry));
+  });
+  Settings s;
+  s.autoRate = true;
+  settings_.Set(s);
+  std::atomic<int> ratings{0};
+  std::atomic<int> passes{0};
+  scheduler_->SetRatingPass([&] { ++ratings; });
+  scheduler_->SetAfterDeliveryRun([&] { ++passes; });
+
+  // No timer thread: delivery stays off and says why.
+  EXPECT_NO_THROW(scheduler_->SwitchDeliveryOn(20));
+  EXPECT_FALSE(scheduler_->DeliveryOn());
+  EXPECT_EQ(log_.Count("自动发货已经开启"), 0);
+  EXPECT_EQ(log_.CountStartingWith("定时器线程无法启动"), 1);
+
+  scheduler_->SwitchDeliveryOn(20);
+  EXPECT_TRUE(scheduler_->DeliveryOn());
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while ((passes < 2 || ratings < 2) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_GE(passes.load(), 2) << "the timer stopped ticking after a worker could not start";
+  EXPECT_GE(ratings.load(), 2);
+  EXPECT_EQ(log_.CountStartingWith("工作线程无法启动"), 3);
+  scheduler_->SwitchDeliveryOff();
+  scheduler_->WaitIdle();
+  EXPECT_FALSE(scheduler_->DeliveryBusy());
+  EXPECT_FALSE(scheduler_->RatingBusy());
 }
 
 }  // namespace

@@ -16,13 +16,20 @@ namespace torvane::test {
 
 std::filesystem::path TorvaneBinary() { return TORVANE_BINARY_PATH; }
 
-pid_t SpawnProcess(const std::filesystem::path& program, const std::vector<std::string>& args,
-                   const std::filesystem::path& workDir, const std::filesystem::path& outFile,
-                   const std::filesystem::path& errFile) {
+namespace {
+
+// outFd >= 0: standard output is that descriptor instead of outFile.
+pid_t Spawn(const std::filesystem::path& program, const std::vector<std::string>& args,
+            const std::filesystem::path& workDir, const std::filesystem::path& outFile, int outFd,
+            const std::filesystem::path& errFile) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (outFd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
   std::vector<std::string> store{program.string()};
@@ -34,6 +41,14 @@ pid_t SpawnProcess(const std::filesystem::path& program, const std::vector<std::
   int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? pid : -1;
+}
+
+}  // namespace
+
+pid_t SpawnProcess(const std::filesystem::path& program, const std::vector<std::string>& args,
+                   const std::filesystem::path& workDir, const std::filesystem::path& outFile,
+                   const std::filesystem::path& errFile) {
+  return Spawn(program, args, workDir, outFile, -1, errFile);
 }
 
 int WaitProcess(pid_t pid, std::chrono::milliseconds timeout) {
@@ -54,11 +69,22 @@ int WaitProcess(pid_t pid, std::chrono::milliseconds timeout) {
   return -(WTERMSIG(status) + 100);
 }
 
-ProcessResult RunProcess(const std::filesystem::path& program, const std::vector<std::string>& args,
-                         const std::filesystem::path& workDir, std::chrono::milliseconds timeout) {
+namespace {
+
+ProcessResult Run(const std::filesystem::path& program, const std::vector<std::string>& args,
+                  const std::filesystem::path& workDir, std::chrono::milliseconds timeout, bool closedOutput) {
   TempDir out;
   ProcessResult result;
-  pid_t pid = SpawnProcess(program, args, workDir, out / "out", out / "err");
+  pid_t pid = -1;
+  if (closedOutput) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return result;
+    ::close(fds[0]);  // the reader is gone before the first line
+    pid = Spawn(program, args, workDir, {}, fds[1], out / "err");
+    ::close(fds[1]);
+  } else {
+    pid = SpawnProcess(program, args, workDir, out / "out", out / "err");
+  }
   if (pid < 0) return result;
   int code = WaitProcess(pid, timeout);
   if (code <= -100) {
@@ -69,6 +95,18 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::vector
   result.out = ReadBytes(out / "out");
   result.err = ReadBytes(out / "err");
   return result;
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::filesystem::path& program, const std::vector<std::string>& args,
+                         const std::filesystem::path& workDir, std::chrono::milliseconds timeout) {
+  return Run(program, args, workDir, timeout, false);
+}
+
+ProcessResult RunProcessWithClosedOutput(const std::filesystem::path& program, const std::vector<std::string>& args,
+                                         const std::filesystem::path& workDir, std::chrono::milliseconds timeout) {
+  return Run(program, args, workDir, timeout, true);
 }
 
 }  // namespace torvane::test

@@ -21,6 +21,10 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::filesystem::path& program, const std::vector<std::string>& args,
                          const std::filesystem::path& workDir, std::chrono::milliseconds timeout);
 
+// Like RunProcess, with standard output a pipe whose reader has already gone (`torvane ... | head -0`).
+ProcessResult RunProcessWithClosedOutput(const std::filesystem::path& program, const std::vector<std::string>& args,
+                                         const std::filesystem::path& workDir, std::chrono::milliseconds timeout);
+
 // Starts program with args in workDir, output to files outFile/errFile; returns its pid (or -1).
 pid_t SpawnProcess(const std::filesystem::path& program, const std::vector<std::string>& args,
                    const std::filesystem::path& workDir, const std::filesystem::path& outFile,

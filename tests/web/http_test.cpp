@@ -602,13 +602,46 @@ TEST_F(CookieStoreTest, LoadSkipsExpiredAndMalformedLinesAndHandlesMissingFiles)
   EXPECT_EQ(CookieHeaderFor("h.example.com", "/", false), "good=1; wide=4");
 }
 
-TEST_F(CookieStoreTest, UnreadableFileLeavesTheStoreAlone) {
-  test::TempDir dir;
-  std::filesystem::create_directory(CookieFilePath(dir.path()));
-  StoreSetCookie("h.example.com", "kept=1");
-  std::string error;
-  EXPECT_FALSE(LoadCookies(dir.path(), &error));
-  EXPECT_EQ(CookieHeaderFor("h.example.com", "/", false), "kept=1");
+TEST_F(CookieStoreTest, UnreadableFileLeavesTheStoreAloneAndIsNeverOverwritten) {
+  struct Row {
+    const char* what;
+    std::string bytes;
+    bool isDirectory;
+  };
+  const std::vector<Row> rows = {
+      {"a directory", "", true},
+      {"another program's export", "[{\"domain\":\".example.com\",\"name\":\"cookie2\",\"value\":\"abc\"}]\n", false},
+      {"zeros", std::string(4096, '\0'), false},
+      {"lines of too few fields", "h.example.com\tFALSE\t/\tFALSE\n", false},
+  };
+  for (const auto& row : rows) {
+    test::TempDir dir;
+    const auto file = CookieFilePath(dir.path());
+    if (row.isDirectory) {
+      std::filesystem::create_directory(file);
+    } else {
+      test::WriteBytes(file, row.bytes);
+    }
+    ClearCookies();
+    StoreSetCookie("h.example.com", "kept=1");
+    std::string error;
+    EXPECT_FALSE(LoadCookies(dir.path(), &error)) << row.what;
+    EXPECT_FALSE(error.empty()) << row.what;
+    EXPECT_EQ(CookieHeaderFor("h.example.com", "/", false), "kept=1") << row.what;
+    // The pass after a failed load must not replace the saved login with this session.
+    EXPECT_FALSE(SaveCookies(dir.path(), &error)) << row.what;
+    if (!row.isDirectory) {
+      EXPECT_EQ(test::ReadBytes(file), row.bytes) << row.what;
+    }
+
+    // Once the file reads again it is saved again.
+    std::filesystem::remove_all(file);
+    test::WriteBytes(file, "# Netscape HTTP Cookie File\n");
+    ASSERT_TRUE(LoadCookies(dir.path(), &error)) << row.what << ": " << error;
+    StoreSetCookie("h.example.com", "fresh=2");
+    ASSERT_TRUE(SaveCookies(dir.path(), &error)) << row.what << ": " << error;
+    EXPECT_NE(test::ReadBytes(file).find("fresh\t2"), std::string::npos) << row.what;
+  }
 }
 
 TEST_F(WebTest, ManyThreadsShareOneCookieStore) {
