@@ -1,8 +1,10 @@
 #include "app/cli.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -14,11 +16,15 @@
 #include "notify/password.h"
 #include "app/demo.h"
 #include "app/runner.h"
+#include "base/deployment.h"
 #include "base/files.h"
+#include "base/settings.h"
 #include "store/inventory_commands.h"
+#include "store/blacklist.h"
 #include "store/item_names.h"
 #include "store/record_store.h"
 #include "base/text.h"
+#include "web/cookie_store.h"
 
 namespace torvane {
 
@@ -167,10 +173,11 @@ void PrintRecords(const std::vector<RecordT>& records) {
   std::fflush(stdout);
 }
 
-std::unique_ptr<CardStores> OpenStoresOrComplain(const std::filesystem::path& dataDir) {
+std::unique_ptr<CardStores> OpenStoresOrComplain(const std::filesystem::path& dataDir,
+                                                 StoreAccess access = StoreAccess::kReadWrite) {
   StoreError error;
   std::vector<std::string> created;
-  auto stores = CardStores::Open(dataDir, &error, &created);
+  auto stores = CardStores::Open(dataDir, &error, &created, access);
   if (!stores) {
     PrintError(error.message);
     return nullptr;
@@ -254,32 +261,43 @@ int CardsImport(const Arguments& args) {
   return ok ? 0 : 1;
 }
 
+// After a listing: false (and the reason printed) when the store could not be read.
+bool ListingRead() {
+  std::string error = LastStoreError();
+  if (error.empty()) return true;
+  PrintError("卡密库读取失败: " + error);
+  return false;
+}
+
 int CardsList(const Arguments& args) {
   if (args.words.size() != 2) return Usage("cards list takes no further words");
-  auto stores = OpenStoresOrComplain(std::filesystem::current_path());
+  auto stores = OpenStoresOrComplain(std::filesystem::current_path(), StoreAccess::kReadOnly);
   if (!stores) return 1;
-  if (args.Has("item")) {
-    PrintRecords(ListCards(*stores, CardListMode::kByItem, Utf8ToGbk(args.options.at("item"))));
-  } else {
-    PrintRecords(ListCards(*stores, CardListMode::kAll));
-  }
+  std::vector<CardRecord> cards = args.Has("item")
+                                      ? ListCards(*stores, CardListMode::kByItem, Utf8ToGbk(args.options.at("item")))
+                                      : ListCards(*stores, CardListMode::kAll);
+  if (!ListingRead()) return 1;
   stores->Close();
+  PrintRecords(cards);
   return 0;
 }
 
 int SentList(const Arguments& args) {
   if (args.words.size() != 2) return Usage("sent list takes no further words");
   if (args.Has("order") && args.Has("buyer")) return Usage("give --order or --buyer, not both");
-  auto stores = OpenStoresOrComplain(std::filesystem::current_path());
+  auto stores = OpenStoresOrComplain(std::filesystem::current_path(), StoreAccess::kReadOnly);
   if (!stores) return 1;
+  std::vector<SentRecord> records;
   if (args.Has("order")) {
-    PrintRecords(ListSent(*stores, SentListMode::kByOrderNumber, Utf8ToGbk(args.options.at("order"))));
+    records = ListSent(*stores, SentListMode::kByOrderNumber, Utf8ToGbk(args.options.at("order")));
   } else if (args.Has("buyer")) {
-    PrintRecords(ListSent(*stores, SentListMode::kByBuyer, Utf8ToGbk(args.options.at("buyer"))));
+    records = ListSent(*stores, SentListMode::kByBuyer, Utf8ToGbk(args.options.at("buyer")));
   } else {
-    PrintRecords(ListSent(*stores, SentListMode::kAll));
+    records = ListSent(*stores, SentListMode::kAll);
   }
+  if (!ListingRead()) return 1;
   stores->Close();
+  PrintRecords(records);
   return 0;
 }
 
@@ -293,12 +311,73 @@ std::string CsvField(const std::string& utf8) {
   return out;
 }
 
+// The program's own data and configuration files, wherever the program may look for them.
+std::vector<std::filesystem::path> OwnFiles(const std::filesystem::path& dataDir) {
+  std::vector<std::filesystem::path> files;
+  for (const std::filesystem::path& dir : {dataDir, ProgramDirectory()}) {
+    for (std::u8string_view store : {kInventoryFileName, kSentFileName}) {
+      files.push_back(dir / store);
+      files.push_back(dir / (std::u8string(store) + u8"-journal"));
+    }
+    files.push_back(ItemNamesPath(dir));
+    files.push_back(BlacklistPath(dir));
+    files.push_back(dir / u8"历史记录.log");
+    files.push_back(CookieFilePath(dir));
+    files.push_back(SettingsPath(dir));
+    files.push_back(DeploymentPath(dir));
+  }
+  return files;
+}
+
+// Where an export to target may be written: the file itself, symbolic links followed. nullopt
+// (and *problem says why) for one of the program's own files, under any name (same path or same
+// file), and for anything that exists but is not a regular file (a directory, FIFO, device...).
+std::optional<std::filesystem::path> ExportTarget(const std::filesystem::path& target,
+                                                  const std::filesystem::path& dataDir, std::string* problem) {
+  std::error_code ec;
+  std::filesystem::path where = std::filesystem::absolute(target, ec);
+  if (!ec) where = std::filesystem::weakly_canonical(where, ec);
+  if (ec) {
+    *problem = "无法导出到 " + PathText(target) + ": " + ec.message();
+    return std::nullopt;
+  }
+  struct stat st {};
+  const bool exists = ::stat(where.c_str(), &st) == 0;
+  if (!exists && errno != ENOENT) {
+    *problem = "无法导出到 " + PathText(target) + ": " + std::strerror(errno);
+    return std::nullopt;
+  }
+  if (exists && !S_ISREG(st.st_mode)) {
+    *problem = "无法导出到 " + PathText(target) + ": 不是普通文件";
+    return std::nullopt;
+  }
+  for (const auto& own : OwnFiles(dataDir)) {
+    std::error_code ownError;
+    std::filesystem::path ownWhere = std::filesystem::weakly_canonical(own, ownError);
+    struct stat ownStat {};
+    bool same = (!ownError && ownWhere == where) ||
+                (exists && ::stat(own.c_str(), &ownStat) == 0 && ownStat.st_dev == st.st_dev && ownStat.st_ino == st.st_ino);
+    if (same) {
+      *problem = "无法导出到 " + PathText(target) + ": 这是本程序的数据或配置文件 " + PathText(own.filename());
+      return std::nullopt;
+    }
+  }
+  return where;
+}
+
 int SentExport(const Arguments& args) {
   if (args.words.size() != 3) return Usage("sent export needs exactly one FILE.csv");
-  std::filesystem::path file = args.words[2];
-  auto stores = OpenStoresOrComplain(std::filesystem::current_path());
+  const std::filesystem::path dataDir = std::filesystem::current_path();
+  std::string problem;
+  std::optional<std::filesystem::path> file = ExportTarget(args.words[2], dataDir, &problem);
+  if (!file) {
+    PrintError(problem);
+    return 1;
+  }
+  auto stores = OpenStoresOrComplain(dataDir, StoreAccess::kReadOnly);
   if (!stores) return 1;
   auto records = ListSent(*stores, SentListMode::kAll);
+  if (!ListingRead()) return 1;  // an earlier export stays as it was
   stores->Close();
 
   // UTF-8 with a byte-order mark, so spreadsheet programs read the Chinese texts right.
@@ -318,7 +397,7 @@ int SentExport(const Arguments& args) {
     csv += "\r\n";
   }
   std::string error;
-  if (!WriteFileAtomic(file, csv, &error)) {
+  if (!WriteFileAtomic(*file, csv, &error)) {
     PrintError(error);
     return 1;
   }

@@ -71,6 +71,7 @@ enum class CardListMode { kAll = 1, kByCardNumber = 2, kByItem = 3 };
 
 // Cards in store order, each with its record number (the row value). kByCardNumber and kByItem
 // compare field 2 or 1 with text byte for byte. The count label shows the number of rows.
+// Empty on a store failure too: then LastStoreError() says why.
 std::vector<CardRecord> ListCards(CardStores& stores, CardListMode mode, const std::string& text = {});
 
 // Which sent records the sent-records list shows.
@@ -78,6 +79,7 @@ enum class SentListMode { kAll = 0, kByOrderNumber = 1, kByBuyer = 2 };
 
 // Sent records in store order, each with its record number. kByOrderNumber compares field 2,
 // kByBuyer field 3 with text byte for byte, without trimming; an empty text finds empty fields.
+// Empty on a store failure too: then LastStoreError() says why.
 std::vector<SentRecord> ListSent(CardStores& stores, SentListMode mode, const std::string& text = {});
 
 }  // namespace torvane

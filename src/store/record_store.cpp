@@ -29,9 +29,11 @@ constexpr int kSchemaVersion = 1;
 constexpr int kBusyTimeoutMs = 5000;
 
 thread_local std::string t_lastError;
+// The file(s) the running operation works on: its failures are reported against them.
+thread_local const std::string* t_errorFile = nullptr;
 
 void ClearError() { t_lastError.clear(); }
-void SetError(std::string text) { t_lastError = std::move(text); }
+void SetError(std::string text) { t_lastError = t_errorFile ? *t_errorFile + ": " + text : std::move(text); }
 
 struct StoreSchema {
   const char* schemaName;  // database name on the connection
@@ -79,6 +81,21 @@ std::vector<std::string> CreateIndexSql(const StoreSchema& s, const char* schema
 }
 
 std::string FileText(const StoreSchema& s) { return PathText(std::filesystem::path(s.fileName)); }
+
+const std::string& FileLabel(const StoreSchema& s) {
+  static const std::string inventory = FileText(kInventorySchema);
+  static const std::string sent = FileText(kSentSchema);
+  return &s == &kInventorySchema ? inventory : sent;
+}
+
+const std::string& BothFilesLabel() {
+  static const std::string both = FileLabel(kInventorySchema) + ", " + FileLabel(kSentSchema);
+  return both;
+}
+
+void WorkOn(const StoreSchema& s) { t_errorFile = &FileLabel(s); }
+void WorkOnBoth() { t_errorFile = &BothFilesLabel(); }
+void WorkOnNothing() { t_errorFile = nullptr; }
 
 std::string InvalidStoreText(const StoreSchema& s, const std::string& reason) {
   return FileText(s) + " 不是有效的卡密库文件: " + reason;
@@ -170,10 +187,35 @@ class Connection {
     cache_.clear();
     if (db_) sqlite3_close_v2(db_);
     db_ = nullptr;
+    files_.clear();
   }
 
   sqlite3* get() const { return db_; }
   bool IsOpen() const { return db_ != nullptr; }
+
+  // A file on this connection, by the name used in messages.
+  void AddFile(std::string label, std::filesystem::path path) { files_.push_back({std::move(label), std::move(path)}); }
+
+  // After a write lock was refused: the files another connection holds locked, found by trying
+  // each on a connection of its own (all of them when none is locked any more).
+  std::string LockedFiles() const {
+    std::string locked;
+    for (const auto& file : files_) {
+      sqlite3* probe = nullptr;
+      bool busy = false;
+      if (sqlite3_open_v2(FileUri(file.path, "rw").c_str(), &probe, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI,
+                          nullptr) == SQLITE_OK) {
+        int rc = sqlite3_exec(probe, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+        if (rc == SQLITE_OK) sqlite3_exec(probe, "ROLLBACK", nullptr, nullptr, nullptr);
+      }
+      sqlite3_close_v2(probe);
+      if (busy) locked += (locked.empty() ? "" : ", ") + file.label;
+    }
+    if (!locked.empty()) return locked;
+    for (const auto& file : files_) locked += (locked.empty() ? "" : ", ") + file.label;
+    return locked;
+  }
 
   sqlite3_stmt* Prepare(const std::string& sql) {
     if (!db_) {
@@ -233,14 +275,26 @@ class Connection {
   std::int64_t LastRowId() const { return sqlite3_last_insert_rowid(db_); }
 
  private:
+  struct File {
+    std::string label;
+    std::filesystem::path path;
+  };
   sqlite3* db_ = nullptr;
   std::unordered_map<std::string, sqlite3_stmt*> cache_;
+  std::vector<File> files_;
 };
 
 // BEGIN IMMEDIATE ... COMMIT; rolled back unless committed.
 class Transaction {
  public:
-  explicit Transaction(Connection& c) : c_(c) { began_ = c_.Exec("BEGIN IMMEDIATE"); }
+  explicit Transaction(Connection& c) : c_(c) {
+    began_ = c_.Exec("BEGIN IMMEDIATE");
+    if (!began_ && c_.IsOpen()) {
+      // The lock may be held on either file, whichever the operation meant to write.
+      int code = sqlite3_extended_errcode(c_.get()) & 0xff;
+      if (code == SQLITE_BUSY || code == SQLITE_LOCKED) t_lastError = c_.LockedFiles() + ": " + DbErrorText(c_.get());
+    }
+  }
   ~Transaction() {
     if (began_ && !committed_ && c_.IsOpen() && !sqlite3_get_autocommit(c_.get())) {
       std::string keep = t_lastError;
@@ -334,6 +388,37 @@ std::string CheckSchema(Connection& c, const StoreSchema& s, const char* schemaN
   return {};
 }
 
+// Reads every page of one store on an open connection. "" when the whole file reads back sound;
+// else why not, and *damaged tells a damaged file from one that could not be read (locked, memory).
+std::string CheckIntegrity(Connection& c, const char* schemaName, bool* damaged) {
+  *damaged = false;
+  sqlite3_stmt* stmt = nullptr;
+  std::string sql = std::string("PRAGMA ") + schemaName + ".quick_check(1)";
+  if (sqlite3_prepare_v2(c.get(), sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+    std::string e = DbErrorText(c.get());
+    int code = sqlite3_extended_errcode(c.get()) & 0xff;
+    sqlite3_finalize(stmt);
+    *damaged = code == SQLITE_CORRUPT || code == SQLITE_NOTADB;
+    return e;
+  }
+  std::string result;
+  int rc = sqlite3_step(stmt);
+  if (rc == SQLITE_ROW) {
+    const unsigned char* text = sqlite3_column_text(stmt, 0);
+    result = text ? reinterpret_cast<const char*>(text) : "";
+    if (result == "ok") result.clear();
+    // Drop the "*** in database main ***" line: the caller names the file.
+    if (result.rfind("*** ", 0) == 0 && result.find('\n') != std::string::npos) result.erase(0, result.find('\n') + 1);
+    *damaged = !result.empty();
+  } else {
+    result = rc == SQLITE_DONE ? "no result" : DbErrorText(c.get());
+    int code = sqlite3_extended_errcode(c.get()) & 0xff;
+    *damaged = code == SQLITE_CORRUPT || code == SQLITE_NOTADB || code == SQLITE_IOERR || code == SQLITE_FORMAT;
+  }
+  sqlite3_finalize(stmt);
+  return result;
+}
+
 bool FsyncPath(const std::filesystem::path& path, int flags) {
   int fd = ::open(path.c_str(), flags | O_CLOEXEC);
   if (fd < 0) return false;
@@ -414,20 +499,35 @@ std::string ValidateExisting(const std::filesystem::path& path, const StoreSchem
   return InvalidStoreText(s, reason);
 }
 
-// Deletes the super-journals SQLite names after the main file ("<name>-mj" and nine hex digits).
+// A super-journal SQLite names after the main file: "<name>-mj" and nine hex digits.
+bool IsSuperJournalName(const std::string& name, const std::string& mainFileName) {
+  const std::string prefix = mainFileName + "-mj";
+  if (name.size() != prefix.size() + 9 || name.compare(0, prefix.size(), prefix) != 0) return false;
+  return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                     [](unsigned char c) { return std::isxdigit(c) != 0; });
+}
+
+// Whether journal files of the two stores lie in dataDir (left by a killed process, or in use).
+bool JournalsPresent(const std::filesystem::path& dataDir) {
+  const std::string inventory = std::filesystem::path(kInventoryFileName).string();
+  const std::string sent = std::filesystem::path(kSentFileName).string();
+  std::error_code ec;
+  for (auto& entry : std::filesystem::directory_iterator(dataDir, ec)) {
+    std::string name = entry.path().filename().string();
+    if (name == inventory + "-journal" || name == sent + "-journal" || IsSuperJournalName(name, inventory)) return true;
+  }
+  return false;
+}
+
+// Deletes the super-journals of the main file.
 // Only to be called while holding the write locks of both files, after both were written.
 void RemoveDeadSuperJournals(const std::filesystem::path& mainFile) {
-  const std::string prefix = mainFile.filename().string() + "-mj";
+  const std::string mainName = mainFile.filename().string();
   std::filesystem::path dir = mainFile.parent_path();
   if (dir.empty()) dir = ".";
   std::error_code ec;
   for (auto& entry : std::filesystem::directory_iterator(dir, ec)) {
-    std::string name = entry.path().filename().string();
-    if (name.size() != prefix.size() + 9 || name.compare(0, prefix.size(), prefix) != 0) continue;
-    if (!std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
-                     [](unsigned char c) { return std::isxdigit(c) != 0; })) {
-      continue;
-    }
+    if (!IsSuperJournalName(entry.path().filename().string(), mainName)) continue;
     std::error_code removeError;
     std::filesystem::remove(entry.path(), removeError);
   }
@@ -508,7 +608,7 @@ class CardStoresImpl final : public CardStores {
         sent_(*this, kSentSchema, dataDir / kSentFileName) {}
   ~CardStoresImpl() override { Close(); }
 
-  bool Connect(const std::filesystem::path& dataDir, StoreError* error);
+  bool Connect(const std::filesystem::path& dataDir, StoreAccess access, StoreError* error);
 
   RecordStore& Inventory() override { return inventory_; }
   RecordStore& Sent() override { return sent_; }
@@ -527,8 +627,10 @@ class CardStoresImpl final : public CardStores {
     db_.Close();
   }
 
-  std::unique_lock<std::mutex> Lock() {
+  // Locks the stores for one operation on the file of schema (the one its failures name).
+  std::unique_lock<std::mutex> Lock(const StoreSchema& schema) {
     ClearError();
+    WorkOn(schema);
     return std::unique_lock(mu_);
   }
   Connection& db() { return db_; }
@@ -548,7 +650,7 @@ SqliteRecordStore::SqliteRecordStore(CardStoresImpl& owner, const StoreSchema& s
       fields_(FieldList(schema.fieldCount)) {}
 
 std::int64_t SqliteRecordStore::RecordCount() {
-  auto lock = owner_.Lock();
+  auto lock = owner_.Lock(schema_);
   Query q(owner_.db().Prepare("SELECT count(*) FROM " + table_));
   if (!q.ok()) return 0;
   if (q.Step() != SQLITE_ROW) {
@@ -571,7 +673,7 @@ RecordNumber SqliteRecordStore::Neighbour(const char* op, RecordNumber from, std
 }
 
 void SqliteRecordStore::GoFirst() {
-  auto lock = owner_.Lock();
+  auto lock = owner_.Lock(schema_);
   RecordNumber first = Neighbour(">", 0, 0, false);
   if (first > 0) {
     where_ = Where::kOn;
@@ -583,7 +685,7 @@ void SqliteRecordStore::GoFirst() {
 }
 
 void SqliteRecordStore::Skip(std::int64_t count) {
-  auto lock = owner_.Lock();
+  auto lock = owner_.Lock(schema_);
   if (count == 0) return;
   if (count > 0) {
     if (where_ == Where::kAfter) return;
@@ -611,29 +713,34 @@ void SqliteRecordStore::Skip(std::int64_t count) {
 }
 
 bool SqliteRecordStore::AtEnd() {
-  auto lock = owner_.Lock();
+  auto lock = owner_.Lock(schema_);
   return where_ == Where::kAfter;
 }
 
 RecordNumber SqliteRecordStore::CurrentRecordNumber() {
-  auto lock = owner_.Lock();
+  auto lock = owner_.Lock(schema_);
   if (where_ != Where::kOn) return 0;
   Query q(owner_.db().Prepare("SELECT 1 FROM " + table_ + " WHERE rn = ?1"));
   if (!q.ok()) return 0;
   q.Bind(1, current_);
-  return q.Step() == SQLITE_ROW ? current_ : 0;
+  int rc = q.Step();
+  if (rc == SQLITE_ROW) return current_;
+  if (rc != SQLITE_DONE) SetError(StepError(owner_.db()));
+  return 0;
 }
 
 bool SqliteRecordStore::GoToRecordNumber(RecordNumber number) {
-  auto lock = owner_.Lock();
+  auto lock = owner_.Lock(schema_);
   Query q(owner_.db().Prepare("SELECT 1 FROM " + table_ + " WHERE rn = ?1"));
   if (q.ok()) {
     q.Bind(1, number);
-    if (q.Step() == SQLITE_ROW) {
+    int rc = q.Step();
+    if (rc == SQLITE_ROW) {
       where_ = Where::kOn;
       current_ = number;
       return true;
     }
+    if (rc != SQLITE_DONE) SetError(StepError(owner_.db()));
   }
   where_ = Where::kAfter;
   current_ = 0;
@@ -641,7 +748,7 @@ bool SqliteRecordStore::GoToRecordNumber(RecordNumber number) {
 }
 
 std::string SqliteRecordStore::ReadField(std::size_t position) {
-  auto lock = owner_.Lock();
+  auto lock = owner_.Lock(schema_);
   if (where_ != Where::kOn || !ValidPosition(position)) return {};
   Query q(owner_.db().Prepare("SELECT f" + std::to_string(position) + " FROM " + table_ + " WHERE rn = ?1"));
   if (!q.ok()) return {};
@@ -653,7 +760,7 @@ std::string SqliteRecordStore::ReadField(std::size_t position) {
 }
 
 bool SqliteRecordStore::FindNext(std::size_t position, const std::string& text) {
-  auto lock = owner_.Lock();
+  auto lock = owner_.Lock(schema_);
   if (where_ == Where::kAfter || !ValidPosition(position)) return false;
   RecordNumber from = where_ == Where::kOn ? current_ : 0;
   Query q(owner_.db().Prepare("SELECT rn FROM " + table_ + " WHERE f" + std::to_string(position) +
@@ -674,7 +781,7 @@ bool SqliteRecordStore::FindNext(std::size_t position, const std::string& text) 
 }
 
 RecordNumber SqliteRecordStore::AppendRecord(const std::vector<std::string>& fields) {
-  auto lock = owner_.Lock();
+  auto lock = owner_.Lock(schema_);
   if (!ValidFields(fields)) return 0;
   Query q(owner_.db().Prepare("INSERT INTO " + table_ + " (" + fields_ + ") VALUES (" +
                               Placeholders(schema_.fieldCount) + ")"));
@@ -690,12 +797,12 @@ RecordNumber SqliteRecordStore::AppendRecord(const std::vector<std::string>& fie
 }
 
 bool SqliteRecordStore::ModifyRecord(const std::vector<std::string>& fields) {
-  auto lock = owner_.Lock();
+  auto lock = owner_.Lock(schema_);
   return where_ == Where::kOn && WriteLocked(current_, fields);
 }
 
 bool SqliteRecordStore::MarkDeleted() {
-  auto lock = owner_.Lock();
+  auto lock = owner_.Lock(schema_);
   if (where_ != Where::kOn) return false;
   Query q(owner_.db().Prepare("UPDATE " + table_ + " SET marked = 1 WHERE rn = ?1"));
   if (!q.ok()) return false;
@@ -708,7 +815,7 @@ bool SqliteRecordStore::MarkDeleted() {
 }
 
 void SqliteRecordStore::Pack() {
-  auto lock = owner_.Lock();
+  auto lock = owner_.Lock(schema_);
   Query q(owner_.db().Prepare("DELETE FROM " + table_ + " WHERE marked <> 0"));
   if (!q.ok()) return;
   if (q.Step() != SQLITE_DONE) SetError(StepError(owner_.db()));
@@ -716,7 +823,7 @@ void SqliteRecordStore::Pack() {
 
 std::vector<std::vector<std::string>> SqliteRecordStore::Select(std::size_t position, const std::string& text,
                                                                 std::vector<RecordNumber>* numbers) {
-  auto lock = owner_.Lock();
+  auto lock = owner_.Lock(schema_);
   std::vector<std::vector<std::string>> rows;
   if (numbers) numbers->clear();
   if (position != 0 && !ValidPosition(position)) return rows;
@@ -741,7 +848,7 @@ std::vector<std::vector<std::string>> SqliteRecordStore::Select(std::size_t posi
 
 std::size_t SqliteRecordStore::AppendMany(const std::vector<std::vector<std::string>>& records,
                                           const std::function<void(std::size_t)>& progress) {
-  auto lock = owner_.Lock();
+  auto lock = owner_.Lock(schema_);
   for (const auto& r : records) {
     if (!ValidFields(r)) return 0;
   }
@@ -768,7 +875,7 @@ std::size_t SqliteRecordStore::AppendMany(const std::vector<std::vector<std::str
 }
 
 std::size_t SqliteRecordStore::DeleteRecords(const std::vector<RecordNumber>& numbers) {
-  auto lock = owner_.Lock();
+  auto lock = owner_.Lock(schema_);
   if (numbers.empty()) return 0;
   Transaction tx(owner_.db());
   if (!tx.began()) return 0;
@@ -798,7 +905,7 @@ std::optional<std::vector<std::string>> SqliteRecordStore::ReadLocked(RecordNumb
 }
 
 std::optional<std::vector<std::string>> SqliteRecordStore::ReadRecord(RecordNumber number) {
-  auto lock = owner_.Lock();
+  auto lock = owner_.Lock(schema_);
   return ReadLocked(number);
 }
 
@@ -822,13 +929,13 @@ bool SqliteRecordStore::WriteLocked(RecordNumber number, const std::vector<std::
 }
 
 bool SqliteRecordStore::WriteRecord(RecordNumber number, const std::vector<std::string>& fields) {
-  auto lock = owner_.Lock();
+  auto lock = owner_.Lock(schema_);
   return WriteLocked(number, fields);
 }
 
 std::optional<std::size_t> SqliteRecordStore::ModifyFieldsOf(const std::vector<RecordNumber>& numbers,
                                                              const std::vector<std::optional<std::string>>& values) {
-  auto lock = owner_.Lock();
+  auto lock = owner_.Lock(schema_);
   if (values.size() > schema_.fieldCount) {
     SetError("too many fields");
     return std::nullopt;
@@ -870,14 +977,15 @@ std::optional<std::size_t> SqliteRecordStore::ModifyFieldsOf(const std::vector<R
   return changed;
 }
 
-bool CardStoresImpl::Connect(const std::filesystem::path& dataDir, StoreError* error) {
+bool CardStoresImpl::Connect(const std::filesystem::path& dataDir, StoreAccess access, StoreError* error) {
   auto fail = [&](std::string message) {
     db_.Close();
     if (error) error->message = std::move(message);
     return false;
   };
   std::string openError;
-  // Never create here: a file that vanished since it was checked must not come back empty.
+  // Never create here: a file that vanished since it was checked must not come back empty. A file
+  // that may not be written is opened for reading only; a write then fails, naming it.
   if (!db_.Open(FileUri(dataDir / kInventoryFileName, "rw"), SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
                 &openError)) {
     return fail("无法打开 " + FileText(kInventorySchema) + ": " + openError);
@@ -894,10 +1002,25 @@ bool CardStoresImpl::Connect(const std::filesystem::path& dataDir, StoreError* e
     sqlite3_finalize(stmt);
     if (rc != SQLITE_DONE) return fail("无法打开 " + FileText(kSentSchema) + ": " + e);
   }
+  db_.AddFile(FileLabel(kInventorySchema), dataDir / kInventoryFileName);
+  db_.AddFile(FileLabel(kSentSchema), dataDir / kSentFileName);
+  if (access == StoreAccess::kReadOnly && !db_.Exec("PRAGMA query_only=ON")) {
+    return fail("无法打开 " + FileText(kInventorySchema) + ": " + t_lastError);
+  }
+  // The first read rolls back what a killed writer left half done, before anything is checked.
   for (const StoreSchema* s : {&kInventorySchema, &kSentSchema}) {
     std::string reason = CheckSchema(db_, *s, s->schemaName);
     if (!reason.empty()) return fail(InvalidStoreText(*s, reason));
   }
+  for (const StoreSchema* s : {&kInventorySchema, &kSentSchema}) {
+    bool damaged = false;
+    std::string reason = CheckIntegrity(db_, s->schemaName, &damaged);
+    if (damaged) return fail(FileText(*s) + " 已损坏: " + reason);
+    if (!reason.empty()) return fail("无法读取 " + FileText(*s) + ": " + reason);
+  }
+  if (access == StoreAccess::kReadOnly) return true;
+
+  // Settings of this connection; the index statements write only when an index is missing.
   for (const StoreSchema* s : {&kInventorySchema, &kSentSchema}) {
     std::string name = s->schemaName;
     auto mode = db_.Scalar("PRAGMA " + name + ".journal_mode=DELETE");
@@ -909,16 +1032,24 @@ bool CardStoresImpl::Connect(const std::filesystem::path& dataDir, StoreError* e
       if (!db_.Exec(index)) return fail("无法打开 " + FileText(*s) + ": " + t_lastError);
     }
   }
-  // A process killed in the middle of a write may have left journals beside the files. The first
-  // write below rolls back any hot journal and replaces the stale ones; while it holds both write
+  if (!JournalsPresent(dataDir)) return true;
+  // A process killed in the middle of a write may have left journals beside the files that are not
+  // hot (so no read removes them). One write to both files replaces them; while it holds both write
   // locks no other writer can own a super-journal of ours, so those left over are dead too.
+  WorkOnBoth();
   Transaction tx(db_);
-  if (!tx.began() || !db_.Exec("PRAGMA main.user_version=" + std::to_string(kSchemaVersion) +
-                               "; PRAGMA sent.user_version=" + std::to_string(kSchemaVersion))) {
-    return fail("无法打开 " + FileText(kInventorySchema) + ": " + t_lastError);
+  if (!tx.began()) return fail("无法打开 " + t_lastError);
+  for (const StoreSchema* s : {&kInventorySchema, &kSentSchema}) {
+    WorkOn(*s);
+    if (!db_.Exec(std::string("PRAGMA ") + s->schemaName + ".user_version=" + std::to_string(kSchemaVersion))) {
+      return fail("无法打开 " + t_lastError);
+    }
   }
+  WorkOnBoth();
   RemoveDeadSuperJournals(dataDir / kInventoryFileName);
-  if (!tx.Commit()) return fail("无法打开 " + FileText(kInventorySchema) + ": " + t_lastError);
+  bool committed = tx.Commit();
+  WorkOnNothing();
+  if (!committed) return fail("无法打开 " + t_lastError);
   return true;
 }
 
@@ -926,11 +1057,28 @@ std::vector<SentRecord> CardStoresImpl::TakeCards(const std::string& item, std::
                                                   const std::string& orderNumber, const std::string& buyer,
                                                   const std::string& quantityText, const std::string& note,
                                                   const std::string& status, const std::string& time) {
-  auto lock = Lock();
+  auto lock = Lock(kInventorySchema);
   std::vector<SentRecord> taken;
   if (count == 0) return taken;
   Transaction tx(db_);
   if (!tx.began()) return taken;
+  // Checked inside the transaction that takes: no other connection can take for it in between.
+  WorkOn(kSentSchema);
+  {
+    Query q(db_.Prepare("SELECT 1 FROM sent.sent_cards WHERE f2 = ?1 AND marked = 0 LIMIT 1"));
+    if (!q.ok()) return taken;
+    q.Bind(1, orderNumber);
+    int rc = q.Step();
+    if (rc == SQLITE_ROW) {
+      t_lastError = std::string(kOrderAlreadyHasRecords);
+      return taken;
+    }
+    if (rc != SQLITE_DONE) {
+      SetError(StepError(db_));
+      return taken;
+    }
+  }
+  WorkOn(kInventorySchema);
   struct Card {
     RecordNumber number;
     std::string cardNumber, secret;
@@ -950,13 +1098,16 @@ std::vector<SentRecord> CardStoresImpl::TakeCards(const std::string& item, std::
   }
   if (cards.size() < count) return taken;  // whole orders only; the transaction rolls back
   Query remove(db_.Prepare("DELETE FROM main.cards WHERE rn = ?1"));
+  if (!remove.ok()) return taken;
+  WorkOn(kSentSchema);
   Query insert(db_.Prepare("INSERT INTO sent.sent_cards (" + FieldList(9) + ") VALUES (" + Placeholders(9) + ")"));
-  if (!remove.ok() || !insert.ok()) return taken;
+  if (!insert.ok()) return taken;
   std::vector<SentRecord> records;
   records.reserve(cards.size());
   for (const Card& card : cards) {
     remove.Bind(1, card.number);
     if (remove.Step() != SQLITE_DONE || db_.Changes() != 1) {
+      WorkOn(kInventorySchema);
       SetError("cannot remove card: " + StepError(db_));
       return taken;
     }
@@ -972,12 +1123,13 @@ std::vector<SentRecord> CardStoresImpl::TakeCards(const std::string& item, std::
     record.recordNumber = db_.LastRowId();
     records.push_back(std::move(record));
   }
+  WorkOnBoth();
   if (!tx.Commit()) return taken;
   return records;
 }
 
 std::optional<CardRecord> CardStoresImpl::FirstCardOf(const std::string& item) {
-  auto lock = Lock();
+  auto lock = Lock(kInventorySchema);
   Query q(db_.Prepare("SELECT rn, f1, f2, f3, f4 FROM main.cards WHERE f1 = ?1 AND marked = 0 ORDER BY rn LIMIT 1"));
   if (!q.ok()) return std::nullopt;
   q.Bind(1, item);
@@ -993,7 +1145,7 @@ std::optional<CardRecord> CardStoresImpl::FirstCardOf(const std::string& item) {
 }
 
 std::int64_t CardStoresImpl::CountCardsOf(const std::string& item) {
-  auto lock = Lock();
+  auto lock = Lock(kInventorySchema);
   Query q(db_.Prepare("SELECT count(*) FROM main.cards WHERE f1 = ?1 AND marked = 0"));
   if (!q.ok()) return 0;
   q.Bind(1, item);
@@ -1005,7 +1157,7 @@ std::int64_t CardStoresImpl::CountCardsOf(const std::string& item) {
 }
 
 std::vector<SentRecord> CardStoresImpl::SentRecordsOf(const std::string& orderNumber, const std::string& status) {
-  auto lock = Lock();
+  auto lock = Lock(kSentSchema);
   std::vector<SentRecord> records;
   Query q(db_.Prepare("SELECT rn, " + FieldList(9) +
                       " FROM sent.sent_cards WHERE f2 = ?1 AND +f8 = ?2 AND marked = 0 ORDER BY rn"));
@@ -1028,7 +1180,7 @@ std::vector<SentRecord> CardStoresImpl::SentRecordsOf(const std::string& orderNu
 
 bool CardStoresImpl::SetSentStatus(const std::vector<RecordNumber>& numbers, const std::string& status,
                                    const std::string& time) {
-  auto lock = Lock();
+  auto lock = Lock(kSentSchema);
   if (numbers.empty()) return true;
   Transaction tx(db_);
   if (!tx.began()) return false;
@@ -1066,11 +1218,12 @@ std::optional<std::size_t> RecordStore::ModifyFieldsOf(const std::vector<RecordN
 }
 
 std::unique_ptr<CardStores> CardStores::Open(const std::filesystem::path& dataDir, StoreError* error,
-                                             std::vector<std::string>* created) {
+                                             std::vector<std::string>* created, StoreAccess access) {
   ClearError();
+  WorkOnNothing();  // the messages below name their file themselves
   if (created) created->clear();
   auto fail = [&](std::string message) -> std::unique_ptr<CardStores> {
-    SetError(message);
+    t_lastError = message;
     if (error) error->message = std::move(message);
     return nullptr;
   };
@@ -1084,6 +1237,7 @@ std::unique_ptr<CardStores> CardStores::Open(const std::filesystem::path& dataDi
     auto status = std::filesystem::symlink_status(path, ec);
     if (ec && ec != std::errc::no_such_file_or_directory) return fail("无法读取 " + FileText(*s) + ": " + ec.message());
     if (!std::filesystem::exists(status)) {
+      if (access == StoreAccess::kReadOnly) return fail("无法打开 " + FileText(*s) + ": 文件不存在");
       missing.push_back(s);
       continue;
     }
@@ -1104,7 +1258,7 @@ std::unique_ptr<CardStores> CardStores::Open(const std::filesystem::path& dataDi
 
   auto stores = std::make_unique<CardStoresImpl>(dataDir);
   StoreError connectError;
-  if (!stores->Connect(dataDir, &connectError)) return fail(connectError.message);
+  if (!stores->Connect(dataDir, access, &connectError)) return fail(connectError.message);
   ClearError();
   return stores;
 }

@@ -7,7 +7,9 @@
 // deleting must not reach a buyer.
 //
 // Failures: every operation reports failure by its result (false, 0, empty); LastStoreError()
-// tells why (empty when the last store operation of the calling thread succeeded).
+// tells why, starting with the name of the file that failed (empty when the last store operation
+// of the calling thread succeeded). A read that fails (damaged file, I/O error, lock held too long)
+// is such a failure, never an empty result.
 #pragma once
 
 #include <array>
@@ -73,7 +75,8 @@ class RecordStore {
   virtual void Pack() = 0;
 
   // Whole-set helpers, each one transaction.
-  // Records whose field at position equals text (position 0: every record), in store order.
+  // Records whose field at position equals text (position 0: every record), in store order;
+  // empty on a store failure.
   virtual std::vector<std::vector<std::string>> Select(std::size_t position, const std::string& text,
                                                        std::vector<RecordNumber>* numbers = nullptr) = 0;
   // Appends many records in one transaction; progress(done) is called now and then. Returns how many
@@ -108,15 +111,26 @@ struct StoreError {
   std::string message;
 };
 
+// How CardStores::Open treats the files.
+enum class StoreAccess {
+  kReadWrite,  // creates a missing store, and clears journals a killed process left behind
+  kReadOnly,   // listing and export: creates nothing, writes nothing; a missing store is an error
+};
+
 // Both stores of one data directory on one database connection, so that moving cards from the
 // inventory to the sent store is a single atomic transaction across both files.
 class CardStores {
  public:
-  // Opens (creating a missing file empty, with its schema) both stores in dataDir.
-  // created lists the file names that were created. A file that is not a store of this program
-  // (corrupt, another schema, another program's file) gives an error and is never modified.
+  // Opens both stores in dataDir; created lists the file names that were created (kReadWrite only:
+  // a missing file is created empty, with its schema). Every page of both files is read first
+  // (PRAGMA quick_check): a damaged file, or one that is not a store of this program (another
+  // schema, another program's file), gives an error naming it and is never modified.
+  // Opening writes nothing to an existing store, so a write-protected copy can be opened and read;
+  // the exceptions are recovery: a transaction a killed process left half done is rolled back by
+  // the first read, and (kReadWrite) leftover journal files are cleared by one empty write.
   static std::unique_ptr<CardStores> Open(const std::filesystem::path& dataDir, StoreError* error,
-                                          std::vector<std::string>* created = nullptr);
+                                          std::vector<std::string>* created = nullptr,
+                                          StoreAccess access = StoreAccess::kReadWrite);
   virtual ~CardStores() = default;
 
   virtual RecordStore& Inventory() = 0;
@@ -128,18 +142,20 @@ class CardStores {
   // cards exist, nothing is taken and the result is empty. note is the note to record (the caller
   // passes the note of the item's first card). Returns the new sent records with their numbers.
   // A store failure also gives an empty result, with LastStoreError() saying why (it stays empty
-  // for a shortage or a count of 0).
+  // for a shortage or a count of 0). An order that already has sent records gives an empty result
+  // with LastStoreError() == kOrderAlreadyHasRecords.
   virtual std::vector<SentRecord> TakeCards(const std::string& item, std::size_t count,
                                             const std::string& orderNumber, const std::string& buyer,
                                             const std::string& quantityText, const std::string& note,
                                             const std::string& status, const std::string& time) = 0;
 
-  // First inventory card of the item in store order, if any.
+  // First inventory card of the item in store order, if any. nullopt both for none and on a store
+  // failure; LastStoreError() is empty only for none (so it is for 0 and an empty list below).
   virtual std::optional<CardRecord> FirstCardOf(const std::string& item) = 0;
-  // Number of inventory cards of the item.
+  // Number of inventory cards of the item; 0 on a store failure.
   virtual std::int64_t CountCardsOf(const std::string& item) = 0;
 
-  // Sent records of one order number with the given status, in store order.
+  // Sent records of one order number with the given status, in store order; empty on a failure.
   virtual std::vector<SentRecord> SentRecordsOf(const std::string& orderNumber, const std::string& status) = 0;
   // Sets status (field 8) and time (field 9) of exactly these sent records, in one transaction.
   virtual bool SetSentStatus(const std::vector<RecordNumber>& numbers, const std::string& status,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <map>
@@ -15,6 +16,7 @@
 #include "store/record_store.h"
 #include "support/process.h"
 #include "support/shop.h"
+#include "support/store_faults.h"
 #include "support/temp_dir.h"
 #include "base/text.h"
 
@@ -120,6 +122,9 @@ TEST(CardsCommands, ImportReadsUtf8AndGbkFilesAndRefusesFullWidthCommas) {
   EXPECT_EQ(c.exitCode, 1);
   EXPECT_NE(c.err.find(U("逗号填写错误")), std::string::npos);
 
+  // Listing and export only read the stores.
+  const std::string inventory = ReadBytes(dir / u8"库存卡密.edb");
+  const std::string sent = ReadBytes(dir / u8"已发卡密.edb");
   auto list = RunProcess(TorvaneBinary(), {"cards", "list"}, dir.path(), 30s);
   ASSERT_EQ(list.exitCode, 0);
   auto lines = Lines(list.out);
@@ -134,6 +139,96 @@ TEST(CardsCommands, ImportReadsUtf8AndGbkFilesAndRefusesFullWidthCommas) {
   std::string csv = ReadBytes(dir / "out.csv");
   EXPECT_EQ(csv.substr(0, 3), "\xEF\xBB\xBF");
   EXPECT_NE(csv.find(U("\"宝贝名称\",\"订单编号\"")), std::string::npos);
+  EXPECT_EQ(RunProcess(TorvaneBinary(), {"sent", "list"}, dir.path(), 30s).exitCode, 0);
+  EXPECT_TRUE(ReadBytes(dir / u8"库存卡密.edb") == inventory) << "the inventory was written";
+  EXPECT_TRUE(ReadBytes(dir / u8"已发卡密.edb") == sent) << "the sent store was written";
+}
+
+// A damaged store: every command that reads it exits 1 naming the file, and changes nothing,
+// neither the stores nor an earlier export.
+class DamagedStoreCommands : public ::testing::TestWithParam<bool> {};
+
+TEST_P(DamagedStoreCommands, ExitOneNamingTheFileAndChangeNothing) {
+  const std::filesystem::path name = GetParam() ? u8"库存卡密.edb" : u8"已发卡密.edb";
+  TempDir dir;
+  {
+    StoreError error;
+    auto stores = CardStores::Open(dir.path(), &error);
+    ASSERT_TRUE(stores) << error.message;
+    std::vector<std::vector<std::string>> cards, records;
+    for (int i = 0; i < 3000; ++i) {
+      cards.push_back({"I", "card-" + std::to_string(i), "secret", "n"});
+      records.push_back({"I", std::to_string(i), "b", "1", "c" + std::to_string(i), "s", "n", "旺旺发送", "T"});
+    }
+    ASSERT_EQ(stores->Inventory().AppendMany(cards), cards.size());
+    ASSERT_EQ(stores->Sent().AppendMany(records), records.size());
+  }
+  ASSERT_EQ(RunProcess(TorvaneBinary(), {"sent", "export", "good.csv"}, dir.path(), 30s).exitCode, 0);
+  WriteBytes(dir / "new.txt", "N1,S1\r\n");
+  DamagePage(dir / name, 2, PageDamage::kTailFlipped);
+  const std::string export_ = ReadBytes(dir / "good.csv");
+  const std::string inventory = ReadBytes(dir / u8"库存卡密.edb");
+  const std::string sent = ReadBytes(dir / u8"已发卡密.edb");
+
+  const std::vector<std::vector<std::string>> commands = {
+      {"cards", "list"},
+      {"sent", "list"},
+      {"sent", "export", "good.csv"},
+      {"cards", "import", "new.txt", "--item", "I"},
+      {"run", "--once", "--config-dir", dir.path().string()}};
+  for (const auto& command : commands) {
+    auto r = RunProcess(TorvaneBinary(), command, dir.path(), 30s);
+    EXPECT_EQ(r.exitCode, 1) << command[0] << " " << command[1];
+    EXPECT_NE(r.err.find(U(PathText(name))), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "") << command[0] << " " << command[1];
+  }
+  EXPECT_TRUE(ReadBytes(dir / "good.csv") == export_) << "the earlier export was replaced";
+  EXPECT_TRUE(ReadBytes(dir / u8"库存卡密.edb") == inventory) << "the inventory was written";
+  EXPECT_TRUE(ReadBytes(dir / u8"已发卡密.edb") == sent) << "the sent store was written";
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, DamagedStoreCommands, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                           return std::string(param.param ? "Inventory" : "Sent");
+                         });
+
+// An export never replaces the program's own files, under any name, nor anything that is not a
+// regular file; it writes through a link to a regular file.
+TEST(SentExport, RefusesOwnFilesAndWhatIsNotARegularFile) {
+  TempDir dir;
+  WriteBytes(dir / "cards.txt", "N1,S1\r\n");
+  ASSERT_EQ(RunProcess(TorvaneBinary(), {"cards", "import", "cards.txt", "--item", "I"}, dir.path(), 30s).exitCode, 0);
+  for (const char8_t* own : {u8"宝贝名称.txt", u8"历史记录.log", u8"cookies.txt", u8"配置文件.ini", u8"部署配置.ini"}) {
+    WriteBytes(dir / own, "keep\r\n");
+  }
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0644), 0);
+  std::filesystem::create_directory(dir / "folder");
+  std::filesystem::create_hard_link(dir / u8"库存卡密.edb", dir / "backup.edb");
+  std::filesystem::create_symlink(u8"宝贝名称.txt", dir / "names-link.csv");
+  auto snapshot = [&] {
+    std::map<std::string, std::string> files;
+    for (auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      auto status = std::filesystem::symlink_status(entry.path());
+      files[entry.path().filename().string()] =
+          std::to_string(static_cast<int>(status.type())) + ":" + (entry.is_regular_file() ? ReadBytes(entry.path()) : "");
+    }
+    return files;
+  };
+  const auto before = snapshot();
+
+  for (const char* target : {"库存卡密.edb", "folder/../已发卡密.edb", "backup.edb", "names-link.csv", "临时黑名单.log",
+                             "历史记录.log", "cookies.txt", "配置文件.ini", "部署配置.ini", "pipe", "folder", "./"}) {
+    auto r = RunProcess(TorvaneBinary(), {"sent", "export", U(target)}, dir.path(), 30s);
+    EXPECT_EQ(r.exitCode, 1) << target;
+    EXPECT_NE(r.err.find(U("无法导出到")), std::string::npos) << target << ": " << r.err;
+  }
+  EXPECT_TRUE(snapshot() == before) << "a refused export changed the directory";
+
+  WriteBytes(dir / "real.csv", "old");
+  std::filesystem::create_symlink("real.csv", dir / "report.csv");
+  ASSERT_EQ(RunProcess(TorvaneBinary(), {"sent", "export", "report.csv"}, dir.path(), 30s).exitCode, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "report.csv"));
+  EXPECT_EQ(ReadBytes(dir / "real.csv").substr(0, 3), "\xEF\xBB\xBF");
 }
 
 TEST(RunRefusals, SecondCopyOnTheSameDataIsRefused) {

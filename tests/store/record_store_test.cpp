@@ -7,14 +7,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <random>
 #include <set>
 #include <thread>
 
 #include "base/files.h"
+#include "support/store_faults.h"
 #include "support/temp_dir.h"
 
 using namespace torvane;
+using torvane::test::DamagePage;
+using torvane::test::InChildBoundByFilePermissions;
+using torvane::test::PageDamage;
 using torvane::test::ReadBytes;
 using torvane::test::TempDir;
 using torvane::test::WriteBytes;
@@ -159,6 +164,128 @@ TEST(CardStoresOpen, ForeignDatabaseWithAHotJournalIsNotRolledBack) {
   EXPECT_EQ(ReadBytes(journal), std::string(2048, '\x01'));
 }
 
+// ---- Opening reads only; a damaged store is never taken for an empty one ----
+
+TEST(CardStoresOpen, OpeningWritesNothingAndAWriteProtectedCopyCanBeRead) {
+  TempDir dir;
+  {
+    auto stores = OpenOrFail(dir.path());
+    stores->Inventory().AppendRecord(Card("A", "1"));
+    stores->Sent().AppendRecord({"A", "o", "b", "1", "0", "s", "n", "S", "T"});
+  }
+  const std::string inventory = ReadBytes(dir / kInventory);
+  const std::string sent = ReadBytes(dir / kSent);
+  for (StoreAccess access : {StoreAccess::kReadWrite, StoreAccess::kReadOnly}) {
+    StoreError error;
+    auto stores = CardStores::Open(dir.path(), &error, nullptr, access);
+    ASSERT_TRUE(stores) << error.message;
+    EXPECT_EQ(stores->Inventory().Select(0, "").size(), 1u);
+    EXPECT_EQ(stores->SentRecordsOf("o", "S").size(), 1u);
+    stores->Close();
+    EXPECT_TRUE(ReadBytes(dir / kInventory) == inventory) << "inventory changed";
+    EXPECT_TRUE(ReadBytes(dir / kSent) == sent) << "sent store changed";
+  }
+  EXPECT_EQ(FileNamesIn(dir.path()), (std::vector<std::string>{kSent.string(), kInventory.string()}));
+
+  TempDir empty;
+  StoreError error;
+  EXPECT_FALSE(CardStores::Open(empty.path(), &error, nullptr, StoreAccess::kReadOnly));
+  EXPECT_NE(error.message.find("库存卡密.edb"), std::string::npos) << error.message;
+  EXPECT_TRUE(FileNamesIn(empty.path()).empty());
+
+  // A copy whose files and directory may not be written is read; a write fails, naming its file.
+  using std::filesystem::perms;
+  const perms readOnly = perms::owner_read | perms::group_read | perms::others_read;
+  std::filesystem::permissions(dir / kInventory, readOnly);
+  std::filesystem::permissions(dir / kSent, readOnly);
+  std::filesystem::permissions(dir.path(), readOnly | perms::owner_exec | perms::group_exec | perms::others_exec);
+  std::string failure = InChildBoundByFilePermissions([&]() -> std::string {
+    for (StoreAccess access : {StoreAccess::kReadWrite, StoreAccess::kReadOnly}) {
+      StoreError e;
+      auto stores = CardStores::Open(dir.path(), &e, nullptr, access);
+      if (!stores) return e.message;
+      if (stores->Inventory().Select(0, "").size() != 1) return "not listed: " + LastStoreError();
+      if (access == StoreAccess::kReadOnly) continue;
+      if (stores->Inventory().AppendRecord(Card("B", "2")) != 0) return "a write-protected store was written";
+      if (LastStoreError().rfind("库存卡密.edb: ", 0) != 0) return "the failed write names: " + LastStoreError();
+    }
+    return "";
+  });
+  std::filesystem::permissions(dir.path(), perms::owner_all);
+  EXPECT_EQ(failure, "");
+  EXPECT_TRUE(ReadBytes(dir / kInventory) == inventory) << "inventory changed";
+}
+
+struct DamageCase {
+  const char* name;
+  bool inventory;  // which file is damaged
+  PageDamage damage;
+};
+
+class DamagedStore : public ::testing::TestWithParam<DamageCase> {};
+
+// Damage at page 2 (the root of the records): open stores then fail every read of that file, naming
+// it, while the other file reads on; opening again refuses the file and leaves it as it is.
+TEST_P(DamagedStore, EveryReadFailsNamingTheFileAndOpeningRefusesIt) {
+  const DamageCase& c = GetParam();
+  TempDir dir;
+  auto stores = OpenOrFail(dir.path());
+  std::vector<std::vector<std::string>> cards, records;
+  for (int i = 0; i < 3000; ++i) {
+    cards.push_back(Card("A", "card-" + std::to_string(i), "secret-" + std::to_string(i)));
+    records.push_back({"A", "o" + std::to_string(i % 3), "b", "1", "c" + std::to_string(i), "s", "n", "S", "T"});
+  }
+  ASSERT_EQ(stores->Inventory().AppendMany(cards), cards.size());
+  ASSERT_EQ(stores->Sent().AppendMany(records), records.size());
+  const std::filesystem::path file = dir / (c.inventory ? kInventory : kSent);
+  const std::string name = c.inventory ? "库存卡密.edb" : "已发卡密.edb";
+  DamagePage(file, 2, c.damage);
+  const std::string damaged = ReadBytes(file);
+
+  struct Probe {
+    const char* what;
+    bool readsInventory;
+    std::function<bool()> gaveNothing;
+  };
+  const std::vector<Probe> probes = {
+      {"FirstCardOf", true, [&] { return !stores->FirstCardOf("A"); }},
+      {"CountCardsOf", true, [&] { return stores->CountCardsOf("A") == 0; }},
+      {"inventory Select", true, [&] { return stores->Inventory().Select(1, "A").empty(); }},
+      {"SentRecordsOf", false, [&] { return stores->SentRecordsOf("o1", "S").empty(); }},
+      {"sent Select", false, [&] { return stores->Sent().Select(2, "o2").empty(); }},
+      {"TakeCards", c.inventory,
+       [&] { return stores->TakeCards("A", 1, c.inventory ? "new" : "o1", "b", "1", "n", "S", "T").empty(); }},
+  };
+  for (const Probe& probe : probes) {
+    const bool gaveNothing = probe.gaveNothing();
+    const std::string error = LastStoreError();
+    if (probe.readsInventory == c.inventory) {
+      EXPECT_TRUE(gaveNothing) << probe.what;
+      EXPECT_EQ(error.rfind(name + ": ", 0), 0u) << probe.what << ": " << error;
+    } else {
+      EXPECT_FALSE(gaveNothing) << probe.what;
+      EXPECT_EQ(error, "") << probe.what;
+    }
+  }
+  stores->Close();
+
+  for (StoreAccess access : {StoreAccess::kReadWrite, StoreAccess::kReadOnly}) {
+    StoreError error;
+    EXPECT_FALSE(CardStores::Open(dir.path(), &error, nullptr, access));
+    EXPECT_EQ(error.message.rfind(name + " 已损坏: ", 0), 0u) << error.message;
+  }
+  EXPECT_TRUE(ReadBytes(file) == damaged) << "damaged file changed";
+  EXPECT_EQ(FileNamesIn(dir.path()), (std::vector<std::string>{kSent.string(), kInventory.string()}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pages, DamagedStore,
+    ::testing::Values(DamageCase{"InventoryTailFlipped", true, PageDamage::kTailFlipped},
+                      DamageCase{"InventoryPageOverwritten", true, PageDamage::kOverwritten},
+                      DamageCase{"SentTailFlipped", false, PageDamage::kTailFlipped},
+                      DamageCase{"SentPageOverwritten", false, PageDamage::kOverwritten}),
+    [](const ::testing::TestParamInfo<DamageCase>& param) { return std::string(param.param.name); });
+
 // ---- Records, order and the cursor ----
 
 TEST(RecordStore, FieldsSurviveReopenByteForByteInStoreOrder) {
@@ -284,6 +411,12 @@ TEST(RecordStore, MarkedRecordsStayUntilPackAndAreNeverDelivered) {
   stores.reset();
   stores = OpenOrFail(dir.path());
   EXPECT_EQ(Column(stores->Inventory().Select(0, ""), 2), std::vector<std::string>{"2"});
+
+  // A sent record marked for deletion does not count as a record of its order either.
+  RecordStore& sent = stores->Sent();
+  ASSERT_TRUE(sent.GoToRecordNumber(sent.AppendRecord({"A", "m", "b", "1", "0", "s", "n", "S", "T"})));
+  ASSERT_TRUE(sent.MarkDeleted());
+  EXPECT_EQ(stores->TakeCards("A", 1, "m", "b", "1", "n", "S", "T").size(), 1u);
 }
 
 TEST(RecordStore, TheTwoStoresNeverMix) {
@@ -381,8 +514,8 @@ TEST(TakeCards, ThreadsSharingTheStoresNeverTakeACardTwice) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
-      while (true) {
-        auto taken = stores->TakeCards("A", 3, "o" + std::to_string(t), "b", "3", "n", "S", "T");
+      for (int order = 0;; ++order) {
+        auto taken = stores->TakeCards("A", 3, std::to_string(t) + "-" + std::to_string(order), "b", "3", "n", "S", "T");
         if (taken.empty()) break;
         results[static_cast<std::size_t>(t)].insert(results[static_cast<std::size_t>(t)].end(), taken.begin(), taken.end());
         // The window thread reads meanwhile.
@@ -402,6 +535,70 @@ TEST(TakeCards, ThreadsSharingTheStoresNeverTakeACardTwice) {
   EXPECT_EQ(numbers.size(), 60u);
   EXPECT_EQ(stores->Inventory().RecordCount(), 1);
   EXPECT_EQ(stores->Sent().RecordCount(), 60);
+}
+
+// Two connections (as two processes would) take for the same orders at once: each order gets one set.
+TEST(TakeCards, TwoConnectionsNeverHandOutTwoSetsForOneOrder) {
+  constexpr int kOrders = 30;
+  TempDir dir;
+  std::vector<std::vector<std::string>> cards;
+  for (int i = 0; i < 4 * kOrders; ++i) cards.push_back(Card("A", std::to_string(i)));
+  ASSERT_EQ(OpenOrFail(dir.path())->Inventory().AppendMany(cards), cards.size());
+  std::unique_ptr<CardStores> connections[2] = {OpenOrFail(dir.path()), OpenOrFail(dir.path())};
+  ASSERT_TRUE(connections[0] && connections[1]);
+
+  std::atomic<int> sets{0};
+  std::vector<std::string> refusals[2];
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 2; ++t) {
+    threads.emplace_back([&, t] {
+      for (int order = 0; order < kOrders; ++order) {
+        auto taken = connections[t]->TakeCards("A", 2, std::to_string(order), "b", "2", "n", "S", "T");
+        if (!taken.empty()) ++sets;
+        else refusals[t].push_back(LastStoreError());
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(sets.load(), kOrders);
+  for (auto& r : refusals) {
+    for (auto& error : r) EXPECT_EQ(error, kOrderAlreadyHasRecords);
+  }
+  for (int order = 0; order < kOrders; ++order) {
+    EXPECT_EQ(connections[0]->Sent().Select(2, std::to_string(order)).size(), 2u) << order;
+  }
+  EXPECT_EQ(connections[1]->Inventory().RecordCount(), 2 * kOrders);
+}
+
+// A write the sent store refuses (locked by another writer, or write-protected) names that file.
+TEST(TakeCards, ASentStoreThatCannotBeWrittenIsTheFileNamed) {
+  TempDir dir;
+  auto stores = OpenOrFail(dir.path());
+  ASSERT_EQ(stores->Inventory().AppendMany({Card("A", "1"), Card("A", "2")}), 2u);
+  auto expectSentNamed = [](const std::string& error) {
+    return error.rfind("已发卡密.edb: ", 0) == 0 && error.find("库存卡密.edb") == std::string::npos;
+  };
+
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open((dir / kSent).c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_TRUE(stores->TakeCards("A", 1, "o1", "b", "1", "n", "S", "T").empty());
+  EXPECT_TRUE(expectSentNamed(LastStoreError())) << LastStoreError();
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  EXPECT_EQ(stores->CountCardsOf("A"), 2);
+  stores->Close();
+
+  std::filesystem::permissions(dir / kSent, std::filesystem::perms::owner_read);
+  std::string failure = InChildBoundByFilePermissions([&]() -> std::string {
+    StoreError e;
+    auto child = CardStores::Open(dir.path(), &e);
+    if (!child) return e.message;
+    if (!child->TakeCards("A", 1, "o1", "b", "1", "n", "S", "T").empty()) return "taken into a write-protected store";
+    if (!expectSentNamed(LastStoreError())) return "the failed take names: " + LastStoreError();
+    return child->CountCardsOf("A") == 2 ? "" : "cards left the inventory";
+  });
+  EXPECT_EQ(failure, "");
 }
 
 TEST(TakeCards, ClosedStoresFailLoudly) {

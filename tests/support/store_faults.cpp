@@ -1,0 +1,61 @@
+#include "support/store_faults.h"
+
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+#include "support/temp_dir.h"
+
+namespace torvane::test {
+
+void DamagePage(const std::filesystem::path& file, std::size_t page, PageDamage damage) {
+  std::string bytes = ReadBytes(file);
+  std::size_t pageSize = (static_cast<unsigned char>(bytes.at(16)) << 8) | static_cast<unsigned char>(bytes.at(17));
+  if (pageSize == 1) pageSize = 65536;
+  const std::size_t end = page * pageSize;
+  const std::size_t begin = damage == PageDamage::kTailFlipped ? end - 60 : end - pageSize;
+  for (std::size_t i = begin; i < end; ++i) {
+    bytes.at(i) = damage == PageDamage::kTailFlipped ? static_cast<char>(bytes.at(i) ^ 0xFF) : '\xFF';
+  }
+  bytes.at(27) = static_cast<char>(bytes.at(27) + 1);  // file change counter, low byte
+  WriteBytes(file, bytes);
+}
+
+std::string InChildBoundByFilePermissions(const std::function<std::string()>& check) {
+  int fds[2];
+  if (::pipe(fds) != 0) return "pipe failed";
+  pid_t child = ::fork();
+  if (child < 0) return "fork failed";
+  if (child == 0) {
+    ::close(fds[0]);
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    std::string result;
+    if (::syscall(SYS_capget, &header, data) != 0) {
+      result = "capget failed";
+    } else {
+      for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) {
+        data[cap / 32].effective &= ~(1u << (cap % 32));
+      }
+      result = ::syscall(SYS_capset, &header, data) == 0 ? check() : "capset failed";
+    }
+    ssize_t ignored = ::write(fds[1], result.data(), result.size());
+    (void)ignored;
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  std::string result;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::read(fds[0], buffer, sizeof(buffer))) > 0) result.append(buffer, static_cast<std::size_t>(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "child process failed: " + std::to_string(status) + " " + result;
+  return result;
+}
+
+}  // namespace torvane::test
