@@ -1,9 +1,11 @@
 #include "app/cli.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -33,7 +35,7 @@ namespace {
 constexpr const char* kUsage =
     "usage:\n"
     "  torvane run [--config-dir DIR] [--once]\n"
-    "  torvane cards import FILE --item NAME [--note TEXT] [--encoding gbk|utf-8]\n"
+    "  torvane cards import FILE --item NAME [--note TEXT] [--encoding gbk|utf-8] [--allow-duplicates]\n"
     "  torvane cards list [--item NAME]\n"
     "  torvane sent list [--order N | --buyer B]\n"
     "  torvane sent export FILE.csv\n"
@@ -144,7 +146,7 @@ std::string ListingField(const std::string& gbk) {
   out.reserve(gbk.size());
   for (std::size_t i = 0; i < gbk.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(gbk[i]);
-    if (IsLeadByte(c) && i + 1 < gbk.size()) {
+    if (CharLengthAt(gbk, i) == 2) {
       out.push_back(gbk[i]);
       out.push_back(gbk[++i]);
       continue;
@@ -186,40 +188,122 @@ std::unique_ptr<CardStores> OpenStoresOrComplain(const std::filesystem::path& da
   return stores;
 }
 
-// The card file's text as GBK: a UTF-8 byte-order mark or valid UTF-8 means UTF-8, anything else GBK.
-std::optional<std::string> CardFileText(const std::string& bytes, const std::string& encoding) {
-  static constexpr std::string_view kBom = "\xEF\xBB\xBF";
-  std::string_view body = bytes;
-  bool utf8;
-  if (encoding == "utf-8" || encoding == "utf8") {
-    utf8 = true;
-  } else if (encoding == "gbk") {
-    utf8 = false;
-  } else if (!encoding.empty()) {
+constexpr off_t kMaxCardFileBytes = off_t{1} << 30;
+
+// The bytes of a card file; nullopt (error says why) unless it is a regular file of at most 1 GB.
+// Nothing else is opened, and the open does not wait, so a device or a FIFO cannot hold the import.
+std::optional<std::string> ReadCardFile(const std::filesystem::path& file, std::string* error) {
+  const std::string name = PathText(file);
+  struct stat before {};
+  if (::stat(file.c_str(), &before) != 0) {
+    *error = errno == ENOENT ? "文件不存在: " + name : "无法读取 " + name + ": " + std::strerror(errno);
     return std::nullopt;
-  } else {
-    utf8 = body.substr(0, 3) == kBom || (!IsAscii(body) && IsValidUtf8(body));
   }
-  if (utf8 && body.substr(0, 3) == kBom) body.remove_prefix(3);
-  return utf8 ? Utf8ToGbk(body) : std::string(body);
+  if (!S_ISREG(before.st_mode)) {
+    *error = name + " 不是普通文件";
+    return std::nullopt;
+  }
+  auto tooLarge = [&] { return name + " 太大: 卡密文件最多 1 GB"; };
+  if (before.st_size > kMaxCardFileBytes) {
+    *error = tooLarge();
+    return std::nullopt;
+  }
+  int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  struct stat opened {};
+  if (fd < 0 || ::fstat(fd, &opened) != 0 || opened.st_dev != before.st_dev || opened.st_ino != before.st_ino) {
+    *error = "无法读取 " + name + ": " + (fd < 0 ? std::strerror(errno) : "文件在读取时被替换");
+    if (fd >= 0) ::close(fd);
+    return std::nullopt;
+  }
+  std::string bytes;
+  bytes.reserve(static_cast<std::size_t>(opened.st_size));
+  char buffer[1 << 16];
+  while (true) {
+    ssize_t n = ::read(fd, buffer, sizeof(buffer));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = "无法读取 " + name + ": " + std::strerror(errno);
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+    if (bytes.size() > static_cast<std::size_t>(kMaxCardFileBytes)) {
+      *error = tooLarge();
+      ::close(fd);
+      return std::nullopt;
+    }
+  }
+  ::close(fd);
+  return bytes;
+}
+
+// A command-line text (UTF-8) as GBK; nullopt after telling what cannot be stored.
+std::optional<std::string> ArgumentText(const std::string& utf8, const std::string& caption) {
+  DecodedText text = DecodeToGbk(utf8, TextEncoding::kUtf8);
+  if (!text.ok()) {
+    PrintError(caption + ": " + text.fault);
+    return std::nullopt;
+  }
+  return text.gbk;
+}
+
+std::string DuplicateText(const DuplicateCard& card) {
+  std::string where;
+  switch (card.where) {
+    case CardDuplicate::Where::kInventory: where = "已在库存中"; break;
+    case CardDuplicate::Where::kSent: where = "已发出过"; break;
+    case CardDuplicate::Where::kEarlier: where = "与第" + std::to_string(card.earlierLine) + "行相同"; break;
+  }
+  return "第" + std::to_string(card.line) + "行 " + ListingField(card.number) + "," + ListingField(card.secret) + " " +
+         where;
+}
+
+void PrintDuplicates(const std::vector<DuplicateCard>& duplicates) {
+  constexpr std::size_t kShown = 20;
+  for (std::size_t i = 0; i < duplicates.size() && i < kShown; ++i) PrintError("  " + DuplicateText(duplicates[i]));
+  if (duplicates.size() > kShown) PrintError("  另有 " + std::to_string(duplicates.size() - kShown) + " 张");
 }
 
 int CardsImport(const Arguments& args) {
   if (args.words.size() != 3) return Usage("cards import needs exactly one FILE");
   if (!args.Has("item")) return Usage("cards import needs --item NAME");
+  TextEncoding encoding = TextEncoding::kDetect;
+  if (args.Has("encoding")) {
+    std::string name = args.options.at("encoding");
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (name == "gbk") encoding = TextEncoding::kGbk;
+    else if (name == "utf-8" || name == "utf8") encoding = TextEncoding::kUtf8;
+    else return Usage("--encoding must be gbk or utf-8");
+  }
+  if (args.options.at("item").empty()) return Usage("--item must not be empty");
+  auto item = ArgumentText(args.options.at("item"), "宝贝名称");
+  auto note = ArgumentText(args.Has("note") ? args.options.at("note") : std::string(), "宝贝备注");
+  if (!item || !note) return 1;
+
   std::filesystem::path file = args.words[2];
+  const std::string name = PathText(file);
   std::string readError;
-  auto bytes = ReadWholeFile(file, &readError);
+  auto bytes = ReadCardFile(file, &readError);
   if (!bytes) {
-    PrintError(readError.empty() ? "文件不存在: " + PathText(file) : readError);
+    PrintError(readError);
     return 1;
   }
-  std::string encoding = args.Has("encoding") ? args.options.at("encoding") : "";
-  auto text = CardFileText(*bytes, encoding);
-  if (!text) return Usage("--encoding must be gbk or utf-8");
-  std::string item = Utf8ToGbk(args.options.at("item"));
-  std::string note = args.Has("note") ? Utf8ToGbk(args.options.at("note")) : std::string();
-  if (item.empty()) return Usage("--item must not be empty");
+  DecodedText text = DecodeToGbk(*bytes, encoding);
+  if (!text.ok()) {
+    PrintError(name + " 第" + std::to_string(text.faultLine) + "行: " + text.fault);
+    return 1;
+  }
+  // The window insists on a note; on the command line the note is optional.
+  CardBatch batch = ParseCardBatch(*item, text.gbk, *note);
+  if (!batch.fault.empty()) {
+    PrintError(batch.faultLine != 0 ? name + " " + batch.fault : batch.fault);
+    return 1;
+  }
+  if (batch.cards.empty()) {
+    PrintError(name + " 中没有卡密");
+    return 1;
+  }
 
   std::filesystem::path dataDir = std::filesystem::current_path();
   auto stores = OpenStoresOrComplain(dataDir);
@@ -231,34 +315,27 @@ int CardsImport(const Arguments& args) {
     std::fprintf(stderr, "\r%s %zu/%zu", GbkToUtf8("已导入").c_str(), done, total);
     if (done == total) std::fputc('\n', stderr);
   };
-
-  CommandOutcome outcome;
-  if (note.empty()) {
-    // The window insists on a note; on the command line the note is optional.
-    if (ContainsText(*text, "，")) {
-      outcome.message = "逗号填写错误 请填写英文输入状态下的逗号";
-      outcome.failed = true;
-    } else {
-      auto cards = ParseCardBatch(item, *text, note);
-      outcome.count = stores->Inventory().AppendMany(
-          cards, [&](std::size_t done) { progress(done, cards.size()); });
-      outcome.failed = outcome.count != cards.size();
-      outcome.message = outcome.failed ? std::string("添加失败") : std::string("添加成功");
-    }
-  } else {
-    outcome = AddCardsBatch(*stores, item, *text, note, progress);
-  }
-  bool ok = !outcome.failed && outcome.message == "添加成功";
-  if (ok) {
-    PrintLine(outcome.message + " " + std::to_string(outcome.count));
-    if (!IsListedItem(dataDir, item)) {
-      PrintError("提示: 宝贝名称.txt 中没有 " + item + "，缺货时不会发出库存不足通知");
-    }
-  } else {
-    PrintError(outcome.message);
-  }
+  const bool allowDuplicates = args.Flag("allow-duplicates");
+  CommandOutcome outcome =
+      AddParsedCards(*stores, batch, allowDuplicates ? DuplicatePolicy::kAdd : DuplicatePolicy::kRefuse, progress);
   stores->Close();
-  return ok ? 0 : 1;
+  bool ok = !outcome.failed && outcome.message == "添加成功";
+  if (!ok) {
+    PrintError(outcome.message);
+    if (!outcome.failed && !outcome.duplicates.empty()) {
+      PrintDuplicates(outcome.duplicates);
+      PrintError("要照样导入重复的卡密请加 --allow-duplicates");
+    }
+    return 1;
+  }
+  PrintLine(outcome.message + " " + std::to_string(outcome.count));
+  if (!outcome.duplicates.empty()) {
+    PrintError("提示: 其中 " + std::to_string(outcome.duplicates.size()) + " 张是重复的卡密");
+  }
+  if (!IsListedItem(dataDir, *item)) {
+    PrintError("提示: 宝贝名称.txt 中没有 " + *item + "，缺货时不会发出库存不足通知");
+  }
+  return 0;
 }
 
 // After a listing: false (and the reason printed) when the store could not be read.
@@ -430,10 +507,12 @@ int RunCommandLine(int argc, char** argv) {
     return Run(args);
   }
   if (command == "cards" || command == "sent") {
-    Arguments args = ParseArguments(argc, argv, 1, {"item", "note", "encoding", "order", "buyer"}, {});
+    Arguments args =
+        ParseArguments(argc, argv, 1, {"item", "note", "encoding", "order", "buyer"}, {"allow-duplicates"});
     if (!args.problem.empty()) return Usage(args.problem);
     std::string sub = args.words.size() > 1 ? args.words[1] : "";
     if (command == "cards" && sub == "import") return CardsImport(args);
+    if (!args.flags.empty()) return Usage("--allow-duplicates belongs to cards import");
     if (command == "cards" && sub == "list") {
       if (args.Has("note") || args.Has("encoding") || args.Has("order") || args.Has("buyer")) {
         return Usage("cards list takes only --item");

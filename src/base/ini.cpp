@@ -27,10 +27,9 @@ bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   std::size_t i = 0;
   while (i < a.size()) {
-    if (IsLeadByte(static_cast<unsigned char>(a[i]))) {
+    if (CharLengthAt(a, i) == 2) {
       // A two-byte character: its trail byte may look like an ASCII letter, so compare exactly.
-      if (a[i] != b[i]) return false;
-      if (i + 1 < a.size() && a[i + 1] != b[i + 1]) return false;
+      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
       i += 2;
     } else {
       if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;

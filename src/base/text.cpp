@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -15,7 +16,7 @@ namespace {
 // Moves boundary forward over whole characters until it reaches or passes pos.
 std::size_t AdvanceBoundary(std::string_view text, std::size_t boundary, std::size_t pos) {
   while (boundary < pos) {
-    boundary += IsLeadByte(static_cast<unsigned char>(text[boundary])) ? 2 : 1;
+    boundary += CharLengthAt(text, boundary);
   }
   return boundary;
 }
@@ -49,20 +50,22 @@ std::size_t FindTextIgnoreAsciiCase(std::string_view text, std::string_view part
   while (i < text.size()) {
     if (text.size() - i >= part.size()) {
       bool match = true;
-      bool trailByte = false;  // the second byte of a two-byte character is compared exactly, never folded
-      for (std::size_t k = 0; k < part.size(); ++k) {
-        char c = text[i + k];
-        if (trailByte ? c != part[k] : !AsciiEqualIgnoreCase(c, part[k])) {
-          match = false;
-          break;
+      std::size_t k = 0;
+      while (match && k < part.size()) {
+        // The second byte of a two-byte character is compared exactly, never folded.
+        if (CharLengthAt(text, i + k) == 2) {
+          match = text[i + k] == part[k] && (k + 1 >= part.size() || text[i + k + 1] == part[k + 1]);
+          k += 2;
+        } else {
+          match = AsciiEqualIgnoreCase(text[i + k], part[k]);
+          ++k;
         }
-        trailByte = !trailByte && IsLeadByte(static_cast<unsigned char>(c));
       }
       if (match) return i;
     } else {
       return kNotFound;
     }
-    i += IsLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
+    i += CharLengthAt(text, i);
   }
   return kNotFound;
 }
@@ -124,8 +127,8 @@ std::string Trim(std::string_view text) {
     } else if (isFullSpace(i)) {
       i += 2;
     } else {
-      i += IsLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
-      end = std::min(i, n);
+      i += CharLengthAt(text, i);
+      end = i;
     }
   }
   return std::string(text.substr(start, end - start));
@@ -381,45 +384,212 @@ std::string Big5ToGbkSimplified(std::string_view big5) {
   return EncodeFromUtf16(ToUtf16(simplified, CodePage::Utf8), "GBK", true);
 }
 
-bool IsValidUtf8(std::string_view bytes) {
+namespace {
+
+// Length of the well-formed UTF-8 sequence at i, or 0 when the bytes there are not one.
+std::size_t Utf8SequenceAt(std::string_view bytes, std::size_t i) {
+  unsigned char c = static_cast<unsigned char>(bytes[i]);
+  if (c < 0x80) return 1;
+  std::size_t len;
+  std::uint32_t cp;
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2;
+    cp = c & 0x1F;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3;
+    cp = c & 0x0F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4;
+    cp = c & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + len > bytes.size()) return 0;
+  for (std::size_t k = 1; k < len; ++k) {
+    unsigned char cc = static_cast<unsigned char>(bytes[i + k]);
+    if ((cc & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (cc & 0x3F);
+  }
+  if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    return 0;
+  }
+  return len;
+}
+
+// How UTF-8-like some bytes are: the first bad byte, and the counts of good multi-byte sequences and bad bytes.
+struct Utf8Scan {
+  std::size_t firstBad = kNotFound;
+  std::size_t good = 0;
+  std::size_t bad = 0;
+};
+
+Utf8Scan ScanUtf8(std::string_view bytes, bool stopAtFirstBad) {
+  Utf8Scan scan;
   std::size_t i = 0;
-  const std::size_t n = bytes.size();
-  while (i < n) {
-    unsigned char c = static_cast<unsigned char>(bytes[i]);
-    if (c < 0x80) {
+  while (i < bytes.size()) {
+    std::size_t len = Utf8SequenceAt(bytes, i);
+    if (len == 0) {
+      if (scan.firstBad == kNotFound) scan.firstBad = i;
+      if (stopAtFirstBad) break;
+      ++scan.bad;
       ++i;
       continue;
     }
-    std::size_t len;
-    std::uint32_t cp;
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + len > n) return false;
-    for (std::size_t k = 1; k < len; ++k) {
-      unsigned char cc = static_cast<unsigned char>(bytes[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      return false;
-    }
+    if (len > 1) ++scan.good;
     i += len;
   }
-  return true;
+  return scan;
 }
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view bytes) { return ScanUtf8(bytes, true).firstBad == kNotFound; }
 
 bool IsAscii(std::string_view bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+std::size_t FirstInvalidGbk(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t len = CharLengthAt(text, i);
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (len == 1 && (c == 0 || IsLeadByte(c) || c == 0xFF)) return i;
+    i += len;
+  }
+  return kNotFound;
+}
+
+bool HasControlCharacter(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char ch) {
+    auto c = static_cast<unsigned char>(ch);
+    return c < 0x20 || c == 0x7F;
+  });
+}
+
+std::size_t LineNumberAt(std::string_view text, std::size_t pos) {
+  std::size_t line = 1;
+  pos = std::min(pos, text.size());
+  for (std::size_t i = 0; i < pos; ++i) {
+    if (text[i] == '\n' || (text[i] == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n'))) ++line;
+  }
+  return line;
+}
+
+namespace {
+
+DecodedText Fault(std::size_t line, std::string what) {
+  DecodedText out;
+  out.faultLine = line;
+  out.fault = std::move(what);
+  return out;
+}
+
+// Converts with iconv, stopping at the first sequence it cannot convert; failedAt is that input offset.
+struct StrictConversion {
+  std::string out;
+  std::size_t failedAt = kNotFound;
+};
+
+StrictConversion ConvertStrict(std::string_view text, const char* to, const char* from) {
+  StrictConversion result;
+  Iconv cv(to, from);
+  if (!cv.ok()) {
+    result.failedAt = 0;
+    return result;
+  }
+  result.out.reserve(text.size());
+  char* in = const_cast<char*>(text.data());
+  std::size_t inLeft = text.size();
+  char buffer[4096];
+  while (inLeft > 0) {
+    char* outPtr = buffer;
+    std::size_t outLeft = sizeof(buffer);
+    std::size_t r = iconv(cv.get(), &in, &inLeft, &outPtr, &outLeft);
+    result.out.append(buffer, sizeof(buffer) - outLeft);
+    if (r == static_cast<std::size_t>(-1) && errno != E2BIG) {
+      result.failedAt = static_cast<std::size_t>(in - text.data());
+      break;
+    }
+  }
+  return result;
+}
+
+std::string CodePointText(std::string_view utf8, std::size_t pos) {
+  std::u16string units = ToUtf16(utf8.substr(pos, Utf8SequenceAt(utf8, pos)), CodePage::Utf8);
+  std::uint32_t cp = units.empty() ? 0 : units[0];
+  if (units.size() == 2) cp = 0x10000 + ((cp - 0xD800) << 10) + (units[1] - 0xDC00);
+  char text[16];
+  std::snprintf(text, sizeof(text), "U+%04X", static_cast<unsigned>(cp));
+  return text;
+}
+
+DecodedText DecodeUtf8Bytes(std::string_view bytes, std::string_view readAs) {
+  if (std::size_t zero = bytes.find('\0'); zero != std::string_view::npos) {
+    return Fault(LineNumberAt(bytes, zero), "含有零字节");
+  }
+  Utf8Scan scan = ScanUtf8(bytes, true);
+  if (scan.firstBad != kNotFound) {
+    return Fault(LineNumberAt(bytes, scan.firstBad), "不是有效的" + std::string(readAs) + "文本");
+  }
+  StrictConversion gbk = ConvertStrict(bytes, "GBK", "UTF-8");
+  if (gbk.failedAt != kNotFound) {
+    return Fault(LineNumberAt(bytes, gbk.failedAt), "字符 " + CodePointText(bytes, gbk.failedAt) +
+                                                        " 无法用GBK保存 (按" + std::string(readAs) + "读取)");
+  }
+  DecodedText out;
+  out.gbk = std::move(gbk.out);
+  return out;
+}
+
+DecodedText DecodeUtf16Bytes(std::string_view bytes, const char* iconvName) {
+  StrictConversion utf8 = ConvertStrict(bytes, "UTF-8", iconvName);
+  if (utf8.failedAt != kNotFound) return Fault(LineNumberAt(utf8.out, utf8.out.size()), "不是有效的UTF-16文本");
+  return DecodeUtf8Bytes(utf8.out, "UTF-16");
+}
+
+DecodedText DecodeGbkBytes(std::string_view bytes) {
+  std::size_t bad = FirstInvalidGbk(bytes);
+  if (bad != kNotFound) return Fault(LineNumberAt(bytes, bad), bytes[bad] == 0 ? "含有零字节" : "不是有效的GBK文本");
+  DecodedText out;
+  out.gbk = std::string(bytes);
+  return out;
+}
+
+// UTF-16 without a byte-order mark: every zero byte on odd offsets (little-endian) or on even ones.
+const char* Utf16ByZeroBytes(std::string_view bytes) {
+  if (bytes.size() % 2 != 0) return nullptr;
+  bool even = false, odd = false;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == 0) (i % 2 == 0 ? even : odd) = true;
+  }
+  if (odd && !even) return "UTF-16LE";
+  if (even && !odd) return "UTF-16BE";
+  return nullptr;
+}
+
+}  // namespace
+
+DecodedText DecodeToGbk(std::string_view bytes, TextEncoding encoding) {
+  static constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+  if (encoding == TextEncoding::kDetect) {
+    if (bytes.substr(0, 2) == "\xFF\xFE") return DecodeUtf16Bytes(bytes.substr(2), "UTF-16LE");
+    if (bytes.substr(0, 2) == "\xFE\xFF") return DecodeUtf16Bytes(bytes.substr(2), "UTF-16BE");
+    if (bytes.find('\0') != std::string_view::npos) {
+      if (const char* utf16 = Utf16ByZeroBytes(bytes)) return DecodeUtf16Bytes(bytes, utf16);
+    }
+  }
+  const bool utf8Mark = bytes.substr(0, 3) == kUtf8Mark;
+  if (encoding == TextEncoding::kUtf8 || (encoding == TextEncoding::kDetect && utf8Mark)) {
+    return DecodeUtf8Bytes(utf8Mark ? bytes.substr(3) : bytes, "UTF-8");
+  }
+  if (encoding == TextEncoding::kGbk && utf8Mark) return Fault(1, "以UTF-8标记开头 不是GBK文本");
+  if (encoding == TextEncoding::kGbk || IsAscii(bytes)) return DecodeGbkBytes(bytes);
+  Utf8Scan scan = ScanUtf8(bytes, false);
+  // Mostly well-formed UTF-8 is a UTF-8 file, bad sequences and all: GBK text forms few such
+  // sequences and leaves about two bad bytes per character that does not.
+  if (scan.firstBad == kNotFound || (scan.good > 0 && scan.good >= scan.bad)) return DecodeUtf8Bytes(bytes, "UTF-8");
+  return DecodeGbkBytes(bytes);
 }
 
 }  // namespace torvane

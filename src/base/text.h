@@ -15,8 +15,18 @@ inline constexpr std::size_t kNotFound = std::string_view::npos;
 // Line break used by every text file and message: CR LF.
 inline constexpr std::string_view kCrLf = "\r\n";
 
-// True when the byte starts a two-byte GBK character (0x80 and above; the next byte belongs to it).
-inline bool IsLeadByte(unsigned char c) { return c >= 0x80; }
+// A two-byte GBK character is a lead byte followed by a trail byte; every other byte (0x80, 0xFF,
+// a lead byte without a trail byte after it) is a character of its own.
+inline bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+inline bool IsTrailByte(unsigned char c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFE); }
+
+// Bytes (1 or 2) of the character that starts at pos; every walk over a text steps by it. pos < text.size().
+inline std::size_t CharLengthAt(std::string_view text, std::size_t pos) {
+  return pos + 1 < text.size() && IsLeadByte(static_cast<unsigned char>(text[pos])) &&
+                 IsTrailByte(static_cast<unsigned char>(text[pos + 1]))
+             ? 2
+             : 1;
+}
 
 // First position >= from where part starts on a character boundary, or kNotFound; an empty part is found at from in a non-empty text.
 std::size_t FindText(std::string_view text, std::string_view part, std::size_t from = 0);
@@ -98,5 +108,32 @@ bool IsValidUtf8(std::string_view bytes);
 
 // True when every byte is below 0x80.
 bool IsAscii(std::string_view bytes);
+
+// Position of the first byte that is not part of a GBK character (0xFF, a lead byte without its
+// trail byte, a zero byte), or kNotFound.
+std::size_t FirstInvalidGbk(std::string_view text);
+
+// True when the text holds a control character (bytes 0x00-0x1F and 0x7F).
+bool HasControlCharacter(std::string_view text);
+
+// 1-based number of the line that holds position pos; CR LF, LF and a lone CR each end a line.
+std::size_t LineNumberAt(std::string_view text, std::size_t pos);
+
+// How to read the bytes of a text file. kDetect: UTF-16 by its byte-order mark or by zero bytes in
+// every other place, UTF-8 by its byte-order mark or when well-formed (also when it is mostly
+// UTF-8 with a bad sequence: that is refused, never read as GBK), otherwise GBK.
+enum class TextEncoding { kDetect, kGbk, kUtf8 };
+
+// A text file's bytes as GBK, or where and why they cannot be: never a substitute character.
+struct DecodedText {
+  std::string gbk;
+  std::size_t faultLine = 0;  // 1-based line of the first fault; 0 when the text was decoded
+  std::string fault;          // GBK: what is wrong there, naming the encoding read
+  bool ok() const { return faultLine == 0; }
+};
+
+// Decodes the bytes (byte-order mark dropped). A byte sequence that is not valid in the encoding
+// read, a zero byte outside UTF-16, or a character GBK cannot hold is a fault.
+DecodedText DecodeToGbk(std::string_view bytes, TextEncoding encoding = TextEncoding::kDetect);
 
 }  // namespace torvane

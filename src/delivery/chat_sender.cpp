@@ -21,7 +21,7 @@ bool IsIdLeadByte(unsigned char lead) { return lead >= 0x80 && !(lead >= 0xA1 &&
 // Whether the character that starts at pos is an id character.
 bool IdCharacterAt(std::string_view text, std::size_t pos) {
   const auto c = static_cast<unsigned char>(text[pos]);
-  if (IsLeadByte(c)) return IsIdLeadByte(c);
+  if (CharLengthAt(text, pos) == 2) return IsIdLeadByte(c);
   return IsIdByte(c);
 }
 
@@ -49,7 +49,7 @@ bool TitleNamesBuyer(std::string_view title, std::string_view buyer) {
       if (cleanBefore && cleanAfter) return true;
     }
     previousStart = pos;
-    pos += IsLeadByte(static_cast<unsigned char>(title[pos])) ? 2 : 1;
+    pos += CharLengthAt(title, pos);
   }
   return false;
 }

@@ -47,7 +47,7 @@ std::optional<std::string> FirstMailAddress(std::string_view message) {
   std::size_t pos = 0;
   while (pos < message.size()) {
     const auto c = static_cast<unsigned char>(message[pos]);
-    if (IsLeadByte(c)) {
+    if (CharLengthAt(message, pos) == 2) {
       pos += 2;
       runStart = pos;
       continue;

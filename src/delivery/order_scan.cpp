@@ -47,7 +47,7 @@ class AlignedPage {
       }
       if (i >= n) break;
       starts_[i] = 1;
-      i += IsLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
+      i += CharLengthAt(text, i);
     }
     if (i <= n) starts_[i] = 1;
   }

@@ -78,7 +78,7 @@ std::string EncodeHeaderText(std::string_view gbk) {
     // Take whole characters up to kWordBytes bytes.
     std::size_t end = pos;
     while (end < gbk.size()) {
-      std::size_t step = IsLeadByte(static_cast<unsigned char>(gbk[end])) && end + 1 < gbk.size() ? 2 : 1;
+      std::size_t step = CharLengthAt(gbk, end);
       if (end + step - pos > kWordBytes) break;
       end += step;
     }

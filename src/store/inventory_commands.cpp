@@ -1,5 +1,7 @@
 #include "store/inventory_commands.h"
 
+#include <utility>
+
 #include "base/text.h"
 
 namespace torvane {
@@ -16,9 +18,28 @@ CommandOutcome Message(std::string text, std::size_t count = 0) {
 CommandOutcome Failure(std::string what) {
   CommandOutcome out;
   std::string reason = LastStoreError();
-  out.message = reason.empty() ? what : what + ": " + reason;
+  out.message = what + ": " + (reason.empty() ? std::string("卡密库未给出原因") : reason);
   out.failed = true;
   return out;
+}
+
+std::string LineFault(std::size_t line, std::string_view what) {
+  return "第" + std::to_string(line) + "行: " + std::string(what);
+}
+
+// Why one line of a batch cannot be added ("" when it can); number and secret receive its card.
+std::string LineProblem(std::string_view line, std::string* number, std::string* secret) {
+  if (HasControlCharacter(line)) return "含有控制字符";
+  if (FirstInvalidGbk(line) != kNotFound) return "含有GBK无法保存的字符";
+  std::vector<std::string> parts = SplitText(line, ",");
+  std::size_t comma = FindText(line, ",");
+  if (comma != kNotFound && FindText(line, ",", comma + 1) != kNotFound) {
+    return "有多个英文逗号 每行只能写一个卡号和一个卡密";
+  }
+  *number = parts.empty() ? std::string() : parts[0];
+  *secret = parts.size() == 2 ? parts[1] : std::string("空");
+  if (Trim(*number).empty()) return "卡号为空";
+  return {};
 }
 
 template <std::size_t N>
@@ -44,53 +65,94 @@ CommandOutcome DeleteFrom(RecordStore& store, const std::vector<RecordNumber>& r
 
 }  // namespace
 
-CommandOutcome AddOneCard(CardStores& stores, const std::string& item, const std::string& number,
-                          const std::string& secret, const std::string& note) {
-  if (item.empty() || number.empty() || secret.empty() || note.empty()) return Message("请将信息填写完整");
-  if (stores.Inventory().AppendRecord({item, number, secret, note}) == 0) return Failure("添加失败");
-  return Message("添加成功", 1);
+std::string FieldFault(std::string_view text, std::string_view caption) {
+  if (HasControlCharacter(text)) return std::string(caption) + "含有控制字符";
+  if (FirstInvalidGbk(text) != kNotFound) return std::string(caption) + "含有GBK无法保存的字符";
+  return {};
 }
 
-std::vector<std::vector<std::string>> ParseCardBatch(const std::string& item, const std::string& cardText,
-                                                     const std::string& note) {
-  std::vector<std::vector<std::string>> cards;
-  auto addLine = [&](std::string_view line) {
-    if (line.empty()) return;  // a blank line is no card
-    std::vector<std::string> parts = SplitText(line, ",");
-    if (parts.size() == 2) {
-      cards.push_back({item, parts[0], parts[1], note});
-    } else {
-      cards.push_back({item, parts.empty() ? std::string() : parts[0], "空", note});
-    }
+CommandOutcome AddOneCard(CardStores& stores, const std::string& item, const std::string& number,
+                          const std::string& secret, const std::string& note, DuplicatePolicy duplicates) {
+  if (item.empty() || number.empty() || secret.empty() || note.empty()) return Message("请将信息填写完整");
+  CardBatch batch;
+  for (auto [text, caption] : {std::pair{&item, "宝贝名称"}, {&number, "宝贝卡号"}, {&secret, "宝贝卡密"},
+                               {&note, "宝贝备注"}}) {
+    if (batch.fault.empty()) batch.fault = FieldFault(*text, caption);
+  }
+  batch.cards.push_back({item, number, secret, note});
+  batch.lines.push_back(0);
+  return AddParsedCards(stores, batch, duplicates);
+}
+
+CardBatch ParseCardBatch(const std::string& item, const std::string& cardText, const std::string& note) {
+  CardBatch batch;
+  auto refuse = [&](std::string fault, std::size_t line = 0) {
+    batch.cards.clear();
+    batch.lines.clear();
+    batch.fault = std::move(fault);
+    batch.faultLine = line;
+    return batch;
   };
+  if (ContainsText(cardText, "，")) return refuse("逗号填写错误 请填写英文输入状态下的逗号");
+  if (std::string f = FieldFault(item, "宝贝名称"); !f.empty()) return refuse(f);
+  if (std::string f = FieldFault(note, "宝贝备注"); !f.empty()) return refuse(f);
   std::string_view text = cardText;
   std::size_t pos = 0;
+  std::size_t lineNumber = 0;
   while (pos < text.size()) {
-    std::size_t lf = FindText(text, "\n", pos);
-    if (lf == kNotFound) {
-      addLine(text.substr(pos));  // the last line, without a line end
-      break;
-    }
-    std::string_view line = text.substr(pos, lf - pos);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    addLine(line);
-    pos = lf + 1;
+    ++lineNumber;
+    // CR and LF are never the second byte of a character, so a byte search finds whole line ends.
+    std::size_t end = std::min(text.find_first_of("\r\n", pos), text.size());
+    std::string_view line = text.substr(pos, end - pos);
+    pos = end + (text.substr(end, 2) == "\r\n" ? 2 : 1);
+    if (line.empty()) continue;
+    std::string number, secret;
+    std::string problem = LineProblem(line, &number, &secret);
+    if (!problem.empty()) return refuse(LineFault(lineNumber, problem), lineNumber);
+    batch.cards.push_back({item, std::move(number), std::move(secret), note});
+    batch.lines.push_back(lineNumber);
   }
-  return cards;
+  return batch;
+}
+
+CommandOutcome AddParsedCards(CardStores& stores, const CardBatch& batch, DuplicatePolicy duplicates,
+                              const std::function<void(std::size_t, std::size_t)>& progress) {
+  if (!batch.fault.empty()) {
+    CommandOutcome out = Message(batch.fault);
+    out.line = batch.faultLine;
+    return out;
+  }
+  if (batch.cards.empty()) return Message("请将信息填写完整");
+  const std::size_t total = batch.cards.size();
+  std::function<void(std::size_t)> report;
+  if (progress) report = [&](std::size_t done) { progress(done, total); };
+  std::optional<AddCardsResult> result = stores.AddCards(batch.cards, duplicates, report);
+  if (!result) return Failure("添加失败");
+  CommandOutcome out;
+  for (const CardDuplicate& d : result->duplicates) {
+    DuplicateCard card;
+    card.line = batch.lines.at(d.index);
+    card.number = batch.cards[d.index][1];
+    card.secret = batch.cards[d.index][2];
+    card.where = d.where;
+    if (d.where == CardDuplicate::Where::kEarlier) card.earlierLine = batch.lines.at(d.earlier);
+    out.duplicates.push_back(std::move(card));
+  }
+  if (duplicates == DuplicatePolicy::kFindOnly) return out;
+  if (duplicates == DuplicatePolicy::kRefuse && !out.duplicates.empty()) {
+    out.message = "发现重复卡密 " + std::to_string(out.duplicates.size()) + " 张 未添加任何卡密";
+    return out;
+  }
+  out.message = "添加成功";
+  out.count = result->added;
+  return out;
 }
 
 CommandOutcome AddCardsBatch(CardStores& stores, const std::string& item, const std::string& cardText,
-                             const std::string& note, const std::function<void(std::size_t, std::size_t)>& progress) {
+                             const std::string& note, const std::function<void(std::size_t, std::size_t)>& progress,
+                             DuplicatePolicy duplicates) {
   if (item.empty() || cardText.empty() || note.empty()) return Message("请将信息填写完整");
-  if (ContainsText(cardText, "，")) return Message("逗号填写错误 请填写英文输入状态下的逗号");
-  std::vector<std::vector<std::string>> cards = ParseCardBatch(item, cardText, note);
-  if (cards.empty()) return Message("请将信息填写完整");
-  const std::size_t total = cards.size();
-  std::function<void(std::size_t)> report;
-  if (progress) report = [&](std::size_t done) { progress(done, total); };
-  std::size_t added = stores.Inventory().AppendMany(cards, report);
-  if (added != total) return Failure("添加失败");
-  return Message("添加成功", added);
+  return AddParsedCards(stores, ParseCardBatch(item, cardText, note), duplicates, progress);
 }
 
 std::string ModifyConfirmText(std::size_t rows) { return "真的修改吗？ 总共：" + std::to_string(rows) + "项"; }
@@ -101,6 +163,11 @@ CommandOutcome ModifyCards(CardStores& stores, const std::vector<RecordNumber>& 
                            const ModifyFields& fields, bool confirmed) {
   if (recordNumbers.empty()) return Message("未选择记录，不能修改");
   if (!confirmed) return {};
+  for (auto [value, caption] : {std::pair{&fields.item, "宝贝名称"}, {&fields.number, "宝贝卡号"},
+                                {&fields.secret, "宝贝卡密"}, {&fields.note, "宝贝备注"}}) {
+    if (!*value) continue;
+    if (std::string fault = FieldFault(**value, caption); !fault.empty()) return Message(fault);
+  }
   std::optional<std::size_t> changed =
       stores.Inventory().ModifyFieldsOf(recordNumbers, {fields.item, fields.number, fields.secret, fields.note});
   if (!changed) return Failure("修改失败");

@@ -8,36 +8,72 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "store/record_store.h"
 
 namespace torvane {
 
+// A card of a batch that is a duplicate (CardStores::AddCards), with the lines that show it.
+struct DuplicateCard {
+  std::size_t line = 0;         // 1-based line of the batch text (0 for a single card)
+  std::string number, secret;
+  CardDuplicate::Where where = CardDuplicate::Where::kInventory;
+  std::size_t earlierLine = 0;  // where == kEarlier: the line of its first occurrence
+};
+
 struct CommandOutcome {
   std::string message;   // GBK text for a "提示" box; empty when nothing is shown
   std::size_t count = 0; // records added, changed or deleted
   bool failed = false;   // the store refused or failed; nothing was changed
+  std::size_t line = 0;  // the refused line of a batch text, when the message is about one
+  std::vector<DuplicateCard> duplicates;  // card adds: the duplicates found, whatever the policy
 };
 
-// Add one card: "请将信息填写完整" when item, number, secret or note is empty, else "添加成功".
+// "" when text may be stored as the field named by caption (e.g. "宝贝名称"); else why not:
+// caption + "含有控制字符" or caption + "含有GBK无法保存的字符".
+std::string FieldFault(std::string_view text, std::string_view caption);
+
+// Add one card: "请将信息填写完整" when item, number, secret or note is empty, a FieldFault, the
+// duplicate refusal of AddParsedCards unless duplicates says otherwise, else "添加成功".
 CommandOutcome AddOneCard(CardStores& stores, const std::string& item, const std::string& number,
-                          const std::string& secret, const std::string& note);
+                          const std::string& secret, const std::string& note,
+                          DuplicatePolicy duplicates = DuplicatePolicy::kRefuse);
 
-// The cards a batch text stands for, in order: one per non-empty line (lines end in CR LF or LF);
-// a line of exactly two comma-separated parts gives (item, first, second, note), any other line
-// (item, first part, "空", note). Spaces around the comma stay part of the texts.
-std::vector<std::vector<std::string>> ParseCardBatch(const std::string& item, const std::string& cardText,
-                                                     const std::string& note);
+// The cards of a batch text, or the first reason to refuse the whole batch.
+struct CardBatch {
+  std::vector<std::vector<std::string>> cards;  // (item, number, secret, note) each
+  std::vector<std::size_t> lines;               // 1-based line of each card
+  std::string fault;                            // GBK refusal; empty when the batch may be added
+  std::size_t faultLine = 0;                    // the line the fault is about, 0 for the whole text
+};
 
-// Add cards in batch, all in one transaction: "请将信息填写完整" when item, text or note is empty
-// (or the text holds no line), "逗号填写错误 请填写英文输入状态下的逗号" when the text holds a
-// full-width comma (nothing is added then), else "添加成功" with count = cards added.
+// Lines end in CR LF, LF or a lone CR; empty lines are skipped. A line without a comma gives
+// (item, line, "空", note); one ASCII comma splits number and secret (an empty secret gives "空");
+// spaces around the comma stay part of the texts. Refused, naming the line ("第N行: ..."): more
+// than one comma, an empty or blank card number, a control character or bytes that are not GBK.
+// Also refused: a full-width comma anywhere ("逗号填写错误 请填写英文输入状态下的逗号") and an item
+// or note with a FieldFault.
+CardBatch ParseCardBatch(const std::string& item, const std::string& cardText, const std::string& note);
+
+// Adds a parsed batch in one transaction. Its fault, when it has one, is the message (line set);
+// no cards: "请将信息填写完整". Duplicates (listed in the outcome in any case) as policy says:
+// kFindOnly adds nothing and shows nothing; kRefuse adds nothing when there is one and says
+// "发现重复卡密 N 张 未添加任何卡密"; kLeaveOut and kAdd say "添加成功" with count = cards added.
+// progress(done, total) as for AddCardsBatch; total is the batch's size (kLeaveOut adds fewer).
+CommandOutcome AddParsedCards(CardStores& stores, const CardBatch& batch, DuplicatePolicy duplicates,
+                              const std::function<void(std::size_t, std::size_t)>& progress = {});
+
+// Add cards in batch (the window): "请将信息填写完整" when item, text or note is empty, else
+// ParseCardBatch and AddParsedCards. The window first calls it with kRefuse (or kFindOnly), asks
+// the seller about the duplicates listed, and calls again with kLeaveOut or kAdd.
 // progress(done, total) is called now and then for large inputs, on the calling thread while the
 // stores are locked: it may show the figures but must not use the stores.
 CommandOutcome AddCardsBatch(CardStores& stores, const std::string& item, const std::string& cardText,
                              const std::string& note,
-                             const std::function<void(std::size_t, std::size_t)>& progress = {});
+                             const std::function<void(std::size_t, std::size_t)>& progress = {},
+                             DuplicatePolicy duplicates = DuplicatePolicy::kRefuse);
 
 // The fields the modify window replaces: a field with a value is replaced in every ticked card,
 // the others keep their value. An empty text empties the field.
@@ -53,8 +89,9 @@ std::string ModifyConfirmText(std::size_t rows);
 std::string DeleteConfirmText(std::size_t rows);
 
 // Modify the ticked cards: "未选择记录，不能修改" when none is ticked; when the seller cancelled,
-// nothing changes and the message is empty; else every ticked card that still exists gets the
-// given fields replaced (count = cards changed) and the message is "修改成功".
+// nothing changes and the message is empty; a value with a FieldFault changes nothing and the
+// fault is the message; else every ticked card that still exists gets the given fields replaced
+// (count = cards changed) and the message is "修改成功".
 CommandOutcome ModifyCards(CardStores& stores, const std::vector<RecordNumber>& recordNumbers,
                            const ModifyFields& fields, bool confirmed);
 

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "base/files.h"
+#include "store/inventory_commands.h"
 #include "store/item_names.h"
 #include "base/text.h"
 
@@ -69,6 +70,7 @@ std::string RewriteLines(std::string_view text, std::string_view name, std::stri
 }  // namespace
 
 std::string AddItemName(const std::filesystem::path& dataDir, std::string_view name, std::string* error) {
+  if (std::string fault = FieldFault(name, "宝贝名称"); !fault.empty()) return fault;
   std::lock_guard lock(FileMutex());
   const auto path = ItemNamesPath(dataDir);
   auto text = ReadNames(path, error);
@@ -84,6 +86,7 @@ std::string RenameItemName(const std::filesystem::path& dataDir, std::string_vie
                            std::string* error) {
   if (error) error->clear();
   if (oldName.empty() || newName.empty()) return std::string(kRenameIncomplete);
+  if (std::string fault = FieldFault(newName, "宝贝名称"); !fault.empty()) return fault;
   std::lock_guard lock(FileMutex());
   const auto path = ItemNamesPath(dataDir);
   auto text = ReadNames(path, error);

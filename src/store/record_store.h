@@ -106,6 +106,27 @@ std::string LastStoreError();
 // take are one transaction, so even two processes never hand out two sets for one order.
 inline constexpr std::string_view kOrderAlreadyHasRecords = "该订单已有发货记录";
 
+// What CardStores::AddCards does with duplicates: cards whose number and secret (fields 2 and 3)
+// already stand in the inventory, among the sent records (fields 5 and 6), or earlier in the list.
+enum class DuplicatePolicy {
+  kFindOnly,  // add nothing, only report them
+  kRefuse,    // add nothing when there is any
+  kLeaveOut,  // add all cards but them
+  kAdd,       // add them as well
+};
+
+struct CardDuplicate {
+  enum class Where { kInventory, kSent, kEarlier };
+  std::size_t index = 0;    // in the list given
+  Where where = Where::kInventory;
+  std::size_t earlier = 0;  // kEarlier: index of the first occurrence
+};
+
+struct AddCardsResult {
+  std::size_t added = 0;
+  std::vector<CardDuplicate> duplicates;  // in list order
+};
+
 // Why a store could not be opened; message names the file (GBK).
 struct StoreError {
   std::string message;
@@ -148,6 +169,14 @@ class CardStores {
                                             const std::string& orderNumber, const std::string& buyer,
                                             const std::string& quantityText, const std::string& note,
                                             const std::string& status, const std::string& time) = 0;
+
+  // Appends inventory cards (CardRecord fields, 4 each) in one transaction after finding their
+  // duplicates, and treats those as policy says; progress(done) is called now and then, on this
+  // thread with the stores locked. The first call builds the lookup indexes for whole cards (a
+  // write, also for kFindOnly). nullopt on failure (nothing added; LastStoreError says why).
+  virtual std::optional<AddCardsResult> AddCards(const std::vector<std::vector<std::string>>& cards,
+                                                 DuplicatePolicy policy,
+                                                 const std::function<void(std::size_t)>& progress = {}) = 0;
 
   // First inventory card of the item in store order, if any. nullopt both for none and on a store
   // failure; LastStoreError() is empty only for none (so it is for 0 and an empty list below).

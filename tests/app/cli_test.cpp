@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <thread>
 #include <set>
@@ -229,6 +230,86 @@ TEST(SentExport, RefusesOwnFilesAndWhatIsNotARegularFile) {
   ASSERT_EQ(RunProcess(TorvaneBinary(), {"sent", "export", "report.csv"}, dir.path(), 30s).exitCode, 0);
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "report.csv"));
   EXPECT_EQ(ReadBytes(dir / "real.csv").substr(0, 3), "\xEF\xBB\xBF");
+}
+
+TEST(CardsCommands, ImportInputsGiveTheirCardsOrARefusalThatSaysWhy) {
+  enum class Kind { kFile, kFifo, kDirectory, kMissing, kOverOneGigabyte };
+  struct Row {
+    std::string what;
+    Kind kind;
+    std::string bytes;                // the file's content (kFile)
+    std::vector<std::string> extra;   // further arguments
+    int exitCode;
+    std::string err;                  // part of standard error (UTF-8), "" for none expected
+    std::vector<std::string> listed;  // `cards list` afterwards (UTF-8)
+    std::string before = {};          // a file imported first, when not empty
+  };
+  auto utf16le = [](const std::string& ascii) {
+    std::string bytes = "\xFF\xFE";
+    for (char c : ascii) bytes += {c, '\0'};
+    return bytes;
+  };
+  std::string many, manyListed;
+  std::vector<std::string> manyLines;
+  for (int i = 0; i < 25; ++i) {
+    many += "N" + std::to_string(i) + ",S" + std::to_string(i) + "\r\n";
+    manyLines.push_back("Y\tN" + std::to_string(i) + "\tS" + std::to_string(i) + "\t");
+  }
+  std::vector<std::string> manyTwice = manyLines;
+  manyTwice.insert(manyTwice.end(), manyLines.begin(), manyLines.end());
+  const std::vector<std::string> none;
+  const std::vector<Row> rows = {
+      {"GBK euro sign", Kind::kFile, "B1,S1\x80\nB2,S2\nB3,S3\n", {}, 0, "",
+       {U("Y\tB1\tS1\x80\t"), "Y\tB2\tS2\t", "Y\tB3\tS3\t"}},
+      {"CR line ends", Kind::kFile, "A1,S1\rA2,S2\rA3,S3\r", {}, 0, "", {"Y\tA1\tS1\t", "Y\tA2\tS2\t", "Y\tA3\tS3\t"}},
+      {"UTF-16 with mark", Kind::kFile, utf16le("U1,S1\r\nU2,S2\r\n"), {}, 0, "", {"Y\tU1\tS1\t", "Y\tU2\tS2\t"}},
+      {"UTF-16 without mark", Kind::kFile, utf16le("V1,S1\n").substr(2), {}, 0, "", {"Y\tV1\tS1\t"}},
+      {"UTF-8 with a bad byte", Kind::kFile, U("卡1,密1\n卡2,密") + "\xFF\n", {}, 1, U("第2行: 不是有效的UTF-8文本"), none},
+      {"GBK read as UTF-8", Kind::kFile, "a,b\n卡1,密1\n", {"--encoding", "UTF-8"}, 1, U("第2行"), none},
+      {"GBK named in capitals", Kind::kFile, "卡1,密1\n", {"--encoding", "GBK"}, 0, "", {U("Y\t卡1\t密1\t")}},
+      {"emoji", Kind::kFile, "a,b\r\nc," + U("密") + "\xF0\x9F\x98\x80\r\n", {}, 1, "U+1F600", none},
+      {"two commas", Kind::kFile, "a,b\nc,d,e\n", {}, 1, U("第2行: 有多个英文逗号"), none},
+      {"blank card number", Kind::kFile, "a,b\n  ,d\n", {}, 1, U("第2行: 卡号为空"), none},
+      {"note with a line break", Kind::kFile, "a,b\n", {"--note", "x\ny"}, 1, U("宝贝备注含有控制字符"), none},
+      {"item GBK cannot hold", Kind::kFile, "a,b\n", {"--item", "\xF0\x9F\x98\x80"}, 1, "U+1F600", none},
+      {"empty file", Kind::kFile, "", {}, 1, U("cards.txt 中没有卡密"), none},
+      {"only line ends", Kind::kFile, "\r\n\r\n", {}, 1, U("cards.txt 中没有卡密"), none},
+      {"FIFO", Kind::kFifo, "", {}, 1, U("cards.txt 不是普通文件"), none},
+      {"directory", Kind::kDirectory, "", {}, 1, U("cards.txt 不是普通文件"), none},
+      {"missing", Kind::kMissing, "", {}, 1, U("文件不存在: cards.txt"), none},
+      {"over 1 GB", Kind::kOverOneGigabyte, "", {}, 1, U("cards.txt 太大"), none},
+      {"duplicates", Kind::kFile, many, {}, 1, U("第20行 N19,S19 已在库存中"), manyLines, many},
+      {"more than 20 duplicates", Kind::kFile, many, {}, 1, U("另有 5 张"), manyLines, many},
+      {"duplicates allowed", Kind::kFile, many, {"--allow-duplicates"}, 0, U("其中 25 张是重复的卡密"), manyTwice, many},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    TempDir dir;
+    if (!row.before.empty()) {
+      WriteBytes(dir / "before.txt", row.before);
+      ASSERT_EQ(RunProcess(TorvaneBinary(), {"cards", "import", "before.txt", "--item", "Y"}, dir.path(), 30s).exitCode, 0);
+    }
+    const auto file = dir / "cards.txt";
+    switch (row.kind) {
+      case Kind::kFile: WriteBytes(file, row.bytes); break;
+      case Kind::kFifo: ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); break;
+      case Kind::kDirectory: std::filesystem::create_directory(file); break;
+      case Kind::kMissing: break;
+      case Kind::kOverOneGigabyte:
+        WriteBytes(file, "");
+        std::filesystem::resize_file(file, (std::uintmax_t{1} << 30) + 1);  // sparse: takes no space
+        break;
+    }
+    std::vector<std::string> args = {"cards", "import", "cards.txt"};
+    args.insert(args.end(), row.extra.begin(), row.extra.end());
+    if (std::find(args.begin(), args.end(), "--item") == args.end()) args.insert(args.end(), {"--item", "Y"});
+    auto import = RunProcess(TorvaneBinary(), args, dir.path(), 30s);
+    EXPECT_EQ(import.exitCode, row.exitCode) << import.err;
+    EXPECT_TRUE(row.err.empty() || import.err.find(row.err) != std::string::npos) << import.err;
+    auto list = RunProcess(TorvaneBinary(), {"cards", "list"}, dir.path(), 30s);
+    EXPECT_EQ(Lines(list.out), row.listed);
+    EXPECT_EQ(list.out.find('\0'), std::string::npos);
+  }
 }
 
 TEST(RunRefusals, SecondCopyOnTheSameDataIsRefused) {

@@ -34,6 +34,13 @@ TEST(TextSearch, OneByteMarkerNeverMatchesTrailingByte) {
   std::string text = "\xB0\x5C" "a\\b";
   EXPECT_EQ(FindText(text, "\\"), 3u);
   EXPECT_FALSE(ContainsText("\xB0\x5C", "\\"));
+  // Bytes that start no two-byte character stand alone: 0x80 (the euro sign), 0xFF, and a lead
+  // byte followed by a byte that cannot end a character or by nothing.
+  EXPECT_EQ(FindText("\x80\\", "\\"), 1u);
+  EXPECT_EQ(FindText("\xFF\\", "\\"), 1u);
+  EXPECT_EQ(FindText("\x81\nB2", "\n"), 1u);
+  EXPECT_EQ(FindText("\x81\x39\x81\x40", "\x81\x40"), 2u) << "0x39 cannot end a character";
+  EXPECT_EQ(FindText("a\x81", "\x81"), 1u);
 }
 
 TEST(TextSearch, TwoByteMarkerIsOnlyFoundWhereACharacterStarts) {
@@ -62,6 +69,7 @@ TEST(TextSearch, IgnoringCaseFoldsOnlyAsciiLetters) {
   EXPECT_EQ(FindTextIgnoreAsciiCase("\x81\x61" "\x81\x41", "\x81\x41"), 2u);
   EXPECT_EQ(FindTextIgnoreAsciiCase("中Ab", "中aB"), 0u);
   EXPECT_EQ(FindTextIgnoreAsciiCase("ab", "abc"), kNotFound);
+  EXPECT_EQ(FindTextIgnoreAsciiCase("\x80" "A", "a"), 1u);
 }
 
 TEST(TextSearch, ReplaceAllScansLeftToRightWithoutOverlap) {
@@ -88,6 +96,9 @@ TEST(SplitTextRules, EmptyPiecesBetweenDelimitersButNotAfterTheLast) {
 TEST(SplitTextRules, DelimiterInsideATwoByteCharacterDoesNotSplit) {
   // 0x81 0x7C is one character whose second byte is "|".
   EXPECT_EQ(SplitText("\x81\x7C|x", "|"), (Pieces{"\x81\x7C", "x"}));
+  // 0x80 is a character of its own and does not swallow the line end after it.
+  EXPECT_EQ(SplitText("B1,S1\x80\nB2,S2\n", "\n"), (Pieces{"B1,S1\x80", "B2,S2"}));
+  EXPECT_EQ(SplitText("a\xFF,b\x81,c", ","), (Pieces{"a\xFF", "b\x81", "c"}));
 }
 
 TEST(TrimRules, AsciiAndFullWidthBlanksOnly) {
@@ -99,6 +110,7 @@ TEST(TrimRules, AsciiAndFullWidthBlanksOnly) {
   // 啊 ends in A1; with a full-width space after it the text must keep 啊 whole.
   EXPECT_EQ(Trim("\xB0\xA1\xA1\xA1"), "\xB0\xA1");
   EXPECT_EQ(Trim("\xA1\xA1\xB0\xA1"), "\xB0\xA1");
+  EXPECT_EQ(Trim("a\x81 "), "a\x81") << "a lead byte before a space is no character with it";
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -202,6 +214,59 @@ TEST(Conversions, Utf8Validity) {
   EXPECT_FALSE(IsValidUtf8("中文")) << "GBK bytes are not UTF-8";
   EXPECT_TRUE(IsAscii("abc\x7F"));
   EXPECT_FALSE(IsAscii("ab\x80"));
+}
+
+TEST(DecodeToGbkRules, EachEncodingOrTheLineThatCannotBeRead) {
+  auto utf16le = [](std::u16string_view text) {
+    std::string bytes;
+    for (char16_t c : text) bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+    return bytes;
+  };
+  auto utf16be = [](std::u16string_view text) {
+    std::string bytes;
+    for (char16_t c : text) bytes += {static_cast<char>(c >> 8), static_cast<char>(c & 0xFF)};
+    return bytes;
+  };
+  struct Row {
+    std::string bytes;
+    TextEncoding encoding;
+    std::string gbk;       // expected text when it decodes
+    std::size_t line;      // expected fault line, 0 when it decodes
+    std::string fault;     // part of the expected fault
+  };
+  const auto D = TextEncoding::kDetect;
+  const std::vector<Row> rows = {
+      {"a,b\r\n", D, "a,b\r\n", 0, ""},
+      {"\xEF\xBB\xBF" + U8(u8"卡,密"), D, "卡,密", 0, ""},
+      {U8(u8"卡,密\n€"), D, "卡,密\n\x80", 0, ""},
+      {"中文,\x80\r\n", D, "中文,\x80\r\n", 0, ""},
+      {"中文", TextEncoding::kGbk, "中文", 0, ""},
+      {"\xFF\xFE" + utf16le(u"卡,A\r\n"), D, "卡,A\r\n", 0, ""},
+      {"\xFE\xFF" + utf16be(u"卡,A\n"), D, "卡,A\n", 0, ""},
+      {utf16le(u"A1,S1\nA2,S2"), D, "A1,S1\nA2,S2", 0, ""},
+      {utf16be(u"A1,S1"), D, "A1,S1", 0, ""},
+      {"\xFF\xFE" + utf16le(u"a\nb\xD800\n"), D, "", 2, "UTF-16"},
+      // A UTF-8 file with one bad byte is refused at its line (lines end in CR here), not read as GBK.
+      {U8(u8"中,1\r文,2\r卡") + "\xFF" + U8(u8",3\r"), D, "", 3, "UTF-8"},
+      {"a\n中文", TextEncoding::kUtf8, "", 2, "UTF-8"},
+      {"a\r\n" + U8(u8"b,\U0001F600"), D, "", 2, "U+1F600"},
+      {"a\nb,\xFF\n", TextEncoding::kGbk, "", 2, "GBK"},
+      {"a\n\x81", TextEncoding::kGbk, "", 2, "GBK"},
+      {std::string("a\nb\0c", 5), D, "", 2, "零字节"},
+      {std::string("a\n\0\0", 4), D, "", 2, "零字节"},
+      {std::string("a\0", 2), TextEncoding::kUtf8, "", 1, "零字节"},
+      {"\xEF\xBB\xBF" "a", TextEncoding::kGbk, "", 1, "UTF-8"},
+  };
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const Row& row = rows[i];
+    DecodedText out = DecodeToGbk(row.bytes, row.encoding);
+    EXPECT_EQ(out.faultLine, row.line) << "row " << i << ": " << GbkToUtf8(out.fault);
+    if (row.line == 0) {
+      EXPECT_EQ(out.gbk, row.gbk) << "row " << i;
+    } else {
+      EXPECT_NE(out.fault.find(row.fault), std::string::npos) << "row " << i << ": " << GbkToUtf8(out.fault);
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -123,7 +123,7 @@ TEST(MailMessage, SubjectIsEncodedOnlyWhenNotAsciiAndWordsStayShortAndWhole) {
     ASSERT_EQ(word.rfind("=?gb2312?B?", 0), 0u);
     std::string bytes = Unbase64(word.substr(11, word.size() - 13));
     std::size_t pos = 0;
-    while (pos < bytes.size()) pos += IsLeadByte(static_cast<unsigned char>(bytes[pos])) ? 2 : 1;
+    while (pos < bytes.size()) pos += CharLengthAt(bytes, pos);
     EXPECT_EQ(pos, bytes.size()) << "a character is split between words";
     ++words;
   }

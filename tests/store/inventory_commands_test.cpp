@@ -52,25 +52,83 @@ TEST_F(InventoryCommands, AddOneCardNeedsAllFourTexts) {
   EXPECT_EQ(Cards(), (std::vector<Fields>{{"点卡 ", " 1", "s ", "n"}}));
 }
 
-TEST_F(InventoryCommands, BatchLinesOfTwoPartsOrOther) {
-  CommandOutcome out = AddCardsBatch(*stores_, "I", "a,b\r\nc\r\nd,e,f\r\n,x\r\n a , b \r\ng,", "n");
-  EXPECT_EQ(out.message, "添加成功");
-  EXPECT_EQ(out.count, 6u);
-  EXPECT_EQ(Cards(), (std::vector<Fields>{{"I", "a", "b", "n"},
-                                          {"I", "c", "空", "n"},
-                                          {"I", "d", "空", "n"},
-                                          {"I", "", "x", "n"},
-                                          {"I", " a ", " b ", "n"},
-                                          {"I", "g", "空", "n"}}));
+TEST_F(InventoryCommands, BatchLinesAreCardsOrRefuseTheWholeBatch) {
+  struct Row {
+    std::string item, text, note;
+    std::vector<Fields> cards;  // added when message is "添加成功"
+    std::string message;
+    std::size_t line;
+  };
+  const std::string ok = "添加成功";
+  const std::vector<Row> rows = {
+      {"I", "a,b\r\nc\r\n a , b \r\ng,", "n",
+       {{"I", "a", "b", "n"}, {"I", "c", "空", "n"}, {"I", " a ", " b ", "n"}, {"I", "g", "空", "n"}}, ok, 0},
+      // CR LF, LF and a lone CR each end a line; empty lines are skipped.
+      {"I", "\r\na,b\n\nc,d\r\n\r\n\re\rf,g\r", "n",
+       {{"I", "a", "b", "n"}, {"I", "c", "d", "n"}, {"I", "e", "空", "n"}, {"I", "f", "g", "n"}}, ok, 0},
+      {"I", "A1,S1\rA2,S2\rA3,S3\r", "n", {{"I", "A1", "S1", "n"}, {"I", "A2", "S2", "n"}, {"I", "A3", "S3", "n"}}, ok, 0},
+      // 0x80 (the euro sign) stands alone and keeps the line end after it.
+      {"I", "B1,S1\x80\nB2,S2", "n", {{"I", "B1", "S1\x80", "n"}, {"I", "B2", "S2", "n"}}, ok, 0},
+      {"I", "a,b\r\nd,e,f\r\n", "n", {}, "第2行: 有多个英文逗号 每行只能写一个卡号和一个卡密", 2},
+      {"I", "a,b\n,x", "n", {}, "第2行: 卡号为空", 2},
+      {"I", "a,b\r \xA1\xA1 ,x", "n", {}, "第2行: 卡号为空", 2},
+      {"I", "a,b\n\nc,d\te", "n", {}, "第3行: 含有控制字符", 3},
+      {"I", "a,b\n\xFF,c", "n", {}, "第2行: 含有GBK无法保存的字符", 2},
+      {"I\r\nJ", "a,b", "n", {}, "宝贝名称含有控制字符", 0},
+      {"I", "a,b", "n\x81", {}, "宝贝备注含有GBK无法保存的字符", 0},
+      {"I", "a,b\r\nc,d\r\ne，f", "n", {}, "逗号填写错误 请填写英文输入状态下的逗号", 0},
+  };
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const Row& row = rows[i];
+    const std::size_t before = Cards().size();
+    // Rows repeat cards; duplicates are the next test's matter.
+    CommandOutcome out = AddCardsBatch(*stores_, row.item, row.text, row.note, {}, DuplicatePolicy::kAdd);
+    EXPECT_EQ(out.message, row.message) << "row " << i;
+    EXPECT_EQ(out.line, row.line) << "row " << i;
+    std::vector<Fields> added = Cards();
+    added.erase(added.begin(), added.begin() + static_cast<std::ptrdiff_t>(before));
+    EXPECT_EQ(added, row.cards) << "row " << i;
+    EXPECT_EQ(out.count, row.cards.size()) << "row " << i;
+  }
+  EXPECT_EQ(AddCardsBatch(*stores_, "I", "\r\n\n", "n").message, "请将信息填写完整") << "nothing but line ends";
 }
 
-TEST_F(InventoryCommands, BatchAcceptsLfLineEndsSkipsBlankLinesAndKeepsALoneCr) {
-  CommandOutcome out = AddCardsBatch(*stores_, "I", "\r\na,b\n\nc,d\r\n\r\n\r\ne\rf,g\r\n", "n");
-  EXPECT_EQ(out.count, 3u);
-  EXPECT_EQ(Cards(), (std::vector<Fields>{{"I", "a", "b", "n"}, {"I", "c", "d", "n"}, {"I", "e\rf", "g", "n"}}));
-  // Nothing but line ends is no input.
-  EXPECT_EQ(AddCardsBatch(*stores_, "I", "\r\n\n", "n").message, "请将信息填写完整");
-  EXPECT_EQ(Cards().size(), 3u);
+TEST_F(InventoryCommands, DuplicatesOfTheInventoryTheSentRecordsOrTheBatch) {
+  ASSERT_EQ(AddCardsBatch(*stores_, "I", "1,a\r\n2,b", "n").count, 2u);
+  AddSent("o1", "buyer", "3");  // card 3 with secret "s" went out
+  const std::string batch = "1,a\r\n3,s\r\n4,d\r\n4,d\r\n1,x\r\n";
+  using Where = CardDuplicate::Where;
+  auto expectDuplicates = [](const CommandOutcome& out) {
+    ASSERT_EQ(out.duplicates.size(), 3u) << out.message;
+    EXPECT_EQ(out.duplicates[0].line, 1u);
+    EXPECT_EQ(out.duplicates[0].where, Where::kInventory);
+    EXPECT_EQ(out.duplicates[1].number + "," + out.duplicates[1].secret, "3,s");
+    EXPECT_EQ(out.duplicates[1].where, Where::kSent);
+    EXPECT_EQ(out.duplicates[2].line, 4u);
+    EXPECT_EQ(out.duplicates[2].where, Where::kEarlier);
+    EXPECT_EQ(out.duplicates[2].earlierLine, 3u);
+  };
+
+  CommandOutcome found = AddCardsBatch(*stores_, "I", batch, "n", {}, DuplicatePolicy::kFindOnly);
+  expectDuplicates(found);
+  EXPECT_EQ(found.message, "");
+  CommandOutcome refused = AddCardsBatch(*stores_, "I", batch, "n");
+  expectDuplicates(refused);
+  EXPECT_EQ(refused.message, "发现重复卡密 3 张 未添加任何卡密");
+  EXPECT_FALSE(refused.failed);
+  EXPECT_EQ(Cards().size(), 2u);
+  EXPECT_EQ(AddOneCard(*stores_, "J", "2", "b", "n").duplicates.size(), 1u);
+  EXPECT_EQ(Cards().size(), 2u);
+
+  CommandOutcome leftOut = AddCardsBatch(*stores_, "I", batch, "n", {}, DuplicatePolicy::kLeaveOut);
+  expectDuplicates(leftOut);
+  EXPECT_EQ(leftOut.count, 2u);
+  EXPECT_EQ(Cards(), (std::vector<Fields>{{"I", "1", "a", "n"}, {"I", "2", "b", "n"}, {"I", "4", "d", "n"},
+                                          {"I", "1", "x", "n"}}));
+  CommandOutcome all = AddCardsBatch(*stores_, "I", "2,b\r\n2,b", "n", {}, DuplicatePolicy::kAdd);
+  EXPECT_EQ(all.count, 2u);
+  EXPECT_EQ(all.duplicates.size(), 2u);
+  EXPECT_EQ(Cards().size(), 6u);
 }
 
 TEST_F(InventoryCommands, BatchTheExampleTextAddsThreeCards) {
@@ -79,15 +137,10 @@ TEST_F(InventoryCommands, BatchTheExampleTextAddsThreeCards) {
   EXPECT_EQ(Cards().back(), (Fields{"I", "宝贝卡号3", "宝贝卡密3", "n"}));
 }
 
-TEST_F(InventoryCommands, BatchRefusesMissingInputAndFullWidthCommas) {
+TEST_F(InventoryCommands, BatchRefusesMissingInput) {
   EXPECT_EQ(AddCardsBatch(*stores_, "", "a,b", "n").message, "请将信息填写完整");
   EXPECT_EQ(AddCardsBatch(*stores_, "I", "", "n").message, "请将信息填写完整");
   EXPECT_EQ(AddCardsBatch(*stores_, "I", "a,b", "").message, "请将信息填写完整");
-  CommandOutcome comma = AddCardsBatch(*stores_, "I", "a,b\r\nc,d\r\ne，f", "n");
-  EXPECT_EQ(comma.message, "逗号填写错误 请填写英文输入状态下的逗号");
-  EXPECT_EQ(comma.count, 0u);
-  EXPECT_TRUE(Cards().empty());
-
   // The bytes of "，" (A3 AC) across two characters are no comma: 埃 (B0 A3) then AC 40.
   const std::string straddling = "\xB0\xA3\xAC\x40,x";
   EXPECT_EQ(AddCardsBatch(*stores_, "I", straddling, "n").message, "添加成功");

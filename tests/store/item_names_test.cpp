@@ -34,11 +34,16 @@ TEST(ItemNameFile, MissingFileHasNoNamesAndListedMeansExactMatch) {
   EXPECT_EQ(ItemNamesPath(dir.path()).filename(), std::filesystem::path(u8"宝贝名称.txt"));
 }
 
-TEST(AddItemNameCommand, AppendsNameWithCrLfWithoutChecking) {
+TEST(AddItemNameCommand, AppendsNameWithCrLfRefusingOnlyWhatCannotBeALine) {
   TempDir dir;
   EXPECT_EQ(AddItemName(dir.path(), "A"), "添加成功");
   EXPECT_EQ(AddItemName(dir.path(), "A"), "添加成功");
   EXPECT_EQ(AddItemName(dir.path(), ""), "添加成功");
+  EXPECT_EQ(ReadBytes(ItemNamesPath(dir.path())), "A\r\nA\r\n\r\n");
+  // Only a name that cannot be a line of GBK text is refused.
+  EXPECT_EQ(AddItemName(dir.path(), "X\r\nY"), "宝贝名称含有控制字符");
+  EXPECT_EQ(AddItemName(dir.path(), "X\xFF"), "宝贝名称含有GBK无法保存的字符");
+  EXPECT_EQ(RenameItemName(dir.path(), "A", "B\tC"), "宝贝名称含有控制字符");
   EXPECT_EQ(ReadBytes(ItemNamesPath(dir.path())), "A\r\nA\r\n\r\n");
   EXPECT_TRUE(IsItemNameCommandSuccess(AddItemName(dir.path(), "B")));
 
