@@ -29,8 +29,10 @@ class FileSettings : public LiveSettings {
   std::filesystem::path file_;
 };
 
-// Runs until SIGINT/SIGTERM (or one tick with once). Exit status: 0 done; 1 when the data
-// directory is in use by another copy or a store cannot be opened (message on standard error).
+// Runs until SIGINT/SIGTERM (or one tick with once). The first signal stops the pass under way
+// before its next order; a second ends the process at once with status 128 + its number. Exit
+// status: 0 done; 1 when the data directory is in use by another copy or a store cannot be opened
+// (message on standard error), or with once when the order list could not be read.
 int RunHeadless(const RunOptions& options);
 
 }  // namespace torvane
