@@ -17,6 +17,7 @@
 
 #include "notify/password.h"
 #include "app/demo.h"
+#include "app/resend.h"
 #include "app/runner.h"
 #include "base/deployment.h"
 #include "base/files.h"
@@ -39,6 +40,7 @@ constexpr const char* kUsage =
     "  torvane cards list [--item NAME]\n"
     "  torvane sent list [--order N | --buyer B]\n"
     "  torvane sent export FILE.csv\n"
+    "  torvane sent resend --order N [--to ADDRESS] [--config-dir DIR]\n"
     "  torvane demo\n"
     "  torvane mail-password PASSWORD\n";
 
@@ -482,6 +484,18 @@ int SentExport(const Arguments& args) {
   return 0;
 }
 
+int SentResend(const Arguments& args) {
+  if (args.words.size() != 2) return Usage("sent resend takes no further words");
+  if (!args.Has("order") || args.options.at("order").empty()) return Usage("sent resend needs --order N");
+  ResendOptions options;
+  options.configDir = ConfigDirectory(args);
+  options.dataDir = std::filesystem::current_path();
+  options.orderNumber = Utf8ToGbk(args.options.at("order"));
+  if (args.Has("to")) options.mailTo = Utf8ToGbk(args.options.at("to"));
+  options.printLine = PrintActivityLine;
+  return ResendCommand(options);
+}
+
 int Run(const Arguments& args) {
   if (args.words.size() != 1) return Usage("run takes no further words");
   RunOptions options;
@@ -505,6 +519,11 @@ int RunCommandLine(int argc, char** argv) {
     Arguments args = ParseArguments(argc, argv, 1, {"config-dir"}, {"once"});
     if (!args.problem.empty()) return Usage(args.problem);
     return Run(args);
+  }
+  if (command == "sent" && argc > 2 && std::string(argv[2]) == "resend") {
+    Arguments args = ParseArguments(argc, argv, 1, {"order", "to", "config-dir"}, {});
+    if (!args.problem.empty()) return Usage(args.problem);
+    return SentResend(args);
   }
   if (command == "cards" || command == "sent") {
     Arguments args =

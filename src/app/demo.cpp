@@ -214,7 +214,7 @@ int RunDemo(const DemoOptions& options) {
   run.afterRun = [&](const DeliverySummary& s, CardStores& stores) {
     std::string summary = "[演示] 第" + std::to_string(++pass) + "次扫描: 订单 " + std::to_string(s.listed) +
                           " 个, 已发货 " + std::to_string(s.delivered) + " 个, 跳过 " + std::to_string(s.skipped) +
-                          " 个, 发送失败 " + std::to_string(s.failed) + " 个, 剩余卡密 " +
+                          " 个, 发送失败 " + std::to_string(s.failed) + " 个, 待重发 " + std::to_string(s.held) + " 个, 剩余卡密 " +
                           std::to_string(stores.Inventory().RecordCount()) + " 张";
     if (smtpPort > 0) summary += ", 邮件服务器已收到 " + std::to_string(CountMails(mailLog)) + " 封邮件";
     Say(summary);

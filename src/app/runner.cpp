@@ -1,8 +1,5 @@
 #include "app/runner.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -14,6 +11,7 @@
 #include "base/activity_log.h"
 #include "base/deployment.h"
 #include "platform/instance_lock.h"
+#include "platform/stop_signals.h"
 #include "base/settings.h"
 #include "store/record_store.h"
 #include "web/cookie_store.h"
@@ -74,12 +72,8 @@ Settings FileSettings::Current() const {
 int RunHeadless(const RunOptions& options) {
   // Terminal writes to a reader that went away fail quietly instead of killing the process.
   ::signal(SIGPIPE, SIG_IGN);
-  // Blocked before any thread starts, so that only sigwait below receives them.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  if (!options.once) pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // Before any thread starts, so that only its watcher receives SIGINT and SIGTERM.
+  StopSignals stopSignals;
 
   std::string message;
   auto instance = InstanceLock::Acquire(options.dataDir, &message);
@@ -135,6 +129,13 @@ int RunHeadless(const RunOptions& options) {
   Notices notices(settings, log, ui, mail, deployment);
   auto windows = MakeWindowSystem(deployment);
   DeliveryEngine engine(deployment, *stores, options.dataDir, settings, log, mail, notices, *windows);
+  // The first signal lets the pass finish the order in hand; a second ends at once (the stores'
+  // transactions keep them sound, the history is saved first).
+  stopSignals.OnFirst([&] { engine.RequestStop(); });
+  stopSignals.OnSecond([&] {
+    log.LogActivity("再次收到退出信号 立即退出");
+    log.SaveHistory();
+  });
   DeliveryScheduler scheduler(engine, deployment, settings, log, ui);
   scheduler.SetAfterDeliveryRun([&] {
     log.SaveHistoryIfChanged();
@@ -151,8 +152,7 @@ int RunHeadless(const RunOptions& options) {
     int period = ScanPeriodMs(settings.Current().scanPeriod);
     if (period == 0) period = ScanPeriodMs("1分钟");
     scheduler.SwitchDeliveryOn(period);
-    int received = 0;
-    sigwait(&stopSignals, &received);
+    stopSignals.WaitFirst();
   }
 
   scheduler.Shutdown();
@@ -161,7 +161,8 @@ int RunHeadless(const RunOptions& options) {
   log.StopAutosave();
   if (!log.SaveHistory(&error)) PrintError("历史记录无法保存: " + error);
   if (cookiesLoaded && !SaveCookies(options.dataDir, &error)) PrintError("登录信息无法保存: " + error);
-  return 0;
+  stopSignals.Stop();  // before the engine and the log its hooks use go away
+  return options.once && engine.LastSummary().listUnreadable ? 1 : 0;
 }
 
 }  // namespace torvane

@@ -36,9 +36,11 @@ class FileSettings : public LiveSettings {
   mutable std::string saidNote_;
 };
 
-// Runs until SIGINT/SIGTERM (or one tick with once). Exit status: 0 done; 1 when the data
-// directory is in use by another copy, the deployment file is unusable or a store cannot be opened
-// (message on standard error). A closed standard output never stops it (SIGPIPE is ignored).
+// Runs until SIGINT/SIGTERM (or one tick with once). The first signal stops the pass under way
+// before its next order; a second ends the process at once with status 128 + its number. Exit
+// status: 0 done; 1 when the data directory is in use by another copy, the deployment file is
+// unusable or a store cannot be opened (message on standard error), or with once when the order
+// list could not be read. A closed standard output never stops it (SIGPIPE is ignored).
 int RunHeadless(const RunOptions& options);
 
 }  // namespace torvane

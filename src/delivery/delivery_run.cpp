@@ -1,5 +1,7 @@
 #include "delivery/delivery_run.h"
 
+#include <algorithm>
+
 #include "delivery/chat_sender.h"
 #include "delivery/empty_ship.h"
 #include "store/blacklist.h"
@@ -123,20 +125,64 @@ DeliverySummary DeliveryEngine::DeliveryRun() {
   return summary;
 }
 
+void DeliveryEngine::RequestStop() { stopRequested_ = true; }
+
+void DeliveryEngine::RaiseProblem(Problem problem, const std::string& text) {
+  constexpr auto kRepeatAfter = std::chrono::hours(1);
+  const auto now = std::chrono::steady_clock::now();
+  auto it = problemsRaised_.find(problem);
+  if (it != problemsRaised_.end() && now - it->second < kRepeatAfter) return;
+  problemsRaised_[problem] = now;
+  notices_.NotifyProblem(text);
+}
+
+void DeliveryEngine::ClearProblem(Problem problem) { problemsRaised_.erase(problem); }
+
+void DeliveryEngine::StoreFailure(const std::string& number, const std::string& error, DeliverySummary& summary) {
+  log_.LogActivity(OrderTag(number) + " 卡密库读写失败 暂不发货: " + error);
+  ++summary.skipped;
+}
+
+void DeliveryEngine::Duplicate(const std::string& number, DeliverySummary& summary) {
+  log_.LogActivity(OrderTag(number) + " 发现重复订单 自动跳过");
+  ++summary.skipped;
+}
+
 DeliverySummary DeliveryEngine::Pass() {
   DeliverySummary summary;
   passOrders_.clear();
-  const std::vector<PaidOrder> orders = ScanPaidOrders(deployment_);
+  mailOutage_.reset();
+  refusedMail_.clear();
+  const OrderListResult list = ScanPaidOrders(deployment_);
+  if (!list.read) {
+    summary.listUnreadable = true;
+    if (list.loginExpired) {
+      const std::string text = "登录已失效 请重新登录淘宝";
+      log_.LogActivity(text);
+      RaiseProblem(Problem::kLogin, text);
+    } else {
+      log_.LogActivity("无法读取已付款订单: " + list.error);
+    }
+    return summary;
+  }
+  ClearProblem(Problem::kLogin);
+  const std::vector<PaidOrder>& orders = list.orders;
   summary.listed = static_cast<int>(orders.size());
   if (orders.empty()) {
     log_.LogActivity("未发现已付款订单");
     return summary;
   }
   log_.LogActivity("发现已付款订单 [" + std::to_string(orders.size()) + "]个");
+  auto stopHere = [&] {
+    if (!stopRequested_) return false;
+    log_.LogActivity("收到退出请求 其余订单下次处理");
+    return true;
+  };
 
   if (settings_.Current().deliverEmpty) {
     log_.LogActivity("启动空发货");
     for (const PaidOrder& order : orders) {
+      if (stopHere()) break;
       if (Ship(order)) {
         ++summary.shipped;
       } else {
@@ -148,8 +194,11 @@ DeliverySummary DeliveryEngine::Pass() {
     return summary;
   }
 
+  // A failure here shows again at each order's blacklist check and append, which say why.
+  CompleteBlacklist(dataDir_);
   bool noMethodLogged = false;
   for (const PaidOrder& order : orders) {
+    if (stopHere()) break;
     const Settings settings = settings_.Current();
     if (!settings.deliverByChat && !settings.deliverByMail) {
       if (!noMethodLogged) log_.LogActivity("未选择发货方式 自动跳过");
@@ -159,16 +208,34 @@ DeliverySummary DeliveryEngine::Pass() {
     }
     HandleOrder(order, settings, summary);
   }
+  if (!refusedMail_.empty()) {
+    // One notice for the pass; each order is refused once (it is blacklisted), so none repeats.
+    std::string text;
+    for (const std::string& number : refusedMail_) text += OrderTag(number);
+    notices_.NotifyProblem(text + " 卡密邮件被拒收 请手动处理");
+  }
   return summary;
 }
 
 void DeliveryEngine::HandleOrder(const PaidOrder& order, const Settings& settings, DeliverySummary& summary) {
+  OrderWork work{order, settings};
+  if (!CheckedBefore(work, summary) || !CheckStock(work, summary) || !ChooseChannel(work, summary) ||
+      !Take(work, summary)) {
+    return;
+  }
+  const std::string message =
+      ComposeDeliveryMessage(work.records, work.note, settings.signatureOn ? &settings.signature : nullptr);
+  Finish(work, HandOver(work, message), summary);
+}
+
+bool DeliveryEngine::CheckedBefore(OrderWork& work, DeliverySummary& summary) {
+  const PaidOrder& order = work.order;
   const std::string& number = order.orderNumber;
   // An order without a number can be neither recorded against nor blacklisted nor shipped.
   if (number.empty()) {
     log_.LogActivity("订单编号为空 自动跳过");
     ++summary.skipped;
-    return;
+    return false;
   }
   std::string blacklistError;
   const bool listed = BlacklistContains(dataDir_, number, &blacklistError);
@@ -176,7 +243,7 @@ void DeliveryEngine::HandleOrder(const PaidOrder& order, const Settings& setting
     // Unreadable: the order cannot be checked, so it waits.
     log_.LogActivity(OrderTag(number) + " 无法读取临时黑名单 暂不发货: " + blacklistError);
     ++summary.skipped;
-    return;
+    return false;
   }
   // The order's sent records by status; a store that cannot be read holds the order back.
   std::string storeError;
@@ -195,13 +262,12 @@ void DeliveryEngine::HandleOrder(const PaidOrder& order, const Settings& setting
   }();
   const bool failedBefore = !recordsWithStatus(kStatusSendFailed).empty();
   const bool handledBefore = listed || !delivered.empty() || failedBefore;
-  // Cards taken for this order by a pass that stopped before handing them over go out again;
-  // no new cards are spent on it.
-  std::vector<SentRecord> records = handledBefore ? std::vector<SentRecord>{} : recordsWithStatus(kStatusSending);
+  // Cards taken for this order by a pass that stopped (or a mail server that could not take them)
+  // before handing them over go out again; no new cards are spent on it.
+  std::vector<SentRecord> waiting = handledBefore ? std::vector<SentRecord>{} : recordsWithStatus(kStatusSending);
   if (!storeError.empty()) {
-    log_.LogActivity(OrderTag(number) + " 卡密库读写失败 暂不发货: " + storeError);
-    ++summary.skipped;
-    return;
+    StoreFailure(number, storeError, summary);
+    return false;
   }
   if (handledBefore) {
     // The buyer has the codes but the order is still listed as unshipped: a pass stopped (or the
@@ -217,102 +283,151 @@ void DeliveryEngine::HandleOrder(const PaidOrder& order, const Settings& setting
         log_.LogActivity(OrderTag(number) + " 标记发货失败 请手动发货");
       }
       ++summary.skipped;
-      return;
+      return false;
     }
     if (!listed && failedBefore) AppendToBlacklist(number);
-    log_.LogActivity("发现重复订单 自动跳过");
-    ++summary.skipped;
-    return;
+    Duplicate(number, summary);
+    return false;
   }
-  passOrders_.insert(number);
-  const bool resuming = !records.empty();
-  std::string note;
-  std::int64_t quantity = 0;
-  if (resuming) {
-    note = records.front().Field(7);
-  } else {
-    const std::optional<CardRecord> first = stores_.FirstCardOf(order.title);
-    if (!first) {
-      if (IsListedItem(order.title)) {
-        notices_.NotifyOutOfStock(OutOfStockText(order.title));
-      } else {
-        log_.LogActivity("不在发货序列 自动跳过");
-      }
-      ++summary.skipped;
-      return;
-    }
-    note = first->Field(4);
-    quantity = LeadingNumber(order.quantity);
-    if (quantity < 1) {
-      log_.LogActivity(OrderTag(number) + " 购买数量无法识别 自动跳过");
-      ++summary.skipped;
-      return;
-    }
+  // The same order listed twice on one page: its codes are already on their way.
+  if (!passOrders_.insert(number).second) {
+    Duplicate(number, summary);
+    return false;
   }
+  work.records = std::move(waiting);
+  work.resuming = !work.records.empty();
+  return true;
+}
 
-  Channel channel = Channel::kChat;
-  std::string recipient;
-  if (settings.deliverByMail) {
-    if (std::optional<std::string> address = FirstMailAddress(order.buyerMessage)) {
-      channel = Channel::kMail;
-      recipient = *address;
+bool DeliveryEngine::CheckStock(OrderWork& work, DeliverySummary& summary) {
+  const PaidOrder& order = work.order;
+  if (work.resuming) {
+    work.note = work.records.front().Field(7);
+    return true;
+  }
+  const std::optional<CardRecord> first = stores_.FirstCardOf(order.title);
+  if (!first) {
+    const std::string error = LastStoreError();
+    if (!error.empty()) {
+      // A store that cannot be read says nothing about the stock: no out-of-stock notice.
+      StoreFailure(order.orderNumber, error, summary);
+      return false;
+    }
+    if (IsListedItem(order.title)) {
+      notices_.NotifyOutOfStock(OutOfStockText(order.title));
+    } else {
+      log_.LogActivity("不在发货序列 自动跳过");
+    }
+    ++summary.skipped;
+    return false;
+  }
+  work.note = first->Field(4);
+  work.quantity = LeadingNumber(order.quantity);
+  if (work.quantity < 1) {
+    log_.LogActivity(OrderTag(order.orderNumber) + " 购买数量无法识别 自动跳过");
+    ++summary.skipped;
+    return false;
+  }
+  return true;
+}
+
+bool DeliveryEngine::ChooseChannel(OrderWork& work, DeliverySummary& summary) {
+  const std::string& number = work.order.orderNumber;
+  work.channel = Channel::kChat;
+  if (work.settings.deliverByMail) {
+    if (std::optional<std::string> address = FirstMailAddress(work.order.buyerMessage)) {
+      work.channel = Channel::kMail;
+      work.recipient = *address;
     } else {
       log_.LogActivity(OrderTag(number) + " 由于留言邮箱格式错误 自动使用旺旺方式发送卡密");
     }
   }
-  if (channel == Channel::kChat && !windows_.Available()) {
+  if (work.channel == Channel::kMail && mailOutage_) {
+    // The server could not take a mail a moment ago: no codes are taken for it until the next pass.
+    log_.LogActivity(OrderTag(number) + " 邮件服务器暂时无法发信 暂不发货");
+    ++(work.resuming ? summary.held : summary.skipped);
+    return false;
+  }
+  if (work.channel == Channel::kChat && !windows_.Available()) {
     log_.LogActivity("未找到旺旺客户端 " + OrderTag(number) + " 暂不发货");
+    ++(work.resuming ? summary.held : summary.skipped);
+    return false;
+  }
+  return true;
+}
+
+bool DeliveryEngine::Take(OrderWork& work, DeliverySummary& summary) {
+  const PaidOrder& order = work.order;
+  const std::string& number = order.orderNumber;
+  if (work.resuming) {
+    log_.LogActivity(OrderTag(number) + " 发现未完成的发货 重新发送原卡密");
+    return true;
+  }
+  // Whole orders only: taking is all or nothing, so a short inventory takes none and the
+  // order waits until the inventory holds all it needs.
+  work.records = stores_.TakeCards(order.title, static_cast<std::size_t>(work.quantity), number, order.buyer,
+                                   order.quantity, work.note, std::string(kStatusSending), NowDateTimeText());
+  if (!work.records.empty()) return true;
+  const std::string error = LastStoreError();
+  if (error == kOrderAlreadyHasRecords) {
+    // Another process took codes for this order since it was checked.
+    Duplicate(number, summary);
+  } else if (!error.empty()) {
+    StoreFailure(number, error, summary);
+  } else {
+    notices_.NotifyOutOfStock(OutOfStockText(order.title));
     ++summary.skipped;
+  }
+  return false;
+}
+
+DeliveryEngine::HandOverOutcome DeliveryEngine::HandOver(const OrderWork& work, const std::string& message) {
+  HandOverOutcome outcome;
+  if (work.channel == Channel::kMail) {
+    outcome.channelText = std::string(kStatusByMail);
+    const MailResult result = mail_.SendMail(work.recipient, "您购买的宝贝送到", message);
+    outcome.handedOver = result.accepted;
+    outcome.mailFailure = result.failure;
+    outcome.reason = result.reason;
+  } else {
+    outcome.channelText = std::string(kStatusByChat);
+    outcome.handedOver = SendWangwangMessage(windows_, work.order.buyer, work.order.orderNumber, message,
+                                             deployment_.chatWaitSeconds, chatPollPause_)
+                             .HandedOver();
+  }
+  return outcome;
+}
+
+void DeliveryEngine::Finish(const OrderWork& work, const HandOverOutcome& outcome, DeliverySummary& summary) {
+  const PaidOrder& order = work.order;
+  const std::string& number = order.orderNumber;
+  const std::vector<RecordNumber> numbers = NumbersOf(work.records);
+  const bool mail = work.channel == Channel::kMail;
+  if (!outcome.handedOver && mail && outcome.mailFailure != MailFailure::kRecipient) {
+    // Nothing about this buyer went wrong: the codes stay "发货中" and go out again next pass.
+    log_.LogActivity(OrderTag(number) + " 邮件服务器暂时无法发信 卡密保留到下次发送: " + outcome.reason);
+    mailOutage_ = outcome.reason;
+    RaiseProblem(Problem::kMailServer, "邮件服务器暂时无法发信 邮件发货暂停: " + outcome.reason);
+    ++summary.held;
+    if (refreshViews_) refreshViews_();
     return;
   }
-
-  if (!resuming) {
-    // Whole orders only: taking is all or nothing, so a short inventory takes none and the
-    // order waits until the inventory holds all it needs.
-    records = stores_.TakeCards(order.title, static_cast<std::size_t>(quantity), number, order.buyer, order.quantity,
-                                note, std::string(kStatusSending), NowDateTimeText());
-    if (records.empty()) {
-      const std::string takeError = LastStoreError();
-      if (takeError.empty()) {
-        notices_.NotifyOutOfStock(OutOfStockText(order.title));
-      } else {
-        log_.LogActivity(OrderTag(number) + " 卡密库读写失败 暂不发货: " + takeError);
-      }
-      ++summary.skipped;
-      return;
-    }
-  } else {
-    log_.LogActivity(OrderTag(number) + " 发现未完成的发货 重新发送原卡密");
-  }
-
-  const std::string message =
-      ComposeDeliveryMessage(records, note, settings.signatureOn ? &settings.signature : nullptr);
-  bool handedOver = false;
-  std::string channelText;
-  if (channel == Channel::kMail) {
-    channelText = std::string(kStatusByMail);
-    handedOver = mail_.SendMail(recipient, "您购买的宝贝送到", message).accepted;
-  } else {
-    channelText = std::string(kStatusByChat);
-    handedOver = SendWangwangMessage(windows_, order.buyer, number, message, deployment_.chatWaitSeconds, chatPollPause_)
-                     .HandedOver();
-  }
-
   // The final status first, then the blacklist: a pass stopped in between leaves records that
   // already count as handled, and the next pass completes the blacklist. Stopped before the
   // status, the same codes go out again; new codes are never spent on the order.
-  const std::vector<RecordNumber> numbers = NumbersOf(records);
-  if (!handedOver) {
+  if (!outcome.handedOver) {
     if (!stores_.SetSentStatus(numbers, std::string(kStatusSendFailed), NowDateTimeText())) {
       log_.LogActivity(OrderTag(number) + " 发货记录更新失败: " + LastStoreError());
     }
     AppendToBlacklist(number);
-    log_.LogActivity(OrderTag(number) + " 卡密发送失败 请手动处理");
+    log_.LogActivity(OrderTag(number) + " 卡密发送失败 请手动处理" + (mail ? ": " + outcome.reason : std::string()));
+    if (mail) refusedMail_.push_back(number);
     ++summary.failed;
     if (refreshViews_) refreshViews_();
     return;
   }
-  if (!stores_.SetSentStatus(numbers, channelText, NowDateTimeText())) {
+  if (mail) ClearProblem(Problem::kMailServer);
+  if (!stores_.SetSentStatus(numbers, outcome.channelText, NowDateTimeText())) {
     log_.LogActivity(OrderTag(number) + " 发货记录更新失败: " + LastStoreError());
   }
   AppendToBlacklist(number);
@@ -323,8 +438,106 @@ void DeliveryEngine::HandleOrder(const PaidOrder& order, const Settings& setting
     log_.LogActivity(OrderTag(number) + " 标记发货失败 请手动发货");
   }
   notices_.NotifyDelivered("宝贝名称:[" + order.title + "]  订单编号:[" + number + "]  购买数量:[" + order.quantity +
-                           "]  买家旺旺:[" + order.buyer + "]  已经通过:[" + channelText + "]发送宝贝");
+                           "]  买家旺旺:[" + order.buyer + "]  已经通过:[" + outcome.channelText + "]发送宝贝");
   if (refreshViews_) refreshViews_();
+}
+
+ResendResult DeliveryEngine::ResendOrder(const std::string& orderNumber, const std::string& mailTo) {
+  std::lock_guard<std::mutex> oneAtATime(runMutex_);
+  ResendResult result;
+  const std::string tag = OrderTag(orderNumber);
+  auto say = [&](const std::string& line) {
+    log_.LogActivity(line);
+    result.lines.push_back(line);
+  };
+
+  // The order's codes, in store order, whatever became of them.
+  std::vector<SentRecord> records;
+  for (std::string_view status : {kStatusSending, kStatusByChat, kStatusByMail, kStatusSendFailed}) {
+    std::vector<SentRecord> found = stores_.SentRecordsOf(orderNumber, std::string(status));
+    if (found.empty() && !LastStoreError().empty()) {
+      say(tag + " 卡密库读写失败: " + LastStoreError());
+      return result;
+    }
+    records.insert(records.end(), found.begin(), found.end());
+  }
+  if (orderNumber.empty() || records.empty()) {
+    say(tag + " 没有发货记录");
+    return result;
+  }
+  std::sort(records.begin(), records.end(),
+            [](const SentRecord& a, const SentRecord& b) { return a.recordNumber < b.recordNumber; });
+
+  // Where the order stands on the marketplace, and the buyer's message with it.
+  std::optional<PaidOrder> listing;
+  const OrderListResult list = ScanPaidOrders(deployment_);
+  if (!list.read) {
+    say(list.loginExpired ? std::string("登录已失效 请重新登录淘宝") : "无法读取已付款订单: " + list.error);
+  } else {
+    for (const PaidOrder& order : list.orders) {
+      if (order.orderNumber == orderNumber) {
+        listing = order;
+        break;
+      }
+    }
+  }
+  result.listed = listing.has_value();
+
+  const Settings settings = settings_.Current();
+  auto hasStatus = [&](std::string_view status) {
+    return std::any_of(records.begin(), records.end(), [&](const SentRecord& r) { return r.Field(8) == status; });
+  };
+  bool byMail = !mailTo.empty() || hasStatus(kStatusByMail);
+  if (mailTo.empty() && !hasStatus(kStatusByMail) && !hasStatus(kStatusByChat)) {
+    byMail = settings.deliverByMail && listing.has_value() && FirstMailAddress(listing->buyerMessage).has_value();
+  }
+  std::string recipient = mailTo;
+  if (byMail && recipient.empty() && listing) {
+    if (std::optional<std::string> address = FirstMailAddress(listing->buyerMessage)) recipient = *address;
+  }
+  if (byMail && recipient.empty()) {
+    say(tag + " 找不到买家邮箱 请指定收信地址");
+    return result;
+  }
+  if (!byMail && !windows_.Available()) {
+    say("未找到旺旺客户端 " + tag + " 暂不发货");
+    return result;
+  }
+
+  const std::string message =
+      ComposeDeliveryMessage(records, records.front().Field(7), settings.signatureOn ? &settings.signature : nullptr);
+  std::string channelText;
+  if (byMail) {
+    channelText = std::string(kStatusByMail);
+    const MailResult sent = mail_.SendMail(recipient, "您购买的宝贝送到", message);
+    if (!sent.accepted) {
+      say(tag + " 卡密发送失败: " + sent.reason);
+      return result;
+    }
+  } else {
+    channelText = std::string(kStatusByChat);
+    const std::string& buyer = records.front().Field(3);
+    if (!SendWangwangMessage(windows_, buyer, orderNumber, message, deployment_.chatWaitSeconds, chatPollPause_)
+             .HandedOver()) {
+      say(tag + " 卡密发送失败 旺旺消息未能发出");
+      return result;
+    }
+  }
+  result.sent = true;
+  if (!stores_.SetSentStatus(NumbersOf(records), channelText, NowDateTimeText())) {
+    say(tag + " 发货记录更新失败: " + LastStoreError());
+  }
+  std::string blacklistError;
+  if (!BlacklistContains(dataDir_, orderNumber, &blacklistError) && blacklistError.empty()) {
+    AppendToBlacklist(orderNumber);
+  }
+  say(tag + " 已重新发送原卡密 [" + std::to_string(records.size()) + "]张 通过:[" + channelText + "]");
+  if (listing) {
+    result.shipped = Ship(*listing);
+    say(tag + (result.shipped ? " 已标记发货" : " 标记发货失败 请手动发货"));
+  }
+  if (refreshViews_) refreshViews_();
+  return result;
 }
 
 }  // namespace torvane

@@ -1,8 +1,11 @@
 // One delivery pass over the seller's paid, not yet shipped orders.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -36,11 +39,21 @@ std::string ComposeDeliveryMessage(const std::vector<SentRecord>& records, std::
 
 // What one pass did, for the runner and the tests.
 struct DeliverySummary {
+  bool listUnreadable = false;  // the order list could not be read (nothing else was done)
   int listed = 0;       // orders on the list page
   int delivered = 0;    // orders whose codes were handed to a channel
   int failed = 0;       // orders whose send failed (status 发送失败)
+  int held = 0;         // orders whose codes stay 发货中 for the next pass (mail server or chat client away)
   int shipped = 0;      // orders the marketplace confirmed as shipped
   int skipped = 0;      // duplicates, unknown items, out of stock, waiting for a chat client, ...
+};
+
+// What `sent resend` did for one order.
+struct ResendResult {
+  bool sent = false;     // the recorded codes were handed to the channel again
+  bool listed = false;   // the order is still on the to-ship list
+  bool shipped = false;  // and the marketplace confirmed it as shipped now
+  std::vector<std::string> lines;  // what happened, also written to the activity log (GBK)
 };
 
 // The delivery pass. Construct it once with everything it works with and call DeliveryRun() for
@@ -66,6 +79,18 @@ class DeliveryEngine {
   // One pass: scan, then deliver (or only mark shipped in the empty-shipment mode).
   DeliverySummary DeliveryRun();
 
+  // Asks the pass under way (and every later one) to stop before its next order; the order being
+  // handled is finished. Safe from any thread.
+  void RequestStop();
+
+  // Sends the order's recorded codes again, the same codes by the order's channel: mail to mailTo
+  // when given; else the channel its records name ("邮件发送" or "旺旺发送"), or for records still
+  // "发货中" or "发送失败" the one the delivery run would choose; mail goes to the address in the
+  // order's buyer message on the to-ship list. On success the records get the channel's status, the
+  // order joins the blacklist and, when still listed, is marked shipped. Waits for a pass under way.
+  // When the codes could not go out, sent is false, nothing was changed and the lines say why.
+  ResendResult ResendOrder(const std::string& orderNumber, const std::string& mailTo = {});
+
   // What the last finished pass did (all zero before the first).
   DeliverySummary LastSummary() const;
 
@@ -73,12 +98,45 @@ class DeliveryEngine {
   bool IsListedItem(const std::string& title) const;
 
  private:
-  enum class Channel { kNone, kChat, kMail };
+  enum class Channel { kChat, kMail };
+  enum class Problem { kMailServer, kLogin };
+
+  // What the steps of one order share.
+  struct OrderWork {
+    const PaidOrder& order;
+    const Settings& settings;
+    std::vector<SentRecord> records;  // the order's codes: taken now, or left "发货中" by an earlier pass
+    bool resuming = false;            // the records come from an earlier pass
+    std::string note;
+    std::int64_t quantity = 0;
+    Channel channel = Channel::kChat;
+    std::string recipient;            // mail address for the mail channel
+  };
+  struct HandOverOutcome {
+    bool handedOver = false;
+    MailFailure mailFailure = MailFailure::kNone;
+    std::string reason;       // why not, for a mail
+    std::string channelText;  // "旺旺发送" or "邮件发送"
+  };
+
+  DeliverySummary Pass();
   void HandleOrder(const PaidOrder& order, const Settings& settings, DeliverySummary& summary);
+  // The steps of HandleOrder; each false means the order is done with for this pass.
+  bool CheckedBefore(OrderWork& work, DeliverySummary& summary);
+  bool CheckStock(OrderWork& work, DeliverySummary& summary);
+  bool ChooseChannel(OrderWork& work, DeliverySummary& summary);
+  bool Take(OrderWork& work, DeliverySummary& summary);
+  HandOverOutcome HandOver(const OrderWork& work, const std::string& message);
+  void Finish(const OrderWork& work, const HandOverOutcome& outcome, DeliverySummary& summary);
+
+  void StoreFailure(const std::string& number, const std::string& error, DeliverySummary& summary);
+  void Duplicate(const std::string& number, DeliverySummary& summary);
+  // Notifies the seller of a problem when it is new, or once an hour while it lasts.
+  void RaiseProblem(Problem problem, const std::string& text);
+  void ClearProblem(Problem problem);
   bool Ship(const PaidOrder& order);
   void AppendToBlacklist(const std::string& number);
   std::string Token() const;
-  DeliverySummary Pass();
 
   const Deployment& deployment_;
   CardStores& stores_;
@@ -95,6 +153,11 @@ class DeliveryEngine {
   mutable std::mutex summaryMutex_;
   DeliverySummary lastSummary_;
   std::set<std::string> passOrders_;  // order numbers met so far in the current pass
+  std::optional<std::string> mailOutage_;  // in the current pass: why the mail server could not take a mail
+  std::vector<std::string> refusedMail_;   // in the current pass: orders whose mail the server refused
+  std::atomic<bool> stopRequested_{false};
+  // Problems that last across passes and when the seller was last told (used under runMutex_).
+  std::map<Problem, std::chrono::steady_clock::time_point> problemsRaised_;
 };
 
 }  // namespace torvane

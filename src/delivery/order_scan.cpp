@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <random>
 
 #include "web/http.h"
@@ -27,6 +28,9 @@ constexpr std::string_view kMessageInnerStart = "<span >";
 constexpr std::string_view kMessageInnerEnd = "&nbsp;";
 constexpr std::string_view kShipLinkStart = "class=\"btn\" href=\"";
 constexpr std::string_view kShipLinkEnd = "\">发货</a>";
+constexpr std::string_view kListContainer = "id=\"J_OrderList\"";
+constexpr std::string_view kLoginPath = "/member/login.jhtml";
+constexpr std::string_view kLoginField = "name=\"TPL_password\"";
 
 // The page with its character starts worked out once, so that every marker search is a plain
 // byte search plus a look-up instead of a walk from the start of the block. Searches give the same
@@ -96,30 +100,111 @@ std::string WithoutLineBreaks(std::string_view text) {
   return out;
 }
 
+// A field as the seller's texts hold it: cut out escaped, so decoded after the cut, then trimmed.
+std::string FieldText(std::string_view escaped) { return Trim(DecodeCharacterReferences(Trim(escaped))); }
+
 PaidOrder ParseBlock(const AlignedPage& page, std::size_t from, std::size_t limit) {
   PaidOrder order;
   order.orderNumber = Trim(page.Between(from, limit, kOrderNumberStart, kOrderNumberEnd));
   const std::string titleText = Trim(page.Between(from, limit, kTitleStart, kTitleEnd));
   const std::size_t sep = FindText(titleText, kQuantitySeparator);
   if (sep == kNotFound) {
-    order.title = titleText;
+    order.title = FieldText(titleText);
   } else {
-    order.title = Trim(std::string_view(titleText).substr(0, sep));
+    order.title = FieldText(std::string_view(titleText).substr(0, sep));
     std::string_view rest = std::string_view(titleText).substr(sep + kQuantitySeparator.size());
     // The second piece ends at a further separator, if the text holds one.
     const std::size_t next = FindText(rest, kQuantitySeparator);
     if (next != kNotFound) rest = rest.substr(0, next);
-    order.quantity = Trim(rest);
+    order.quantity = FieldText(rest);
   }
   const std::string buyerPart = Trim(page.Between(from, limit, kBuyerStart, kBuyerEnd));
-  order.buyer = Trim(TextBetween(buyerPart, kNickStart, kNickEnd));
+  order.buyer = FieldText(TextBetween(buyerPart, kNickStart, kNickEnd));
   const std::string messagePart = Trim(page.Between(from, limit, kMessageStart, kMessageEnd));
-  order.buyerMessage = Trim(TextBetween(messagePart, kMessageInnerStart, kMessageInnerEnd));
+  order.buyerMessage = FieldText(TextBetween(messagePart, kMessageInnerStart, kMessageInnerEnd));
   order.shipLink = Trim(page.Between(from, limit, kShipLinkStart, kShipLinkEnd));
   return order;
 }
 
+// The character of a code point as GBK; "" for a control character or one GBK cannot hold.
+std::string GbkCharacter(std::uint32_t codePoint) {
+  if (codePoint < 0x20 || codePoint == 0x7F || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
+    return {};
+  }
+  if (codePoint < 0x80) return std::string(1, static_cast<char>(codePoint));
+  std::u16string utf16;
+  if (codePoint >= 0x10000) {
+    const std::uint32_t v = codePoint - 0x10000;
+    utf16 += static_cast<char16_t>(0xD800 + (v >> 10));
+    utf16 += static_cast<char16_t>(0xDC00 + (v & 0x3FF));
+  } else {
+    utf16 += static_cast<char16_t>(codePoint);
+  }
+  std::string gbk = FromUtf16(utf16, CodePage::Gbk);
+  // The converter writes "?" for what it cannot hold.
+  if (gbk.empty() || gbk.find('?') != std::string::npos) return {};
+  return gbk;
+}
+
+// The character a reference names ("amp", "#38", "#x26"); "" when unknown or not in GBK.
+std::string ReferencedCharacter(std::string_view name) {
+  static constexpr std::pair<std::string_view, std::string_view> kNamed[] = {
+      {"amp", "&"}, {"lt", "<"}, {"gt", ">"}, {"quot", "\""}, {"apos", "'"}, {"nbsp", " "}};
+  for (const auto& [named, character] : kNamed) {
+    if (name == named) return std::string(character);
+  }
+  if (name.size() < 2 || name[0] != '#') return {};
+  const bool hex = name[1] == 'x' || name[1] == 'X';
+  const std::string_view digits = name.substr(hex ? 2 : 1);
+  if (digits.empty() || digits.size() > 8) return {};
+  std::uint32_t value = 0;
+  for (char c : digits) {
+    int d;
+    if (c >= '0' && c <= '9') {
+      d = c - '0';
+    } else if (hex && c >= 'a' && c <= 'f') {
+      d = c - 'a' + 10;
+    } else if (hex && c >= 'A' && c <= 'F') {
+      d = c - 'A' + 10;
+    } else {
+      return {};
+    }
+    value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(d);
+  }
+  return GbkCharacter(value);
+}
+
 }  // namespace
+
+std::string DecodeCharacterReferences(std::string_view text) {
+  // "&" (0x26) is never the second byte of a GBK character, and neither are "#" or ";".
+  std::string out;
+  out.reserve(text.size());
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const std::size_t amp = text.find('&', pos);
+    if (amp == std::string_view::npos) break;
+    out.append(text, pos, amp - pos);
+    const std::size_t semi = text.find(';', amp + 1);
+    // The longest reference is "&#x10FFFF;" (or a name shorter than that).
+    if (semi != std::string_view::npos && semi - amp <= 10) {
+      const std::string character = ReferencedCharacter(text.substr(amp + 1, semi - amp - 1));
+      if (!character.empty()) {
+        out += character;
+        pos = semi + 1;
+        continue;
+      }
+    }
+    out.push_back('&');
+    pos = amp + 1;
+  }
+  out.append(text.substr(std::min(pos, text.size())));
+  return out;
+}
+
+bool IsLoginPage(std::string_view page, std::string_view finalUrl) {
+  return PathOfUrl(finalUrl).rfind(kLoginPath, 0) == 0 || FindText(page, kLoginField) != kNotFound;
+}
 
 std::vector<PaidOrder> ParseOrderPage(std::string_view raw) {
   const std::string text = WithoutLineBreaks(raw);
@@ -148,8 +233,32 @@ std::string OrderListAddress(const Deployment& deployment) {
   return address;
 }
 
-std::vector<PaidOrder> ScanPaidOrders(const Deployment& deployment) {
-  return ParseOrderPage(FetchPageText(OrderListAddress(deployment)));
+OrderListResult ScanPaidOrders(const Deployment& deployment) {
+  OrderListResult result;
+  HttpRequest request;
+  request.url = OrderListAddress(deployment);
+  const HttpResult reply = WebRequest(request);
+  if (!reply.ok) {
+    result.error = reply.error.empty() ? std::string("无法连接") : reply.error;
+    return result;
+  }
+  const std::string_view page = UpToFirstZero(reply.body);
+  if (IsLoginPage(page, reply.finalUrl)) {
+    result.loginExpired = true;
+    result.error = "登录已失效";
+    return result;
+  }
+  if (reply.status != 200) {
+    result.error = "服务器返回 " + std::to_string(reply.status);
+    return result;
+  }
+  result.orders = ParseOrderPage(page);
+  if (result.orders.empty() && FindText(page, kListContainer) == kNotFound) {
+    result.error = "页面不是订单列表";
+    return result;
+  }
+  result.read = true;
+  return result;
 }
 
 }  // namespace torvane

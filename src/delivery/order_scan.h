@@ -21,14 +21,34 @@ struct PaidOrder {
 
 // The orders of one to-ship list page, in page order. Line breaks and tabs are removed first;
 // each "<tbody>" ... "</tbody>" block is one order. A block whose title text lacks the quantity
-// separator gives the whole title text as title and "" as quantity.
+// separator gives the whole title text as title and "" as quantity. Title, quantity, buyer and
+// message are written HTML-escaped on the page and come back decoded (DecodeCharacterReferences).
 std::vector<PaidOrder> ParseOrderPage(std::string_view page);
+
+// The GBK text with the character references a page writes replaced by their characters: the named
+// &amp; &lt; &gt; &quot; &apos; and &nbsp; (an ASCII space: GBK has no no-break space), and the
+// numeric &#NNN; and &#xHHH;. A reference GBK cannot hold, one to a control character (it would
+// bring back the line breaks the page lost), an unknown name or one without its ";" stays as written.
+std::string DecodeCharacterReferences(std::string_view text);
+
+// What reading the to-ship list gave: the orders when the page was read, else why not.
+struct OrderListResult {
+  bool read = false;          // the page was the order list (its orders may be none)
+  bool loginExpired = false;  // the marketplace answered with its login page
+  std::string error;          // why the list could not be read (GBK), empty when read
+  std::vector<PaidOrder> orders;
+};
+
+// Whether a page is the marketplace's login form (where an expired session lands).
+bool IsLoginPage(std::string_view page, std::string_view finalUrl);
 
 // Address of the to-ship list: logistics host, fixed query and token prefix, then three random
 // numbers 11..99.
 std::string OrderListAddress(const Deployment& deployment);
 
-// Fetches the to-ship list and parses it. A failed request or a page that is not the list gives no order.
-std::vector<PaidOrder> ScanPaidOrders(const Deployment& deployment);
+// Fetches the to-ship list and parses it. A failed request, an HTTP status other than 200, the login
+// page or a page that is neither an order block nor the list's container (id="J_OrderList") give
+// read == false and the reason: an unreadable list never reads as an empty one.
+OrderListResult ScanPaidOrders(const Deployment& deployment);
 
 }  // namespace torvane

@@ -38,7 +38,7 @@ class DeliveryScheduler {
   DeliveryScheduler(const DeliveryScheduler&) = delete;
   DeliveryScheduler& operator=(const DeliveryScheduler&) = delete;
 
-  // Runs on a worker at every switch-on (the login refresh); default: CheckLoginSession.
+  // Runs on a worker at every switch-on (the login refresh); default: CheckLoginSession, logging a failure.
   void SetLoginRefresh(std::function<void()> refresh);
   // Runs on the delivery worker after each delivery pass, before the busy flag is lowered.
   void SetAfterDeliveryRun(std::function<void()> hook);

@@ -51,23 +51,74 @@ size_t ReadUpload(char* buffer, size_t size, size_t count, void* user) {
   return n;
 }
 
-std::string ReasonFor(CURLcode code, long smtpCode) {
-  switch (code) {
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_COULDNT_CONNECT:
-      return std::string(kMailNoConnection);
-    case CURLE_LOGIN_DENIED:
-      return std::string(kMailLoginFailed);
-    case CURLE_OPERATION_TIMEDOUT:
-      // No reply at all before the time-out means the connection never came up.
-      return std::string(smtpCode == 0 ? kMailNoConnection : kMailTimedOut);
-    default:
-      break;
+// What the server said during one attempt, gathered from curl's protocol trace.
+struct Exchange {
+  std::string command;        // verb of the last command sent (AUTH keeps it over its continuation lines)
+  std::string failedCommand;  // the command the first refusal (4xx or 5xx) answered
+  std::string failedReply;    // that refusal as the server wrote it
+};
+
+int ReplyCode(std::string_view line) {
+  if (line.size() < 3) return 0;
+  int code = 0;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (line[i] < '0' || line[i] > '9') return 0;
+    code = code * 10 + (line[i] - '0');
   }
-  if (smtpCode >= 400) return std::string(kMailRefused) + " (" + std::to_string(smtpCode) + ")";
-  if (smtpCode == 0) return std::string(kMailNoConnection);
-  return std::string(kMailRefused) + " (" + curl_easy_strerror(code) + ")";
+  return code;
+}
+
+int OnTrace(CURL*, curl_infotype type, char* data, size_t size, void* user) {
+  auto* exchange = static_cast<Exchange*>(user);
+  std::string_view text(data, size);
+  if (type == CURLINFO_HEADER_OUT) {
+    static constexpr std::string_view kVerbs[] = {"EHLO", "HELO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA", "QUIT"};
+    const std::string_view verb = text.substr(0, text.find_first_of(" \r\n"));
+    for (std::string_view known : kVerbs) {
+      if (verb == known) exchange->command = std::string(known);
+    }
+  } else if (type == CURLINFO_HEADER_IN) {
+    while (!text.empty()) {
+      std::size_t end = text.find('\n');
+      std::string_view line = text.substr(0, end);
+      text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+      while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+      if (exchange->failedReply.empty() && ReplyCode(line) >= 400) {
+        exchange->failedReply = std::string(line);
+        exchange->failedCommand = exchange->command;
+      }
+    }
+  }
+  return 0;
+}
+
+// The server's reply as text fit for a GBK log line: printable ASCII only, at most 200 bytes.
+std::string ReplyText(std::string_view reply) {
+  std::string out;
+  for (char c : reply.substr(0, 200)) out.push_back(c >= 0x20 && c < 0x7F ? c : '?');
+  return out;
+}
+
+MailResult Classify(CURLcode code, long smtpCode, const Exchange& exchange) {
+  MailResult result;
+  result.failure = MailFailure::kTransient;
+  const int refused = ReplyCode(exchange.failedReply);
+  const std::string detail = exchange.failedReply.empty() ? std::string(curl_easy_strerror(code))
+                                                          : ReplyText(exchange.failedReply);
+  if (refused >= 500 && (exchange.failedCommand == "RCPT" || exchange.failedCommand == "DATA")) {
+    result.failure = MailFailure::kRecipient;
+    result.reason = std::string(kMailRefused) + ": " + detail;
+  } else if (code == CURLE_LOGIN_DENIED || exchange.failedCommand == "AUTH") {
+    result.reason = std::string(kMailLoginFailed) + ": " + detail;
+  } else if (refused >= 400) {
+    result.reason = std::string(kMailRefused) + ": " + detail;
+  } else if (code == CURLE_OPERATION_TIMEDOUT && smtpCode != 0) {
+    result.reason = std::string(kMailTimedOut) + ": " + detail;
+  } else {
+    // No reply at all (refused, unresolved, silent) or the connection broke off.
+    result.reason = std::string(kMailNoConnection) + ": " + detail;
+  }
+  return result;
 }
 
 std::string EncodeHeaderText(std::string_view gbk) {
@@ -143,6 +194,7 @@ SmtpMailSender::SmtpMailSender(MailAccount account, int connectTimeoutSeconds, i
 MailResult SmtpMailSender::SendMail(const std::string& recipient, const std::string& subject,
                                     const std::string& body) {
   MailResult result;
+  result.failure = MailFailure::kRecipient;
   if (recipient.empty()) {
     result.reason = std::string(kMailNoRecipient);
     return result;
@@ -153,6 +205,7 @@ MailResult SmtpMailSender::SendMail(const std::string& recipient, const std::str
     result.reason = std::string(kMailBadHeader);
     return result;
   }
+  result.failure = MailFailure::kTransient;
   if (account_.server.empty()) {
     result.reason = std::string(kMailNoConnection);
     return result;
@@ -173,9 +226,14 @@ MailResult SmtpMailSender::SendMail(const std::string& recipient, const std::str
   Upload upload{message, 0};
 
   curl_slist* recipients = curl_slist_append(nullptr, recipient.c_str());
+  Exchange exchange;
   auto attempt = [&](const char* loginOptions, long* smtpCode) {
     upload.pos = 0;
+    exchange = Exchange{};
     curl_easy_reset(curl);
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, OnTrace);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &exchange);
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeoutSeconds_));
@@ -210,10 +268,10 @@ MailResult SmtpMailSender::SendMail(const std::string& recipient, const std::str
 
   if (code == CURLE_OK) {
     result.accepted = true;
-  } else {
-    result.reason = ReasonFor(code, smtpCode);
+    result.failure = MailFailure::kNone;
+    return result;
   }
-  return result;
+  return Classify(code, smtpCode, exchange);
 }
 
 }  // namespace torvane

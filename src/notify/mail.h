@@ -11,7 +11,7 @@
 
 namespace torvane {
 
-// Reasons SendMail gives (GBK).
+// Reasons SendMail gives (GBK); the server's reply or curl's error text follows after ": ".
 inline constexpr std::string_view kMailNoConnection = "无法连接邮件服务器";
 inline constexpr std::string_view kMailLoginFailed = "邮件服务器登录失败";
 inline constexpr std::string_view kMailRefused = "邮件服务器拒收";
@@ -26,7 +26,9 @@ class SmtpMailSender : public MailSender {
  public:
   SmtpMailSender(MailAccount account, int connectTimeoutSeconds = 15, int totalTimeoutSeconds = 60);
 
-  // accepted is true only when the server took the message for delivery.
+  // accepted is true only when the server took the message for delivery. A failure is kRecipient
+  // for a 5xx reply to RCPT or to the message (and for an empty or multi-line address), else
+  // kTransient: no connection, time-out, any 4xx reply, refused login, refusals of the sender.
   MailResult SendMail(const std::string& recipient, const std::string& subject, const std::string& body) override;
 
  private:

@@ -28,6 +28,12 @@ void Notices::NotifyOutOfStock(const std::string& text) {
          kOutOfStockMailSubject);
 }
 
+void Notices::NotifyProblem(const std::string& text) {
+  Settings now = settings_.Current();
+  Notify(text, now.outOfStockSoftware, now.outOfStockSms, now.outOfStockMail, kProblemBalloonTitle,
+         kProblemMailSubject);
+}
+
 void Notices::Notify(const std::string& text, bool software, bool sms, bool mail, const char* balloonTitle,
                      const char* mailSubject) {
   if (software) {

@@ -1,4 +1,4 @@
-// The seller's delivery and out-of-stock notices: software (activity line and tray
+// The seller's delivery, out-of-stock and problem notices: software (activity line and tray
 // balloon), SMS to the seller's own phone and mail to the seller's mailbox, each as
 // ticked in the settings at the moment the notice is raised.
 #pragma once
@@ -12,11 +12,13 @@
 
 namespace torvane {
 
-// Balloon titles and mail subjects of the two notices.
+// Balloon titles and mail subjects of the three notices.
 inline constexpr const char* kDeliveredBalloonTitle = "发货提示";
 inline constexpr const char* kDeliveredMailSubject = "发货通知";
 inline constexpr const char* kOutOfStockBalloonTitle = "库存不足";
 inline constexpr const char* kOutOfStockMailSubject = "库存不足";
+inline constexpr const char* kProblemBalloonTitle = "发货异常";
+inline constexpr const char* kProblemMailSubject = "发货异常";
 
 // Sends one text to the account's own phone: login, send, logout, each tried whatever
 // became of the one before. True when the service confirmed the send.
@@ -30,6 +32,8 @@ class Notices : public SellerNotices {
   // Channels in fixed order: software, SMS, mail; failures stay silent.
   void NotifyDelivered(const std::string& text) override;
   void NotifyOutOfStock(const std::string& text) override;
+  // Through the channels ticked for the out-of-stock notice.
+  void NotifyProblem(const std::string& text) override;
 
  private:
   void Notify(const std::string& text, bool software, bool sms, bool mail, const char* balloonTitle,

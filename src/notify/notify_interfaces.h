@@ -15,10 +15,18 @@ class NoticeUi {
   virtual int ShowNotice(const std::string& text, int style, const std::string& title) = 0;
 };
 
+// Why a mail was not accepted, as far as it decides whether the same mail may simply be sent again.
+enum class MailFailure {
+  kNone,       // accepted (or a sender that does not tell)
+  kTransient,  // not about this recipient: no connection, time-out, a 4xx reply, login refused, other server faults
+  kRecipient,  // about this recipient or message: a 5xx reply to RCPT or to the message, or an unusable address
+};
+
 // Outcome of one mail submission.
 struct MailResult {
   bool accepted = false;  // true only when the server accepted the message
-  std::string reason;     // why not, for the seller (GBK)
+  std::string reason;     // why not, for the seller (GBK), with the server's own reply when there was one
+  MailFailure failure = MailFailure::kNone;
 };
 
 class MailSender {
@@ -27,12 +35,15 @@ class MailSender {
   virtual MailResult SendMail(const std::string& recipient, const std::string& subject, const std::string& body) = 0;
 };
 
-// The seller's two notices; channels chosen by the live settings.
+// The seller's notices; channels chosen by the live settings.
 class SellerNotices {
  public:
   virtual ~SellerNotices() = default;
   virtual void NotifyDelivered(const std::string& text) = 0;
   virtual void NotifyOutOfStock(const std::string& text) = 0;
+  // A delivery problem the seller has to look at (mail server down, login expired, ...);
+  // goes through the channels ticked for the out-of-stock notice.
+  virtual void NotifyProblem(const std::string& text) = 0;
 };
 
 }  // namespace torvane

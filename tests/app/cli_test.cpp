@@ -108,6 +108,52 @@ TEST(RunOnce, DeliversWholeOrdersByMailAndLeavesTheRestForLater) {
   EXPECT_EQ(Lines(RunProcess(TorvaneBinary(), {"sent", "list"}, shop.dataDir(), 30s).out).size(), 3u);
 }
 
+TEST(SentResend, ARefusedMailGoesOutAgainWithTheSameCodesAndTheOrderShips) {
+  Shop shop(MailDelivery());
+  ASSERT_TRUE(shop.ok()) << shop.error();
+  ASSERT_TRUE(shop.LogIn());
+  ASSERT_TRUE(shop.AddCards("点卡A", {{"A1", "a-secret-1"}, {"A2", "a-secret-2"}}));
+  ASSERT_TRUE(shop.sim().AddOrder("9701", "点卡A", "1", "buyer1", "one@example.com"));
+  ASSERT_TRUE(shop.mail()->SetReplies({"550 5.1.1 No such user", "", ""}));
+  auto run = RunProcess(TorvaneBinary(), shop.RunArgs(true), shop.dataDir(), 120s);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find(U("订单编号:[9701] 卡密发送失败 请手动处理: 邮件服务器拒收: 550 5.1.1 No such user")),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(shop.sim().OrderStatus("9701"), "paid");
+
+  ASSERT_TRUE(shop.mail()->SetReplies({}));
+  const std::vector<std::string> resend = {"sent", "resend", "--order", "9701", "--config-dir",
+                                           shop.configDir().string()};
+  auto again = RunProcess(TorvaneBinary(), resend, shop.dataDir(), 60s);
+  ASSERT_EQ(again.exitCode, 0) << again.out << again.err;
+  EXPECT_NE(again.out.find(U("订单编号:[9701] 已重新发送原卡密 [1]张 通过:[邮件发送]")), std::string::npos) << again.out;
+  const auto mails = shop.mail()->Messages();
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_EQ(mails[0].recipients, std::vector<std::string>{"one@example.com"});
+  EXPECT_EQ(shop.sim().OrderStatus("9701"), "shipped");
+  auto sent = RunProcess(TorvaneBinary(), {"sent", "list", "--order", "9701"}, shop.dataDir(), 30s);
+  ASSERT_EQ(Lines(sent.out).size(), 1u) << sent.out;
+  EXPECT_NE(sent.out.find("\tA1\ta-secret-1\t"), std::string::npos);
+  EXPECT_NE(sent.out.find(U("邮件发送")), std::string::npos);
+  EXPECT_NE(ReadBytes(shop.dataDir() / u8"历史记录.log").find("已重新发送原卡密"), std::string::npos);
+
+  auto unknown = RunProcess(TorvaneBinary(), {"sent", "resend", "--order", "1", "--config-dir",
+                                              shop.configDir().string()}, shop.dataDir(), 60s);
+  EXPECT_EQ(unknown.exitCode, 1);
+  EXPECT_NE(unknown.out.find(U("订单编号:[1] 没有发货记录")), std::string::npos) << unknown.out;
+
+  // An order list that cannot be read is a failed run, not an empty list.
+  SimFaults fault;
+  fault.status500 = true;
+  fault.paths = {"/user/order_list_new.htm"};
+  ASSERT_TRUE(shop.sim().SetFaults(fault));
+  auto broken = RunProcess(TorvaneBinary(), shop.RunArgs(true), shop.dataDir(), 120s);
+  EXPECT_EQ(broken.exitCode, 1) << broken.err;
+  EXPECT_NE(broken.out.find(U("无法读取已付款订单: 服务器返回 500")), std::string::npos) << broken.out;
+  EXPECT_EQ(broken.out.find(U("未发现已付款订单")), std::string::npos);
+}
+
 TEST(CardsCommands, ImportReadsUtf8AndGbkFilesAndRefusesFullWidthCommas) {
   TempDir dir;
   WriteBytes(dir / "utf8.txt", "\xEF\xBB\xBF" + U("卡号1,密码1") + "\r\n\r\nN2,S2\nN3\n");
@@ -380,6 +426,31 @@ TEST(RunUntilStopped, SigtermRunsTheExitStepsAndKeepsTheHistory) {
   std::string newest = history.substr(0, history.find("\r\n") + 2);
   EXPECT_NE(newest.find("] 程序退出完成\r\n"), std::string::npos) << newest;
   EXPECT_NE(history.find("] 自动发货已经开启\r\n"), std::string::npos);
+  EXPECT_NE(history.find("] 登录检查失败 请检查网络或重新登录淘宝\r\n"), std::string::npos);
+}
+
+TEST(RunUntilStopped, ASecondSignalEndsALongPassAtOnce) {
+  Shop shop(MailDelivery(), false);
+  ASSERT_TRUE(shop.ok()) << shop.error();
+  ASSERT_TRUE(shop.LogIn());
+  // The order list answers only after the request's time-out (20 s): the pass hangs in it.
+  SimFaults slow;
+  slow.slowMs = 60000;
+  slow.paths = {"/user/order_list_new.htm"};
+  ASSERT_TRUE(shop.sim().SetFaults(slow));
+  const auto out = shop.dataDir() / "out";
+  pid_t pid = SpawnProcess(TorvaneBinary(), shop.RunArgs(true), shop.dataDir(), out, shop.dataDir() / "err");
+  ASSERT_GT(pid, 0);
+  for (int i = 0; i < 400 && ReadBytes(out).find(U("自动发货已经开启")) == std::string::npos; ++i) {
+    std::this_thread::sleep_for(25ms);
+  }
+  std::this_thread::sleep_for(500ms);  // the login check is done, the list request under way
+  ::kill(pid, SIGTERM);
+  std::this_thread::sleep_for(200ms);
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(WaitProcess(pid, 10s), 128 + SIGTERM) << ReadBytes(shop.dataDir() / "err");
+  std::string history = ReadBytes(shop.dataDir() / u8"历史记录.log");
+  EXPECT_NE(history.substr(0, history.find("\r\n")).find("] 再次收到退出信号 立即退出"), std::string::npos) << history;
 }
 
 TEST(RunOnce, ClosedStandardOutputStopsNoDelivery) {

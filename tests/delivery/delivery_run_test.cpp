@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <mutex>
 
 #include "delivery/chat_sender.h"
@@ -13,9 +14,12 @@
 #include "delivery/rating.h"
 #include "base/activity_log.h"
 #include "base/deployment.h"
+#include "notify/mail.h"
+#include "notify/password.h"
 #include "store/blacklist.h"
 #include "support/market_sim.h"
 #include "support/raw_http_server.h"
+#include "support/smtp_server.h"
 #include "support/temp_dir.h"
 #include "web/cookie_store.h"
 #include "web/http.h"
@@ -39,16 +43,20 @@ class RecordingMail : public MailSender {
     sent.push_back({recipient, subject, body});
     MailResult r;
     r.accepted = accept;
-    if (!accept) r.reason = "收件人被拒绝";
+    if (!accept) {
+      r.reason = "收件人被拒绝";
+      r.failure = MailFailure::kRecipient;
+    }
     return r;
   }
 };
 
 class RecordingNotices : public SellerNotices {
  public:
-  std::vector<std::string> delivered, outOfStock;
+  std::vector<std::string> delivered, outOfStock, problems;
   void NotifyDelivered(const std::string& text) override { delivered.push_back(text); }
   void NotifyOutOfStock(const std::string& text) override { outOfStock.push_back(text); }
+  void NotifyProblem(const std::string& text) override { problems.push_back(text); }
 };
 
 // A desktop whose chat client opens a window titled with the buyer for every address it is handed.
@@ -107,6 +115,13 @@ std::vector<std::string> Messages(const ActivityLog& log) {
 bool Logged(const ActivityLog& log, const std::string& message) {
   const std::vector<std::string> m = Messages(log);
   return std::find(m.begin(), m.end(), message) != m.end();
+}
+
+// The messages logged after the first `from` ones.
+std::vector<std::string> MessagesSince(const ActivityLog& log, std::size_t from) {
+  std::vector<std::string> m = Messages(log);
+  m.erase(m.begin(), m.begin() + static_cast<std::ptrdiff_t>(std::min(from, m.size())));
+  return m;
 }
 
 class DeliveryEndToEnd : public ::testing::Test {
@@ -226,6 +241,15 @@ TEST_F(DeliveryEndToEnd, OrdersInCodesOutAndTheMarketplaceSeesTheConsignForms) {
   engine_->DeliveryRun();
   EXPECT_TRUE(Logged(*log_, "未发现已付款订单"));
   EXPECT_EQ(desk_.messages.size(), 2u);
+
+  // Numbers that stand inside a handled one, or across two, are orders of their own.
+  AddCards("月卡", {"B2"});
+  ASSERT_TRUE(sim_->AddOrder("100", "游戏点卡", "1", "b100"));
+  ASSERT_TRUE(sim_->AddOrder("0011", "月卡", "1", "b11"));
+  EXPECT_EQ(engine_->DeliveryRun().delivered, 2);
+  EXPECT_EQ(sim_->OrderStatus("100"), "shipped");
+  EXPECT_EQ(sim_->OrderStatus("0011"), "shipped");
+  EXPECT_EQ(Blacklist(), "100110021000011");
 }
 
 TEST_F(DeliveryEndToEnd, BlacklistedAndAlreadyRecordedOrdersAreNeverDeliveredAgain) {
@@ -233,8 +257,7 @@ TEST_F(DeliveryEndToEnd, BlacklistedAndAlreadyRecordedOrdersAreNeverDeliveredAga
   ASSERT_TRUE(sim_->AddOrder("1234", "点卡", "1", "b1"));  // straddles "12" + "34" in the blacklist
   ASSERT_TRUE(sim_->AddOrder("5555", "点卡", "1", "b2"));  // recorded as sent, missing from the blacklist, unshipped
   ASSERT_TRUE(sim_->AddOrder("6666", "点卡", "1", "b3"));  // its send failed earlier
-  ASSERT_TRUE(BlacklistAppend(dir_.path(), "9912"));
-  ASSERT_TRUE(BlacklistAppend(dir_.path(), "3499"));
+  test::WriteBytes(BlacklistPath(dir_.path()), "99123499");  // carried over from an older installation
   ASSERT_EQ(stores_->TakeCards("点卡", 1, "5555", "b2", "1", "", "旺旺发送", "t").size(), 1u);
   ASSERT_EQ(stores_->TakeCards("点卡", 1, "6666", "b3", "1", "", "发送失败", "t").size(), 1u);
 
@@ -242,9 +265,9 @@ TEST_F(DeliveryEndToEnd, BlacklistedAndAlreadyRecordedOrdersAreNeverDeliveredAga
   EXPECT_TRUE(desk_.messages.empty());
   EXPECT_EQ(stores_->CountCardsOf("点卡"), 1);
   // The buyer of 5555 has the codes: the order is only marked shipped, and the blacklist completed.
-  EXPECT_EQ(Messages(*log_), (std::vector<std::string>{"发现已付款订单 [3]个", "发现重复订单 自动跳过",
+  EXPECT_EQ(Messages(*log_), (std::vector<std::string>{"发现已付款订单 [3]个", "订单编号:[1234] 发现重复订单 自动跳过",
                                                        "订单编号:[5555] 卡密已经发送 补做发货标记",
-                                                       "发现重复订单 自动跳过"}));
+                                                       "订单编号:[6666] 发现重复订单 自动跳过"}));
   const auto consigns = sim_->Consigns();
   ASSERT_EQ(consigns.size(), 1u);
   EXPECT_EQ(consigns[0].orderId, "5555");
@@ -283,7 +306,7 @@ TEST_F(DeliveryEndToEnd, SameOrderTwiceOnOnePageIsDeliveredOnce) {
   ASSERT_EQ(desk_.messages.size(), 1u);
   EXPECT_EQ(stores_->CountCardsOf("点卡"), 1);
   EXPECT_EQ(Blacklist(), "777");
-  EXPECT_TRUE(Logged(*log_, "发现重复订单 自动跳过"));
+  EXPECT_TRUE(Logged(*log_, "订单编号:[777] 发现重复订单 自动跳过"));
 }
 
 TEST_F(DeliveryEndToEnd, UnknownItemsAndEmptyItemsAreLeftForLater) {
@@ -391,7 +414,7 @@ TEST_F(DeliveryEndToEnd, FailedSendsAreRecordedAsFailedAndNotShipped) {
   const DeliverySummary summary = engine_->DeliveryRun();
   EXPECT_EQ(summary.failed, 2);
   EXPECT_EQ(summary.delivered, 0);
-  EXPECT_TRUE(Logged(*log_, "订单编号:[7001] 卡密发送失败 请手动处理"));
+  EXPECT_TRUE(Logged(*log_, "订单编号:[7001] 卡密发送失败 请手动处理: 收件人被拒绝"));
   EXPECT_TRUE(Logged(*log_, "订单编号:[7002] 卡密发送失败 请手动处理"));
   EXPECT_EQ(Sent("7001").at(0)[7], "发送失败");
   EXPECT_EQ(Sent("7002").at(0)[7], "发送失败");
@@ -399,6 +422,7 @@ TEST_F(DeliveryEndToEnd, FailedSendsAreRecordedAsFailedAndNotShipped) {
   EXPECT_EQ(sim_->OrderStatus("7002"), "paid");
   EXPECT_TRUE(sim_->Consigns().empty());
   EXPECT_TRUE(notices_.delivered.empty());
+  EXPECT_EQ(notices_.problems, (std::vector<std::string>{"订单编号:[7001] 卡密邮件被拒收 请手动处理"}));
   EXPECT_EQ(Blacklist(), "70017002");
 
   // A later pass spends no new codes on them.
@@ -482,6 +506,276 @@ TEST_F(DeliveryEndToEnd, RatingsGoToEveryUnratedTrade) {
   // Nothing left to rate: no line.
   AutoRateRun(deployment_, settings_, *log_);
   EXPECT_EQ(Messages(*log_).size(), 1u);
+}
+
+std::string Tag(const std::string& orderNumber) { return "订单编号:[" + orderNumber + "]"; }
+
+// The decoded body of a raw message as received.
+std::string BodyText(const std::string& rawMessage) {
+  std::string compact;
+  for (char c : test::MailBodyPart(rawMessage)) {
+    if (c != '\r' && c != '\n') compact += c;
+  }
+  std::string out;
+  EXPECT_TRUE(Base64Decode(compact, &out));
+  return out;
+}
+
+MailAccount AccountFor(const test::SmtpTestServer& server) {
+  MailAccount account;
+  account.server = "127.0.0.1";
+  account.port = server.port();
+  account.fromAddress = "shop@torvane.test";
+  account.userName = server.options().user;
+  account.passwordObfuscated = ObfuscateMailPassword(server.options().password);
+  return account;
+}
+
+// The card numbers of the order's sent records, in store order.
+std::vector<std::string> CodesOf(CardStores& stores, const std::string& orderNumber) {
+  std::vector<std::string> codes;
+  for (const auto& r : stores.Sent().Select(2, orderNumber)) codes.push_back(r[4]);
+  return codes;
+}
+
+TEST_F(DeliveryEndToEnd, MailServerOutagesSpendNoCodesAndTheSameCodesGoOutOnceItIsBack) {
+  test::SmtpTestServer server;
+  ASSERT_TRUE(server.running()) << server.error();
+  SmtpMailSender smtp(AccountFor(server), 2, 10);
+  DeliveryEngine engine(deployment_, *stores_, dir_.path(), settings_, *log_, smtp, notices_, desk_);
+  engine.SetChatPollPause(std::chrono::milliseconds(5));
+  UseSettings([](Settings& s) { s.deliverByMail = true; });
+  AddCards("点卡", {"P1", "P2", "P3", "P4", "P5", "P6", "P7"});
+  ASSERT_TRUE(sim_->AddOrder("9101", "点卡", "2", "b1", "请发到 one@example.com"));
+  ASSERT_TRUE(sim_->AddOrder("9102", "点卡", "1", "b2", "two@example.com"));
+  ASSERT_TRUE(sim_->AddOrder("9103", "点卡", "1", "b3", "没有邮箱"));  // by chat, whatever the mail server does
+
+  struct Outage {
+    const char* name;
+    std::function<bool()> begin;
+    std::string reason;  // part of the logged reason
+  };
+  const std::vector<Outage> outages = {
+      {"server down", [&] { server.Stop(); return true; }, "无法连接邮件服务器"},
+      {"421 to RCPT", [&] { return server.Restart() && server.SetReplies({"421 4.3.2 Closing", "", ""}); },
+       "421 4.3.2 Closing"},
+      {"450 to RCPT", [&] { return server.SetReplies({"450 4.2.1 Mailbox busy", "", ""}); }, "450 4.2.1"},
+      {"451 to DATA", [&] { return server.SetReplies({"", "451 4.3.0 Try again later", ""}); }, "451 4.3.0"},
+      {"452 to RCPT", [&] { return server.SetReplies({"452 4.3.1 Out of storage", "", ""}); }, "452 4.3.1"},
+      {"login refused", [&] { return server.SetReplies({"", "", "535 5.7.8 Bad credentials"}); },
+       "邮件服务器登录失败: 535 5.7.8"},
+  };
+  std::vector<std::string> codes;  // what 9101 took at the first failure
+  for (const Outage& outage : outages) {
+    SCOPED_TRACE(outage.name);
+    ASSERT_TRUE(outage.begin());
+    const std::size_t before = Messages(*log_).size();
+    const DeliverySummary summary = engine.DeliveryRun();
+    EXPECT_EQ(summary.held, 1);
+    EXPECT_EQ(summary.failed, 0);
+    if (codes.empty()) codes = CodesOf(*stores_, "9101");
+    EXPECT_EQ(CodesOf(*stores_, "9101"), codes);
+    for (const auto& r : Sent("9101")) EXPECT_EQ(r[7], "发货中");
+    EXPECT_TRUE(Sent("9102").empty());  // no new codes once the server failed
+    const std::vector<std::string> lines = MessagesSince(*log_, before);
+    const std::string held = "订单编号:[9101] 邮件服务器暂时无法发信 卡密保留到下次发送: ";
+    const auto line = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(held, 0) == 0; });
+    ASSERT_NE(line, lines.end());
+    EXPECT_NE(line->find(outage.reason), std::string::npos) << *line;
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "订单编号:[9102] 邮件服务器暂时无法发信 暂不发货"), lines.end());
+    EXPECT_EQ(sim_->OrderStatus("9101"), "paid");
+    EXPECT_TRUE(server.Messages().empty());
+  }
+  EXPECT_EQ(codes.size(), 2u);
+  EXPECT_EQ(Blacklist(), "9103");
+  EXPECT_EQ(desk_.messages.size(), 1u);
+  // One notice for the whole outage, not one per order or per pass.
+  ASSERT_EQ(notices_.problems.size(), 1u);
+  EXPECT_EQ(notices_.problems[0].rfind("邮件服务器暂时无法发信 邮件发货暂停: 无法连接邮件服务器", 0), 0u);
+
+  // The server is back: the same codes go out, once, and new ones for the order that waited.
+  ASSERT_TRUE(server.SetReplies({}));
+  const DeliverySummary back = engine.DeliveryRun();
+  EXPECT_EQ(back.delivered, 2);
+  std::map<std::string, std::string> mailTo;
+  for (const auto& m : server.Messages()) {
+    ASSERT_EQ(m.recipients.size(), 1u);
+    mailTo[m.recipients[0]] += BodyText(m.data);
+  }
+  ASSERT_EQ(mailTo.size(), 2u);
+  EXPECT_EQ(server.Messages().size(), 2u);
+  EXPECT_NE(mailTo["one@example.com"].find("卡号: P1  卡密: SP1\r\n卡号: P2  卡密: SP2"), std::string::npos);
+  EXPECT_EQ(CodesOf(*stores_, "9101"), codes);
+  EXPECT_EQ(CodesOf(*stores_, "9102").size(), 1u);
+  for (const char* order : {"9101", "9102"}) {
+    for (const auto& r : Sent(order)) EXPECT_EQ(r[7], "邮件发送");
+    EXPECT_EQ(sim_->OrderStatus(order), "shipped");
+  }
+  EXPECT_EQ(stores_->CountCardsOf("点卡"), 3);
+  engine.DeliveryRun();
+  EXPECT_EQ(server.Messages().size(), 2u);
+
+  // A refusal of the recipient itself uses the codes up as before, with the server's reason.
+  const std::pair<const char*, test::SmtpReplies> refusals[] = {{"9104", {"550 5.1.1 No such user", "", ""}},
+                                                              {"9105", {"", "554 5.6.0 Message refused", ""}}};
+  for (const auto& [order, replies] : refusals) {
+    SCOPED_TRACE(order);
+    ASSERT_TRUE(sim_->AddOrder(order, "点卡", "1", "b", "x@example.com"));
+    ASSERT_TRUE(server.SetReplies(replies));
+    const std::size_t problemsBefore = notices_.problems.size();
+    EXPECT_EQ(engine.DeliveryRun().failed, 1);
+    EXPECT_EQ(Sent(order).at(0)[7], "发送失败");
+    const std::string reason = replies.rcpt.empty() ? replies.data : replies.rcpt;
+    EXPECT_TRUE(Logged(*log_, Tag(order) + " 卡密发送失败 请手动处理: 邮件服务器拒收: " + reason));
+    ASSERT_EQ(notices_.problems.size(), problemsBefore + 1);
+    EXPECT_EQ(notices_.problems.back(), Tag(order) + " 卡密邮件被拒收 请手动处理");
+    EXPECT_EQ(sim_->OrderStatus(order), "paid");
+  }
+
+  // The seller sends 9104's codes again to a corrected address.
+  ASSERT_TRUE(server.SetReplies({}));
+  const std::vector<std::string> refusedCodes = CodesOf(*stores_, "9104");
+  const ResendResult resent = engine.ResendOrder("9104", "fixed@example.com");
+  EXPECT_TRUE(resent.sent);
+  EXPECT_TRUE(resent.listed);
+  EXPECT_TRUE(resent.shipped);
+  ASSERT_EQ(server.Messages().size(), 3u);
+  EXPECT_EQ(server.Messages()[2].recipients, std::vector<std::string>{"fixed@example.com"});
+  EXPECT_NE(BodyText(server.Messages()[2].data).find("卡号: " + refusedCodes.at(0) + "  "), std::string::npos);
+  EXPECT_EQ(CodesOf(*stores_, "9104"), refusedCodes);
+  EXPECT_EQ(Sent("9104").at(0)[7], "邮件发送");
+  EXPECT_EQ(sim_->OrderStatus("9104"), "shipped");
+  EXPECT_EQ(stores_->CountCardsOf("点卡"), 1);
+}
+
+TEST_F(DeliveryEndToEnd, AnUnreadableOrderListIsNeverTakenForAnEmptyOne) {
+  ListItems("点卡\r\n");
+  AddCards("点卡", {"L1"});
+  ASSERT_TRUE(sim_->AddOrder("9201", "点卡", "1", "b1"));
+  test::RawHttpServer gone;
+  const std::string goneUrl = gone.BaseUrl();
+  gone.Stop();
+  const std::string listHost = deployment_.logisticsHost;
+  auto fault = [&](auto set) {
+    return [this, set] {
+      test::SimFaults f;
+      f.paths = {"/user/order_list_new.htm"};
+      set(f);
+      return sim_->SetFaults(f);
+    };
+  };
+  struct Row {
+    const char* name;
+    std::function<bool()> begin;
+    std::string line;  // the pass's line, or its beginning
+  };
+  const std::vector<Row> rows = {
+      {"status 500", fault([](test::SimFaults& f) { f.status500 = true; }), "无法读取已付款订单: 服务器返回 500"},
+      {"dropped", fault([](test::SimFaults& f) { f.drop = true; }), "无法读取已付款订单: "},
+      {"no markers", fault([](test::SimFaults& f) { f.noMarkers = true; }), "无法读取已付款订单: 页面不是订单列表"},
+      {"host down", [&] { deployment_.logisticsHost = goneUrl; return true; }, "无法读取已付款订单: "},
+      {"login page", [&] { return sim_->ExpireLogin(); }, "登录已失效 请重新登录淘宝"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_TRUE(sim_->ClearFaults());
+    deployment_.logisticsHost = listHost;
+    ASSERT_TRUE(row.begin());
+    for (int pass = 0; pass < 2; ++pass) {
+      const std::size_t before = Messages(*log_).size();
+      EXPECT_TRUE(engine_->DeliveryRun().listUnreadable);
+      const std::vector<std::string> lines = MessagesSince(*log_, before);
+      ASSERT_EQ(lines.size(), 1u);
+      EXPECT_EQ(lines[0].rfind(row.line, 0), 0u) << lines[0];
+      EXPECT_GT(lines[0].size(), std::string("无法读取已付款订单: ").size());  // a reason is given
+    }
+  }
+  // The expired login is told once, not at every pass; nothing else raised a notice.
+  EXPECT_EQ(notices_.problems, (std::vector<std::string>{"登录已失效 请重新登录淘宝"}));
+  EXPECT_TRUE(notices_.outOfStock.empty());
+  EXPECT_EQ(stores_->CountCardsOf("点卡"), 1);
+
+  // A list that really is empty says so.
+  ASSERT_TRUE(sim_->Reset());
+  ASSERT_TRUE(sim_->SetSeller("好店铺", "7788", "pw", "TOKEN42"));
+  网页_访问(sim_->BaseUrl() + "/member/login.jhtml", 1, {}, {}, "TPL_username=seller&TPL_password=pw");
+  EXPECT_FALSE(engine_->DeliveryRun().listUnreadable);
+  EXPECT_EQ(Messages(*log_).back(), "未发现已付款订单");
+}
+
+TEST_F(DeliveryEndToEnd, EscapedTitlesBuyersAndMessagesAreReadAsWritten) {
+  UseSettings([](Settings& s) { s.deliverByMail = true; });
+  const std::string title = "点卡&礼包 <\"至尊\"> 'VIP'";
+  AddCards(title, {"H1"});
+  // Markup in a message must not open a block of its own.
+  const std::string message = "</span></tbody><tbody><span class=\"order-number\">订单编号：666</span> 发到 a&b@example.com";
+  ASSERT_TRUE(sim_->AddOrder("9301", title, "1", "b<1>", message));
+  const DeliverySummary summary = engine_->DeliveryRun();
+  EXPECT_EQ(summary.listed, 1);
+  EXPECT_EQ(summary.delivered, 1);
+  ASSERT_EQ(mail_.sent.size(), 1u);
+  EXPECT_EQ(mail_.sent[0].recipient, "b@example.com");
+  const auto sent = Sent("9301");
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0][0], title);
+  EXPECT_EQ(sent[0][2], "b<1>");
+  EXPECT_EQ(sent[0][4], "H1");
+  EXPECT_EQ(sim_->OrderStatus("9301"), "shipped");
+}
+
+TEST_F(DeliveryEndToEnd, AStoreThatFailsHoldsTheOrderAndIsNoShortage) {
+  ListItems("点卡\r\n");
+  AddCards("点卡", {"S1"});
+  ASSERT_TRUE(sim_->AddOrder("9401", "点卡", "1", "b1"));
+  {
+    // Every page of the inventory but the first turned to garbage, and the change counter moved
+    // so the open store reads them again.
+    std::string bytes = test::ReadBytes(dir_ / kInventoryFileName);
+    ASSERT_GT(bytes.size(), 4096u);
+    std::fill(bytes.begin() + 4096, bytes.end(), '\xFF');
+    bytes[27] = static_cast<char>(bytes[27] + 1);
+    test::WriteBytes(dir_ / kInventoryFileName, bytes);
+  }
+  const DeliverySummary summary = engine_->DeliveryRun();
+  EXPECT_EQ(summary.delivered, 0);
+  const std::vector<std::string> m = Messages(*log_);
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_EQ(m[1].rfind("订单编号:[9401] 卡密库读写失败 暂不发货: ", 0), 0u) << m[1];
+  EXPECT_TRUE(notices_.outOfStock.empty());
+  EXPECT_EQ(Blacklist(), "");
+  EXPECT_EQ(sim_->OrderStatus("9401"), "paid");
+}
+
+TEST_F(DeliveryEndToEnd, CodesTakenByAnotherProcessMeanTheOrderIsHandled) {
+  AddCards("点卡", {"T1", "T2"});
+  ListItems("点卡\r\n");
+  ASSERT_TRUE(sim_->AddOrder("9501", "点卡", "1", "b1"));
+  // A record of the order under a status the run does not look for (another program's).
+  ASSERT_EQ(stores_->TakeCards("点卡", 1, "9501", "b1", "1", "", "已退款", "t").size(), 1u);
+  ASSERT_TRUE(stores_->TakeCards("点卡", 1, "9501", "b1", "1", "", "发货中", "t").empty());
+  engine_->DeliveryRun();
+  EXPECT_TRUE(Logged(*log_, "订单编号:[9501] 发现重复订单 自动跳过"));
+  EXPECT_TRUE(notices_.outOfStock.empty());
+  EXPECT_TRUE(desk_.messages.empty());
+  EXPECT_EQ(stores_->CountCardsOf("点卡"), 1);
+}
+
+TEST_F(DeliveryEndToEnd, AStopRequestEndsThePassBetweenOrders) {
+  AddCards("点卡", {"X1", "X2", "X3"});
+  ASSERT_TRUE(sim_->AddOrder("9601", "点卡", "1", "b1"));
+  ASSERT_TRUE(sim_->AddOrder("9602", "点卡", "1", "b2"));
+  ASSERT_TRUE(sim_->AddOrder("9603", "点卡", "1", "b3"));
+  DeliveryEngine* self = nullptr;
+  // The request comes while the first order is being finished.
+  DeliveryEngine engine(deployment_, *stores_, dir_.path(), settings_, *log_, mail_, notices_, desk_,
+                        [&] { self->RequestStop(); });
+  self = &engine;
+  engine.SetChatPollPause(std::chrono::milliseconds(5));
+  EXPECT_EQ(engine.DeliveryRun().delivered, 1);
+  EXPECT_EQ(Messages(*log_).back(), "收到退出请求 其余订单下次处理");
+  EXPECT_EQ(sim_->OrderStatus("9601"), "shipped");
+  EXPECT_EQ(sim_->OrderStatus("9602"), "paid");
+  EXPECT_EQ(stores_->CountCardsOf("点卡"), 2);
 }
 
 }  // namespace

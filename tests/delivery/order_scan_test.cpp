@@ -88,6 +88,28 @@ TEST(OrderScan, TitleWithoutSeparatorIsWholeTitleAndNoQuantity) {
   EXPECT_EQ(orders[0].shipLink, "");
 }
 
+TEST(OrderScan, EscapedFieldsAreDecodedAfterTheyAreCut) {
+  const std::string message = "x &lt;/span&gt;&lt;/tbody&gt; &amp;nbsp; y";
+  const std::vector<PaidOrder> orders =
+      ParseOrderPage(Block("1", "&nbsp;点卡&amp;礼包 &quot;A&quot; §数量：&#50;", "b", &message, "l"));
+  ASSERT_EQ(orders.size(), 1u);
+  EXPECT_EQ(orders[0].title, "点卡&礼包 \"A\"");
+  EXPECT_EQ(orders[0].quantity, "2");
+  EXPECT_EQ(orders[0].buyerMessage, "x </span></tbody> &nbsp; y");
+}
+
+TEST(OrderScan, CharacterReferencesBecomeGbkOrStayAsWritten) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"&lt;b&gt; &quot;x&quot; &#39;y&#39; &apos;z&apos; a&nbsp;b", "<b> \"x\" 'y' 'z' a b"},
+      {"&#28857;&#x5361;&#X5361;", "点卡卡"},
+      {"&amp;lt;", "&lt;"},                          // decoded once
+      {"&#x1F600;&#128512;", "&#x1F600;&#128512;"},  // GBK has no emoji
+      {"&#10;&#13;&#0;&#x7F;", "&#10;&#13;&#0;&#x7F;"},  // no control characters come back
+      {"&copy; &amp &#xZZ; &#; &#99999999999; & ;", "&copy; &amp &#xZZ; &#; &#99999999999; & ;"},
+  };
+  for (const auto& [escaped, text] : rows) EXPECT_EQ(DecodeCharacterReferences(escaped), text) << escaped;
+}
+
 TEST(OrderScan, ListAddressHasFixedPartAndThreeRandomNumbers) {
   Deployment d;
   d.logisticsHost = "http://127.0.0.1:8080";

@@ -52,6 +52,7 @@ class NoNotices : public SellerNotices {
  public:
   void NotifyDelivered(const std::string&) override {}
   void NotifyOutOfStock(const std::string&) override {}
+  void NotifyProblem(const std::string&) override {}
 };
 
 // A gate the test opens; passes that reach it wait there.
@@ -84,7 +85,7 @@ class Gate {
   bool open_ = false;
 };
 
-// The scheduler over a real engine whose order list is the simulator's (logged out: no orders).
+// The scheduler over a real engine whose order list is the simulator's (logged out: its login page).
 class SchedulerTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { sharedSim_ = test::MarketSim::Start().release(); }
@@ -146,7 +147,7 @@ TEST_F(SchedulerTest, ATickDuringADeliveryPassStartsNoSecondPassButStillRates) {
   delivery.Open();
   scheduler_->WaitIdle();
   EXPECT_EQ(delivery.Arrived(), 1);
-  EXPECT_EQ(log_.Count("未发现已付款订单"), 1);
+  EXPECT_EQ(log_.Count("登录已失效 请重新登录淘宝"), 1);
   EXPECT_GE(ratings.load(), 2);
   EXPECT_FALSE(scheduler_->DeliveryBusy());
 

@@ -237,7 +237,8 @@ TEST_F(MailServerTest, RefusalsAreFailuresWithTheirReason) {
   wrong.passwordObfuscated = ObfuscateMailPassword("not-the-password");
   MailResult login = SmtpMailSender(wrong, 5, 20).SendMail("seller@example.test", "测试", "测试");
   EXPECT_FALSE(login.accepted);
-  EXPECT_EQ(login.reason, kMailLoginFailed);
+  EXPECT_EQ(login.failure, MailFailure::kTransient);
+  EXPECT_EQ(login.reason.rfind(std::string(kMailLoginFailed) + ": 535 ", 0), 0u) << GbkToUtf8(login.reason);
   EXPECT_TRUE(server_->Messages().empty());
 
   // A buyer message used whole as the address is not a deliverable recipient.
@@ -247,21 +248,46 @@ TEST_F(MailServerTest, RefusalsAreFailuresWithTheirReason) {
   EXPECT_TRUE(server_->Messages().empty());
 }
 
-TEST_F(MailServerTest, RefusedRecipientOrMessageIsNotReportedAsSent) {
-  SmtpServerOptions rcpt;
-  rcpt.refuseRecipient = true;
-  Start(rcpt);
-  MailResult r1 = SmtpMailSender(AccountFor(*server_), 5, 20).SendMail("seller@example.test", "库存不足", "x");
-  EXPECT_FALSE(r1.accepted);
-  EXPECT_EQ(r1.reason.rfind(std::string(kMailRefused), 0), 0u) << GbkToUtf8(r1.reason);
-
-  SmtpServerOptions data;
-  data.refuseData = true;
-  Start(data);
-  MailResult r2 = SmtpMailSender(AccountFor(*server_), 5, 20).SendMail("seller@example.test", "库存不足", "x");
-  EXPECT_FALSE(r2.accepted);
-  EXPECT_EQ(r2.reason.rfind(std::string(kMailRefused), 0), 0u) << GbkToUtf8(r2.reason);
+TEST_F(MailServerTest, EachRefusalSaysWhetherTheSameMailMayBeSentAgain) {
+  Start();
+  struct Row {
+    test::SmtpReplies replies;
+    MailFailure failure;
+    std::string reason;  // the beginning of the reason
+  };
+  const std::string refused = std::string(kMailRefused) + ": ";
+  const Row rows[] = {
+      {{"550 5.1.1 No such user", "", ""}, MailFailure::kRecipient, refused + "550 5.1.1 No such user"},
+      {{"", "554 5.6.0 Message refused", ""}, MailFailure::kRecipient, refused + "554 5.6.0 Message refused"},
+      {{"421 4.3.2 Closing", "", ""}, MailFailure::kTransient, refused + "421 4.3.2 Closing"},
+      {{"450 4.2.1 Busy", "", ""}, MailFailure::kTransient, refused + "450 4.2.1 Busy"},
+      {{"452 4.3.1 Full", "", ""}, MailFailure::kTransient, refused + "452 4.3.1 Full"},
+      {{"", "451 4.3.0 Later", ""}, MailFailure::kTransient, refused + "451 4.3.0 Later"},
+      {{"", "", "535 5.7.8 Bad credentials"}, MailFailure::kTransient,
+       std::string(kMailLoginFailed) + ": 535 5.7.8 Bad credentials"},
+      {{"", "", "454 4.7.0 Try later"}, MailFailure::kTransient, std::string(kMailLoginFailed) + ": 454 4.7.0"},
+  };
+  SmtpMailSender sender(AccountFor(*server_), 5, 20);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.reason);
+    ASSERT_TRUE(server_->SetReplies(row.replies));
+    MailResult result = sender.SendMail("seller@example.test", "库存不足", "x");
+    EXPECT_FALSE(result.accepted);
+    EXPECT_EQ(result.failure, row.failure);
+    EXPECT_EQ(result.reason.rfind(row.reason, 0), 0u) << GbkToUtf8(result.reason);
+  }
   EXPECT_TRUE(server_->Messages().empty());
+  ASSERT_TRUE(server_->SetReplies({}));
+  EXPECT_EQ(sender.SendMail("seller@example.test", "库存不足", "x").failure, MailFailure::kNone);
+
+  // Down: connections refused, then the same port serves again.
+  server_->Stop();
+  MailResult down = sender.SendMail("seller@example.test", "库存不足", "x");
+  EXPECT_EQ(down.failure, MailFailure::kTransient);
+  EXPECT_EQ(down.reason.rfind(std::string(kMailNoConnection), 0), 0u) << GbkToUtf8(down.reason);
+  ASSERT_TRUE(server_->Restart()) << server_->error();
+  EXPECT_TRUE(sender.SendMail("seller@example.test", "库存不足", "x").accepted);
+  EXPECT_EQ(server_->Messages().size(), 2u);
 }
 
 TEST_F(MailServerTest, ConcurrentSendersEachDeliverTheirOwnMessage) {
@@ -309,13 +335,15 @@ TEST(MailUnreachable, ClosedPortOrSilentServerFailsAsNoConnection) {
   account.userName = "u";
   MailResult closed = SmtpMailSender(account, 2, 3).SendMail("a@b.test", "s", "x");
   EXPECT_FALSE(closed.accepted);
-  EXPECT_EQ(closed.reason, kMailNoConnection);
+  EXPECT_EQ(closed.failure, MailFailure::kTransient);
+  EXPECT_EQ(closed.reason.rfind(std::string(kMailNoConnection), 0), 0u);
 
   SilentListener silent;
   account.port = silent.port();
   MailResult hung = SmtpMailSender(account, 1, 1).SendMail("a@b.test", "s", "x");
   EXPECT_FALSE(hung.accepted);
-  EXPECT_EQ(hung.reason, kMailNoConnection);
+  EXPECT_EQ(hung.failure, MailFailure::kTransient);
+  EXPECT_EQ(hung.reason.rfind(std::string(kMailNoConnection), 0), 0u);
 }
 
 // Records what a test button hands to the mail sender.

@@ -113,18 +113,23 @@ TEST_F(NoticesTest, AllChannelsRunInOrderSoftwareThenSmsThenMail) {
   mail_.beforeSend = [&] { smsBeforeMail = sim_->Sms().size(); };
   Notices notices = Make();
   notices.NotifyOutOfStock("宝贝名称: 点卡库存不足");
+  notices.NotifyProblem("登录已失效 请重新登录淘宝");  // the out-of-stock channels, its own title
 
   EXPECT_EQ(journal_.events, (std::vector<std::string>{
                                  "log|宝贝名称: 点卡库存不足",
                                  "balloon|库存不足|宝贝名称: 点卡库存不足|1|3000",
                                  "mail|seller@example.test|库存不足|宝贝名称: 点卡库存不足",
+                                 "log|登录已失效 请重新登录淘宝",
+                                 "balloon|发货异常|登录已失效 请重新登录淘宝|1|3000",
+                                 "mail|seller@example.test|发货异常|登录已失效 请重新登录淘宝",
                              }));
-  EXPECT_EQ(smsBeforeMail, 1u);
+  EXPECT_EQ(smsBeforeMail, 2u);  // each notice: its SMS before its mail
   auto sms = sim_->Sms();
-  ASSERT_EQ(sms.size(), 1u);
+  ASSERT_EQ(sms.size(), 2u);
   EXPECT_TRUE(sms[0].success);
   EXPECT_EQ(sms[0].text, "宝贝名称: 点卡库存不足");
-  EXPECT_EQ(sim_->Count("imLogouts"), 1u);
+  EXPECT_EQ(sms[1].text, "登录已失效 请重新登录淘宝");
+  EXPECT_EQ(sim_->Count("imLogouts"), 2u);
 }
 
 TEST_F(NoticesTest, WrongSmsCredentialsStaySilentAndMailStillGoesOut) {

@@ -14,20 +14,58 @@ using test::ReadBytes;
 using test::TempDir;
 using test::WriteBytes;
 
-TEST(BlacklistLookup, SubstringAnywhereIncludingAcrossTwoNumbers) {
-  TempDir dir;
-  EXPECT_FALSE(BlacklistContains(dir.path(), "1234"));
-  EXPECT_FALSE(BlacklistContains(dir.path(), ""));  // nothing in a missing file
-  ASSERT_TRUE(BlacklistAppend(dir.path(), "91234"));
-  EXPECT_TRUE(BlacklistContains(dir.path(), "1234"));
-  EXPECT_FALSE(BlacklistContains(dir.path(), "12345"));
+TEST(BlacklistLookup, NumbersAppendedHereCountWholeAndTheCarriedOverPartBySubstring) {
+  struct Row {
+    const char* name;
+    std::string carriedOver;             // the file as an older installation left it ("" none)
+    std::vector<std::string> appended;   // then appended here
+    std::vector<std::string> listed, notListed;
+  };
+  const Row rows[] = {
+      {"whole numbers", "", {"5551234", "5512", "3466"}, {"5551234", "3466"}, {"123", "1234", "555", "5", "12345"}},
+      {"carried over", "55123466", {"777"}, {"1234", "5512", "777"}, {"77", "4667", "6677"}},
+      {"nothing", "", {}, {}, {"1", ""}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    if (!row.carriedOver.empty()) WriteBytes(BlacklistPath(dir.path()), row.carriedOver);
+    std::string expected = row.carriedOver;
+    for (const std::string& n : row.appended) {
+      ASSERT_TRUE(BlacklistAppend(dir.path(), n));
+      expected += n;
+    }
+    EXPECT_EQ(ReadBytes(BlacklistPath(dir.path())), expected);  // the file keeps its form
+    for (const std::string& n : row.listed) EXPECT_TRUE(BlacklistContains(dir.path(), n)) << n;
+    for (const std::string& n : row.notListed) EXPECT_FALSE(BlacklistContains(dir.path(), n)) << n;
+  }
+}
 
-  TempDir other;
-  ASSERT_TRUE(BlacklistAppend(other.path(), "5512"));
-  ASSERT_TRUE(BlacklistAppend(other.path(), "3466"));
-  EXPECT_EQ(ReadBytes(BlacklistPath(other.path())), "55123466");
-  EXPECT_TRUE(BlacklistContains(other.path(), "1234"));  // straddles the two numbers
-  EXPECT_TRUE(BlacklistContains(other.path(), ""));      // empty number: any non-empty file
+TEST(BlacklistLookup, ChangesBehindItsBackAreSearchedBySubstring) {
+  TempDir dir;
+  ASSERT_TRUE(BlacklistAppend(dir.path(), "5551234"));
+  // An older copy of the program appends without the side record.
+  WriteBytes(BlacklistPath(dir.path()), ReadBytes(BlacklistPath(dir.path())) + "8889");
+  ASSERT_TRUE(BlacklistAppend(dir.path(), "42"));
+  EXPECT_TRUE(BlacklistContains(dir.path(), "88"));
+  EXPECT_FALSE(BlacklistContains(dir.path(), "123"));
+  EXPECT_FALSE(BlacklistContains(dir.path(), "894"));  // across into a whole number
+  EXPECT_TRUE(BlacklistContains(dir.path(), ""));      // empty number: any non-empty file
+
+  // Stopped between the side record and the blacklist: the number counts, and is completed later.
+  WriteBytes(HandledOrdersPath(dir.path()), ReadBytes(HandledOrdersPath(dir.path())) + "13 777\r\n");
+  EXPECT_TRUE(BlacklistContains(dir.path(), "777"));
+  ASSERT_TRUE(CompleteBlacklist(dir.path()));
+  ASSERT_TRUE(CompleteBlacklist(dir.path()));
+  EXPECT_EQ(ReadBytes(BlacklistPath(dir.path())), "5551234888942777");
+  WriteBytes(HandledOrdersPath(dir.path()), ReadBytes(HandledOrdersPath(dir.path())) + "16 31\r\n");
+  ASSERT_TRUE(BlacklistAppend(dir.path(), "6"));
+  EXPECT_EQ(ReadBytes(BlacklistPath(dir.path())), "5551234888942777316");
+  EXPECT_FALSE(BlacklistContains(dir.path(), "73"));
+
+  // A blacklist replaced by another file: all of it is searched by substring.
+  WriteBytes(BlacklistPath(dir.path()), "9123");
+  EXPECT_TRUE(BlacklistContains(dir.path(), "12"));
   EXPECT_EQ(BlacklistPath(dir.path()).filename(), std::filesystem::path(u8"临时黑名单.log"));
 }
 
@@ -40,14 +78,16 @@ TEST(BlacklistLookup, NulBytesArePlainBytes) {
 }
 
 TEST(BlacklistLookup, UnreadableFileCountsAsListedAndSaysWhy) {
-  TempDir dir;
-  std::filesystem::create_directory(BlacklistPath(dir.path()));
-  std::string error;
-  EXPECT_TRUE(BlacklistContains(dir.path(), "1", &error));
-  EXPECT_FALSE(error.empty());
-  EXPECT_FALSE(BlacklistAppend(dir.path(), "1", &error));
-  EXPECT_FALSE(error.empty());
-  EXPECT_TRUE(std::filesystem::is_directory(BlacklistPath(dir.path())));
+  for (const auto& path : {BlacklistPath, HandledOrdersPath}) {
+    TempDir dir;
+    std::filesystem::create_directory(path(dir.path()));
+    std::string error;
+    EXPECT_TRUE(BlacklistContains(dir.path(), "1", &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(BlacklistAppend(dir.path(), "1", &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(std::filesystem::is_directory(path(dir.path())));
+  }
 }
 
 TEST(BlacklistAppendMany, LargeFileAndConcurrentAppendsLoseNothing) {

@@ -68,24 +68,56 @@ std::filesystem::path DefaultSmtpServerScript() {
 }
 
 SmtpTestServer::SmtpTestServer(SmtpServerOptions options, std::filesystem::path script)
-    : options_(std::move(options)) {
-  if (script.empty()) script = DefaultSmtpServerScript();
+    : options_(std::move(options)), script_(script.empty() ? DefaultSmtpServerScript() : std::move(script)) {
   std::random_device rd;
   dir_ = std::filesystem::temp_directory_path() / ("torvane-smtp-" + std::to_string(getpid()) + "-" +
                                                    std::to_string(rd()));
   std::filesystem::create_directories(dir_);
   log_ = dir_ / "received.jsonl";
+  control_ = dir_ / "control.json";
+  Launch(0);
+}
 
+bool SmtpTestServer::Restart() {
+  if (port_ <= 0) return false;
+  Stop();
+  Launch(port_);
+  return running();
+}
+
+bool SmtpTestServer::SetReplies(const SmtpReplies& replies) {
+  // Replies are plain ASCII; quotes and backslashes are escaped for JSON all the same.
+  auto quoted = [](const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+      if (c == '"' || c == '\\') out.push_back('\\');
+      out.push_back(c);
+    }
+    return out + "\"";
+  };
+  const std::string json = "{\"rcpt\": " + quoted(replies.rcpt) + ", \"data\": " + quoted(replies.data) +
+                           ", \"auth\": " + quoted(replies.auth) + "}\n";
+  const std::filesystem::path temp = control_.string() + ".tmp";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << json;
+    if (!out.flush()) return false;
+  }
+  std::error_code ec;
+  std::filesystem::rename(temp, control_, ec);
+  return !ec;
+}
+
+void SmtpTestServer::Launch(int port) {
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) {
     error_ = "pipe failed";
     return;
   }
-  std::vector<std::string> args = {"/usr/bin/python3", script.string(), log_.string(), options_.user,
-                                   options_.password};
+  std::vector<std::string> args = {"/usr/bin/python3",          script_.string(), log_.string(), options_.user,
+                                   options_.password,           "--port=" + std::to_string(port),
+                                   "--control=" + control_.string()};
   if (options_.onlyPlain) args.push_back("--only-plain");
-  if (options_.refuseRecipient) args.push_back("--refuse-rcpt");
-  if (options_.refuseData) args.push_back("--refuse-data");
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -108,6 +140,7 @@ SmtpTestServer::SmtpTestServer(SmtpServerOptions options, std::filesystem::path 
   }
   // Wait for "READY <port>".
   std::string seen;
+  int ready = 0;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (std::chrono::steady_clock::now() < deadline) {
     pollfd p{out[0], POLLIN, 0};
@@ -120,15 +153,18 @@ SmtpTestServer::SmtpTestServer(SmtpServerOptions options, std::filesystem::path 
     seen.append(buf, static_cast<std::size_t>(n));
     std::size_t at = seen.find("READY ");
     if (at != std::string::npos && seen.find('\n', at) != std::string::npos) {
-      port_ = std::atoi(seen.c_str() + at + 6);
+      ready = std::atoi(seen.c_str() + at + 6);
       break;
     }
   }
   close(out[0]);
-  if (port_ <= 0) {
+  if (ready <= 0) {
     error_ = "smtp server did not start: " + seen;
     Stop();
+    port_ = 0;
+    return;
   }
+  port_ = ready;
 }
 
 SmtpTestServer::~SmtpTestServer() {

@@ -14,8 +14,14 @@ struct SmtpServerOptions {
   std::string user = "notice-sender";
   std::string password = "Pw1234567";
   bool onlyPlain = false;      // offer AUTH PLAIN only
-  bool refuseRecipient = false;  // answer every RCPT with 550
-  bool refuseData = false;     // answer the end of every message with 554
+};
+
+// Answers that replace the server's own, changeable while it runs ("" lets the command through),
+// e.g. "451 4.3.0 Try again later" or "550 5.1.1 No such user".
+struct SmtpReplies {
+  std::string rcpt;  // to every RCPT
+  std::string data;  // at the end of every message
+  std::string auth;  // to every login, right or wrong ("535 ..." refuses it)
 };
 
 struct ReceivedMail {
@@ -38,20 +44,28 @@ class SmtpTestServer {
   SmtpTestServer(const SmtpTestServer&) = delete;
   SmtpTestServer& operator=(const SmtpTestServer&) = delete;
 
-  bool running() const { return port_ > 0; }
+  bool running() const { return pid_ > 0 && port_ > 0; }
   int port() const { return port_; }
   const SmtpServerOptions& options() const { return options_; }
   const std::string& error() const { return error_; }
 
   std::vector<ReceivedMail> Messages() const;
   std::vector<AuthAttempt> Logins() const;
-  // Stops the server (also done by the destructor).
+  // From the next command on, the server answers so; false when the answers could not be written.
+  bool SetReplies(const SmtpReplies& replies);
+  // Stops the server (also done by the destructor): connections to its port are refused.
   void Stop();
+  // Starts it again on the same port, with what it received so far kept; false when it did not come up.
+  bool Restart();
 
  private:
+  void Launch(int port);
+
   SmtpServerOptions options_;
   std::filesystem::path dir_;
   std::filesystem::path log_;
+  std::filesystem::path control_;
+  std::filesystem::path script_;
   pid_t pid_ = -1;
   int port_ = 0;
   std::string error_;

@@ -9,7 +9,15 @@ line per event to the log file:
 Every text value of a mail event is base64 of its bytes. Prints "READY <port>"
 once listening; stops on SIGTERM or SIGINT.
 
-Usage: smtp_server.py LOG USER PASSWORD [--only-plain] [--refuse-rcpt] [--refuse-data]
+Refusals, for tests: --refuse-rcpt answers every RCPT with 550, --refuse-data the end
+of every message with 554. --control FILE names a JSON file read afresh at every
+command, so a test can change the answers while the server runs:
+  {"rcpt": "451 4.3.0 Try again later", "data": "554 5.6.0 Refused", "auth": "535 5.7.8 No"}
+"rcpt" answers RCPT, "data" the end of the message, "auth" every login; a key that is
+missing or empty lets the command through (a missing file: everything goes through).
+
+Usage: smtp_server.py LOG USER PASSWORD [--port=N] [--control=FILE] [--only-plain]
+                      [--refuse-rcpt] [--refuse-data]
 """
 
 import asyncio
@@ -30,10 +38,22 @@ def b64(data):
 
 
 class Recorder:
-    def __init__(self, path, refuse_rcpt, refuse_data):
+    def __init__(self, path, refuse_rcpt, refuse_data, control):
         self.path = path
         self.refuse_rcpt = refuse_rcpt
         self.refuse_data = refuse_data
+        self.control = control
+
+    def answer(self, key):
+        """The reply the control file sets for key, or None."""
+        if not self.control:
+            return None
+        try:
+            with open(self.control, encoding="utf-8") as f:
+                value = json.load(f).get(key)
+        except (OSError, ValueError):
+            return None
+        return value or None
 
     def write(self, record):
         with open(self.path, "a", encoding="ascii") as f:
@@ -41,12 +61,16 @@ class Recorder:
             f.flush()
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if self.answer("rcpt"):
+            return self.answer("rcpt")
         if self.refuse_rcpt:
             return "550 5.1.1 Recipient refused"
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        if self.answer("data"):
+            return self.answer("data")
         if self.refuse_data:
             return "554 5.6.0 Message refused"
         self.write({
@@ -61,7 +85,8 @@ class Recorder:
 
 def main():
     args = [a for a in sys.argv[1:] if not a.startswith("--")]
-    flags = {a for a in sys.argv[1:] if a.startswith("--")}
+    flags = {a for a in sys.argv[1:] if a.startswith("--") and "=" not in a}
+    values = dict(a[2:].split("=", 1) for a in sys.argv[1:] if a.startswith("--") and "=" in a)
     if len(args) != 3:
         print(__doc__, file=sys.stderr)
         return 2
@@ -69,14 +94,18 @@ def main():
     # AUTH without TLS is what the tests want; keep the warnings about it off stderr.
     warnings.simplefilter("ignore")
     logging.getLogger("mail.log").setLevel(logging.CRITICAL)
-    recorder = Recorder(log_path, "--refuse-rcpt" in flags, "--refuse-data" in flags)
+    recorder = Recorder(log_path, "--refuse-rcpt" in flags, "--refuse-data" in flags,
+                        values.get("control"))
 
     def authenticator(server, session, envelope, mechanism, auth_data):
-        ok = (getattr(auth_data, "login", None) == user.encode()
+        refusal = recorder.answer("auth")
+        ok = (refusal is None
+              and getattr(auth_data, "login", None) == user.encode()
               and getattr(auth_data, "password", None) == password.encode())
         recorder.write({"event": "auth", "mechanism": mechanism, "ok": ok})
-        # handled=False makes aiosmtpd answer a refused login with 535 instead of nothing.
-        return AuthResult(success=ok, handled=False)
+        # handled=False makes aiosmtpd answer a refused login (535 unless the control file says
+        # otherwise) instead of nothing.
+        return AuthResult(success=ok, handled=False, message=None if ok else refusal)
 
     exclude = ["LOGIN"] if "--only-plain" in flags else []
 
@@ -87,7 +116,8 @@ def main():
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
-    server = loop.run_until_complete(loop.create_server(factory, host="127.0.0.1", port=0))
+    server = loop.run_until_complete(loop.create_server(factory, host="127.0.0.1",
+                                                        port=int(values.get("port", "0"))))
     port = server.sockets[0].getsockname()[1]
     for sig in (signal.SIGTERM, signal.SIGINT):
         loop.add_signal_handler(sig, loop.stop)

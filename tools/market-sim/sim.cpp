@@ -22,8 +22,9 @@ int HexValue(char c) {
   return -1;
 }
 
-// Escapes the characters that would end an attribute or start markup. GBK trail bytes are
-// never below 0x40, so byte-wise replacement cannot split a character.
+// Escapes the characters that would end an attribute or start markup, as the marketplace writes
+// titles, buyer ids and messages. GBK trail bytes are never below 0x40, so byte-wise replacement
+// cannot split a character.
 std::string Html(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 8);
@@ -33,6 +34,7 @@ std::string Html(std::string_view text) {
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
       default: out += c;
     }
   }
