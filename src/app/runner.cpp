@@ -72,6 +72,10 @@ int RunHeadless(const RunOptions& options) {
   }
 
   Deployment deployment = LoadDeployment(DeploymentPath(options.configDir));
+  if (!CheckDeploymentAddresses(deployment, &message)) {
+    PrintError(message);
+    return 1;
+  }
   FileSettings settings(SettingsPath(options.configDir));
   ConsoleNoticeUi ui;
 

@@ -13,6 +13,7 @@
 #include "base/files.h"
 #include "store/record_store.h"
 #include "support/process.h"
+#include "support/raw_http_server.h"
 #include "support/shop.h"
 #include "support/temp_dir.h"
 #include "base/text.h"
@@ -193,4 +194,19 @@ TEST(RunUntilStopped, SigtermRunsTheExitStepsAndKeepsTheHistory) {
   std::string newest = history.substr(0, history.find("\r\n") + 2);
   EXPECT_NE(newest.find("] 程序退出完成\r\n"), std::string::npos) << newest;
   EXPECT_NE(history.find("] 自动发货已经开启\r\n"), std::string::npos);
+}
+
+TEST(RunOnce, PlainHttpServiceAddressIsRefusedBeforeAnyTraffic) {
+  TempDir dir;
+  RawHttpServer market;
+  const std::string base = market.BaseUrl();
+  WriteBytes(dir / u8"部署配置.ini",
+             "[市场]\r\n登录主机=" + base + "\r\n个人主页主机=" + base + "\r\n会员主机=" + base + "\r\n物流主机=" + base +
+                 "\r\n交易主机=http://trade.example.com\r\n评价主机=" + base + "\r\n");
+  auto run = RunProcess(TorvaneBinary(), {"run", "--once", "--config-dir", dir.path().string()}, dir.path(), 60s);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find(U("[市场] 交易主机")), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("https"), std::string::npos) << run.err;
+  EXPECT_EQ(market.Connections(), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir / u8"历史记录.log"));
 }
