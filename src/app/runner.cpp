@@ -89,7 +89,7 @@ int RunHeadless(const RunOptions& options) {
 
   std::string deploymentNote;
   Deployment deployment = LoadDeployment(DeploymentPath(options.configDir), &message, &deploymentNote);
-  if (!message.empty()) {
+  if (!message.empty() || !CheckDeploymentAddresses(deployment, &message)) {
     PrintError(message);
     return 1;
   }

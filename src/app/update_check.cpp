@@ -1,10 +1,12 @@
 #include "app/update_check.h"
 
 #include <mutex>
+#include <optional>
 #include <random>
 
 #include "web/http.h"
 #include "base/text.h"
+#include "base/web_address.h"
 
 namespace torvane {
 
@@ -27,10 +29,6 @@ int RandomPair() {
   std::uniform_int_distribution<int> pick(11, 99);
   std::lock_guard<std::mutex> lock(mutex);
   return pick(engine);
-}
-
-bool StartsWithIgnoreCase(const std::string& text, std::string_view prefix) {
-  return text.size() >= prefix.size() && FindTextIgnoreAsciiCase(std::string_view(text).substr(0, prefix.size()), prefix) == 0;
 }
 
 }  // namespace
@@ -70,23 +68,14 @@ std::string DownloadAddress() {
 }
 
 bool IsSafeWebAddress(const std::string& address) {
-  std::size_t schemeLength = 0;
-  if (StartsWithIgnoreCase(address, "http://")) {
-    schemeLength = 7;
-  } else if (StartsWithIgnoreCase(address, "https://")) {
-    schemeLength = 8;
-  } else {
-    return false;
-  }
-  if (address.size() == schemeLength) return false;
-  char first = address[schemeLength];
-  if (first == '/' || first == '\\' || first == ':' || first == '@' || first == '.') return false;
   constexpr std::string_view kForbidden = " \"'`<>\\^{}|";
   for (char ch : address) {
     auto c = static_cast<unsigned char>(ch);
     if (c < 0x20 || c == 0x7F || kForbidden.find(ch) != std::string_view::npos) return false;
   }
-  return true;
+  // "https://www.example.com@evil.example/" names evil.example: an address with user-info is refused.
+  const std::optional<WebAddress> parsed = ParseWebAddress(address);
+  return parsed && parsed->Secure() && !parsed->hasUserInfo;
 }
 
 std::string SafeDownloadAddress() {

@@ -38,12 +38,13 @@ UpdateCheckOutcome CheckForUpdate(const Deployment& deployment, UpdateUi& ui);
 std::string PublishedVersion();
 std::string DownloadAddress();
 
-// DownloadAddress when it is a plain web address ("http://" or "https://" with a host, no blanks, control
-// bytes or characters that do not belong in an address); "" otherwise. Only this may be handed to the
-// system's opener, so a notice can never make the program open a local file or start a program.
+// DownloadAddress when it is a plain secure web address ("https://" with a host, no user-info, no blanks,
+// control bytes or characters that do not belong in an address); "" otherwise. Only this may be handed to
+// the system's opener, so a notice can never make the program open a local file, start a program, or
+// fetch the download over plain http where anyone on the path could replace it.
 std::string SafeDownloadAddress();
 
-// True when the text is such a plain web address.
+// True when the text is such a plain secure web address.
 bool IsSafeWebAddress(const std::string& address);
 
 }  // namespace torvane

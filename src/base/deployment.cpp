@@ -5,6 +5,7 @@
 #include "base/ini.h"
 #include "base/files.h"
 #include "base/text.h"
+#include "base/web_address.h"
 
 namespace torvane {
 
@@ -121,6 +122,37 @@ Deployment LoadDeployment(const std::filesystem::path& deploymentFile, std::stri
     return Deployment{};
   }
   return d;
+}
+
+bool CheckDeploymentAddresses(const Deployment& d, std::string* error) {
+  struct Role {
+    const char* section;
+    const char* key;
+    const std::string& address;
+  };
+  const Role roles[] = {
+      {"市场", "登录主机", d.loginHost},     {"市场", "个人主页主机", d.personalHost},
+      {"市场", "会员主机", d.memberHost},    {"市场", "物流主机", d.logisticsHost},
+      {"市场", "交易主机", d.tradeHost},     {"市场", "评价主机", d.rateHost},
+      {"更新", "公告页面", d.updateNoticePage}, {"短信", "服务地址", d.smsServiceAddress},
+  };
+  for (const Role& role : roles) {
+    const std::string where = std::string("部署配置.ini 中 [") + role.section + "] " + role.key + " ";
+    std::optional<WebAddress> address = ParseWebAddress(role.address);
+    std::string problem;
+    if (!address) {
+      problem = where + "不是有效的 http 或 https 地址: " + role.address;
+    } else if (address->hasUserInfo) {
+      problem = where + "的地址不能含有用户名或密码";
+    } else if (!address->Secure() && !IsLoopbackHost(address->host)) {
+      problem = where + "必须使用 https (只有本机地址 127.0.0.1、::1、localhost 可以用 http): " + role.address;
+    }
+    if (!problem.empty()) {
+      if (error != nullptr) *error = problem;
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace torvane

@@ -29,16 +29,16 @@ struct ShipperContact {
 
 struct Deployment {
   // 市场: base addresses (scheme://host[:port]) of each marketplace host role.
-  std::string loginHost = "http://login.taobao.com";
-  std::string personalHost = "http://i.taobao.com";
-  std::string memberHost = "http://member1.taobao.com";
-  std::string logisticsHost = "http://wuliu.taobao.com";
-  std::string tradeHost = "http://trade.taobao.com";
-  std::string rateHost = "http://rate.taobao.com";
+  std::string loginHost = "https://login.taobao.com";
+  std::string personalHost = "https://i.taobao.com";
+  std::string memberHost = "https://member1.taobao.com";
+  std::string logisticsHost = "https://wuliu.taobao.com";
+  std::string tradeHost = "https://trade.taobao.com";
+  std::string rateHost = "https://rate.taobao.com";
   // 更新/公告页面: the update notice page, ending with "?".
-  std::string updateNoticePage = "http://www.torvane.com/update.htm?";
+  std::string updateNoticePage = "https://www.torvane.com/update.htm?";
   // 短信/服务地址: base address of the WAP IM service.
-  std::string smsServiceAddress = "http://f.10086.cn";
+  std::string smsServiceAddress = "https://f.10086.cn";
   // 网络: time-outs in seconds.
   int connectTimeoutSeconds = 15;
   int totalTimeoutSeconds = 60;
@@ -49,9 +49,9 @@ struct Deployment {
   MailAccount mail;
   ShipperContact shipper;
   // 帮助: product website and help pages.
-  std::string websiteHome = "http://www.torvane.com/";
-  std::string helpCentre = "http://www.torvane.com/help/";
-  std::string imRegistrationPage = "http://feixin.10086.cn/account/register";
+  std::string websiteHome = "https://www.torvane.com/";
+  std::string helpCentre = "https://www.torvane.com/help/";
+  std::string imRegistrationPage = "https://feixin.10086.cn/account/register";
 };
 
 // "部署配置.ini" in the given configuration directory.
@@ -64,5 +64,10 @@ std::filesystem::path DeploymentPath(const std::filesystem::path& configDir);
 // file and says why (otherwise it is emptied), and the defaults are returned.
 Deployment LoadDeployment(const std::filesystem::path& deploymentFile, std::string* error = nullptr,
                           std::string* note = nullptr);
+
+// Checks the addresses that carry the seller's session, form token and SMS password (the marketplace
+// roles, the SMS service, the update notice page): each must be an http(s) address without user-info,
+// and plain http only on a loopback host. False with a message naming the first faulty key.
+bool CheckDeploymentAddresses(const Deployment& deployment, std::string* error);
 
 }  // namespace torvane

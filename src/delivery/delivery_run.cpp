@@ -109,7 +109,10 @@ void DeliveryEngine::AppendToBlacklist(const std::string& number) {
 }
 
 bool DeliveryEngine::Ship(const PaidOrder& order) {
-  return EmptyShipWithToken(order.shipLink, order.orderNumber, Token(), deployment_.shipper);
+  std::string refusal;
+  const bool shipped = EmptyShipWithToken(deployment_, order.shipLink, order.orderNumber, Token(), &refusal);
+  if (!refusal.empty()) log_.LogActivity(OrderTag(order.orderNumber) + " 未提交发货: " + refusal);
+  return shipped;
 }
 
 DeliverySummary DeliveryEngine::LastSummary() const {

@@ -3,6 +3,7 @@
 #include "web/http.h"
 #include "web/login_session.h"
 #include "base/text.h"
+#include "base/web_address.h"
 
 namespace torvane {
 namespace {
@@ -53,10 +54,10 @@ std::string EmptyShipBody(std::string_view token, std::string_view orderNumber, 
   FormBuilder form;
   form.Add("source", "");
   form.Add("callUrl", "");
-  form.Add("_tb_token_", token);
+  form.Add("_tb_token_", PercentEncodeForm(token));
   form.Add("mailNo", "");
   form.Add("companyCode", "");
-  form.Add("orderId", orderNumber);
+  form.Add("orderId", PercentEncodeForm(orderNumber));
   form.Add("flag", "");
   form.Add("province", kConsigneeText);
   form.Add("action", "user%2Fconsign_action");
@@ -95,15 +96,44 @@ std::string EmptyShipBody(std::string_view token, std::string_view orderNumber, 
   return form.Take();
 }
 
-bool EmptyShipWithToken(const std::string& shipLink, const std::string& orderNumber, const std::string& token,
-                        const ShipperContact& contact) {
-  if (shipLink.empty()) return false;
-  const std::string answer = 网页_访问(shipLink, 1, {}, {}, EmptyShipBody(token, orderNumber, contact));
+std::string ShipLinkRefusal(const Deployment& deployment, std::string_view shipLink) {
+  const std::optional<WebAddress> link = ParseWebAddress(shipLink);
+  if (!link) return "发货链接不是有效的网址";
+  if (link->hasUserInfo) return "发货链接含有用户名或密码";
+  if (link->hasFragment) return "发货链接含有片段标识";
+  bool roleOrigin = false;
+  for (const std::string* base : {&deployment.tradeHost, &deployment.logisticsHost}) {
+    const std::optional<WebAddress> role = ParseWebAddress(*base);
+    if (!role || !SameOrigin(*role, *link)) continue;
+    roleOrigin = true;
+    if (link->path == role->path + std::string(kConsignPath)) return {};
+  }
+  if (!roleOrigin) return "发货链接不属于交易主机或物流主机: " + link->Origin();
+  return "发货链接的路径不是 " + std::string(kConsignPath) + ": " + link->path;
+}
+
+bool EmptyShipWithToken(const Deployment& deployment, const std::string& shipLink, const std::string& orderNumber,
+                        const std::string& token, std::string* refusal) {
+  std::string why = ShipLinkRefusal(deployment, shipLink);
+  if (!why.empty()) {
+    if (refusal != nullptr) *refusal = std::move(why);
+    return false;
+  }
+  const std::string answer = 网页_访问(shipLink, 1, {}, {}, EmptyShipBody(token, orderNumber, deployment.shipper));
   return answer.find("恭喜您，操作成功") != std::string::npos;
 }
 
-bool EmptyShip(const std::string& shipLink, const std::string& orderNumber, const ShipperContact& contact) {
-  return EmptyShipWithToken(shipLink, orderNumber, FormToken(), contact);
+bool EmptyShip(const Deployment& deployment, const std::string& shipLink, const std::string& orderNumber,
+               std::string* refusal) {
+  return EmptyShipWithToken(deployment, shipLink, orderNumber, FormToken(), refusal);
+}
+
+bool EmptyShipWithToken(const std::string& shipLink, const std::string& orderNumber, const std::string& token,
+                        const ShipperContact& contact) {
+  const std::optional<WebAddress> link = ParseWebAddress(shipLink);
+  if (!link || link->hasUserInfo || link->hasFragment || !link->path.ends_with(kConsignPath)) return false;
+  const std::string answer = 网页_访问(shipLink, 1, {}, {}, EmptyShipBody(token, orderNumber, contact));
+  return answer.find("恭喜您，操作成功") != std::string::npos;
 }
 
 }  // namespace torvane

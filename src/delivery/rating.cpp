@@ -12,7 +12,7 @@ std::string SoldItemsQueryBody(std::string_view sellerUserId) {
   std::string body =
       "event_submit_do_query=1&closeorder_flag=1&isArchive=false&isArchiveDefault=0&user_type=1&pageNum=1&order=desc"
       "&order_type=orderList&isQueryMore=&select_shop_name=&isOwnOfficialShop=false&sellerNumID=";
-  body.append(sellerUserId);
+  body += PercentEncodeForm(sellerUserId);
   body +=
       "&auctionTitle=&bizOrderTimeBegin=&bizOrderHourBegin=00&bizOrderMinBegin=&bizOrderTimeEnd=&bizOrderHourEnd=00"
       "&bizOrderMinEnd=&buyerNick=&auctionStatus=ALL&commentStatus=I_HAS_NOT_COMMENT&bizOrderId=&logisticsService=ALL"
@@ -40,20 +40,21 @@ RatingPageValues ParseRatingPage(std::string_view page) {
 }
 
 std::string RatingFormBody(const RatingPageValues& v, std::string_view rateText) {
-  const std::string& r = v.rateId;
+  // Every value copied from the page is encoded, so none can end its field and add fields of its own.
+  const std::string r = PercentEncodeForm(v.rateId);
   std::string body;
-  body += "_tb_token_=" + v.formToken;
+  body += "_tb_token_=" + PercentEncodeForm(v.formToken);
   body += "&good-all=on&hiddRateIds=" + r;
-  body += "&auctionPictUrl" + r + "=" + v.pictureAddress;
+  body += "&auctionPictUrl" + r + "=" + PercentEncodeForm(v.pictureAddress);
   body += "%7D&auctionTitle" + r + "=" + PercentEncodeGbk(v.itemTitle);
-  body += "&auctionId" + r + "=" + v.itemId;
+  body += "&auctionId" + r + "=" + PercentEncodeForm(v.itemId);
   body += "&auctionSkuId" + r + "=&auctionPrice" + r + "=0.1&smallEndTime" + r + "%7D=" + PercentEncodeGbk(v.endTime);
   body += "&rates" + r + "=1&rateContents" + r + "=" + PercentEncodeGbk(rateText);
   body +=
       "&virtual=&merchandiseScore=&dsrIsRated=%7D&endTime=&buyer_or_seller=1&sellerId=&sellerNumId=&userTag="
       "&sellerNick=&tradeId=" +
       r;
-  body += "&shopTitle=&sellerId4Buyer=" + v.sellerIdForBuyer;
+  body += "&shopTitle=&sellerId4Buyer=" + PercentEncodeForm(v.sellerIdForBuyer);
   body += "&sellerNick4Buyer=" + PercentEncodeGbk(v.sellerNickForBuyer);
   body += "&bizType4Success=200&event_submit_do_create_good_bad=anything&action=rate_action";
   return body;
@@ -72,7 +73,7 @@ bool RateUnratedOrders(const Deployment& deployment, const std::string& rateText
       网页_访问(deployment.tradeHost + "/trade/itemlist/list_sold_items.htm", 1, {}, {}, SoldItemsQueryBody(sellerUserId));
   const std::vector<std::string> tradeIds = TradeIdsOfSoldItemsPage(page, prefix);
   if (tradeIds.empty()) return false;
-  for (const std::string& id : tradeIds) RateOneOrder(deployment, prefix + id, rateText);
+  for (const std::string& id : tradeIds) RateOneOrder(deployment, prefix + PercentEncodeForm(id), rateText);
   return true;
 }
 

@@ -36,7 +36,7 @@ struct RatingPageValues {
 // Takes the values out of a rating page (line breaks already removed or not: they are removed here).
 RatingPageValues ParseRatingPage(std::string_view page);
 
-// The rating form body: a good rating with rateText.
+// The rating form body: a good rating with rateText. Every value taken from the page is form-encoded.
 std::string RatingFormBody(const RatingPageValues& values, std::string_view rateText);
 
 // Fetches the rating page, posts the form; true when the answer contains "信用评价成功".

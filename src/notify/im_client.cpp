@@ -4,15 +4,19 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <mutex>
+#include <optional>
 
 #include "base/text.h"
+#include "base/web_address.h"
 
 namespace torvane {
 
 namespace {
 
 constexpr std::size_t kMaxReplyBytes = 8u << 20;
+constexpr int kMaxRedirects = 10;
 
 void InitCurlOnce() {
   static std::once_flag once;
@@ -89,47 +93,78 @@ std::string ImClient::ImRequest(const std::string& url, const std::string& metho
   lastRequestFailed_ = true;
   auto* curl = static_cast<CURL*>(curl_);
   if (curl == nullptr) return {};
+  // Redirects are followed here, not by curl: only within the first address's origin, so the account,
+  // the password and the login cookie never reach another host, scheme or port.
+  const std::optional<WebAddress> origin = ParseWebAddress(url);
+  if (!origin) return {};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(totalTimeoutSeconds_);
+  std::string target = url;
+  std::string currentMethod = method.empty() ? "GET" : method;
   Reply reply;
-  bool post = method == "POST";
-  curl_slist* headers = nullptr;
-  if (post) {
-    headers = curl_slist_append(headers, "Accept: */*");
-    // "Name;" sends the header with an empty value; "Name:" would drop it.
-    headers = curl_slist_append(headers, referer.empty() ? "Referer;" : ("Referer: " + referer).c_str());
-    headers = curl_slist_append(headers, "Accept-Language: zh-CN");
-    headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
-    headers = curl_slist_append(headers, "Expect:");
+  bool gbk = false;
+  for (int hop = 0;; ++hop) {
+    const auto remaining =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (hop > kMaxRedirects || remaining <= 0) return {};
+    reply.bytes.clear();
+    bool post = currentMethod == "POST";
+    curl_slist* headers = nullptr;
+    if (post) {
+      headers = curl_slist_append(headers, "Accept: */*");
+      // "Name;" sends the header with an empty value; "Name:" would drop it.
+      headers = curl_slist_append(headers, referer.empty() ? "Referer;" : ("Referer: " + referer).c_str());
+      headers = curl_slist_append(headers, "Accept-Language: zh-CN");
+      headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
+      headers = curl_slist_append(headers, "Expect:");
+    }
+
+    curl_easy_setopt(curl, CURLOPT_URL, target.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);  // the send address has two slashes after the host
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeoutSeconds_));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(remaining));
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, CollectReply);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    if (post) {
+      curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, nullptr);
+      curl_easy_setopt(curl, CURLOPT_POST, 1L);
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
+    } else {
+      curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+      curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, currentMethod == "GET" ? nullptr : currentMethod.c_str());
+    }
+
+    CURLcode code = curl_easy_perform(curl);
+    char* contentType = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &contentType);
+    gbk = NamesGbkCharset(contentType);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    char* location = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location);
+    std::string next = location != nullptr ? location : "";
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
+    curl_slist_free_all(headers);
+
+    if (code != CURLE_OK) {
+      lastRequestFailed_ = true;
+      break;
+    }
+    lastRequestFailed_ = false;
+    if (status < 300 || status >= 400 || next.empty()) break;
+    const std::optional<WebAddress> nextAddress = ParseWebAddress(next);
+    if (!nextAddress || nextAddress->hasUserInfo || !SameOrigin(*origin, *nextAddress)) {
+      lastRequestFailed_ = true;
+      return {};
+    }
+    if (status == 303 || ((status == 301 || status == 302) && post)) currentMethod = "GET";
+    target = next;
   }
-
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);  // the send address has two slashes after the host
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeoutSeconds_));
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(totalTimeoutSeconds_));
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, CollectReply);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-  if (post) {
-    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, nullptr);
-    curl_easy_setopt(curl, CURLOPT_POST, 1L);
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
-  } else {
-    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method == "GET" || method.empty() ? nullptr : method.c_str());
-  }
-
-  CURLcode code = curl_easy_perform(curl);
-  char* contentType = nullptr;
-  curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &contentType);
-  bool gbk = NamesGbkCharset(contentType);
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
-  curl_slist_free_all(headers);
-
-  lastRequestFailed_ = code != CURLE_OK;
   if (gbk || !IsValidUtf8(reply.bytes)) return reply.bytes;
   return Utf8ToGbk(reply.bytes);
 }

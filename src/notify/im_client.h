@@ -24,7 +24,8 @@ class ImClient {
 
   // One request; the reply converted to GBK (UTF-8 unless the reply names a GBK charset).
   // For POST it sends Accept, Referer, Accept-Language and Content-Type, in that order.
-  // Any failure gives the text received so far, usually "".
+  // Up to 10 redirects are followed within the origin (scheme, host, port) of url; a redirect anywhere
+  // else gives "" and counts as a failed request. Any failure gives the text received so far, usually "".
   std::string ImRequest(const std::string& url, const std::string& method = "GET", const std::string& body = {},
                         const std::string& referer = {});
 
@@ -80,7 +81,7 @@ class ImClient {
 
   // Token of the last successful login ("" before).
   const std::string& token() const { return token_; }
-  // True when the last request never got an HTTP reply (no connection, time-out).
+  // True when the last request never got a usable HTTP reply (no connection, time-out, a refused redirect).
   bool lastRequestFailed() const { return lastRequestFailed_; }
 
  private:

@@ -1,6 +1,7 @@
 #include "web/cookie_store.h"
 
 #include <curl/curl.h>
+#include <libpsl.h>
 
 #include <algorithm>
 #include <ctime>
@@ -17,6 +18,8 @@ namespace {
 struct Entry {
   StoredCookie cookie;
   std::uint64_t sequence = 0;  // creation order; kept when a cookie is replaced
+  std::uint64_t lastUse = 0;   // when last stored or sent; the least recent goes first when the store is full
+  std::string group;           // registrable domain (or IP host) whose cookie count is bounded
 };
 
 using Key = std::tuple<std::string, std::string, std::string>;  // domain, path, name
@@ -25,6 +28,7 @@ struct Jar {
   std::mutex mutex;
   std::map<Key, Entry> entries;
   std::uint64_t nextSequence = 1;
+  std::uint64_t useClock = 1;
 };
 
 Jar& TheJar() {
@@ -68,7 +72,59 @@ bool PathMatches(std::string_view requestPath, std::string_view cookiePath) {
   return cookiePath.ends_with('/') || requestPath[cookiePath.size()] == '/';
 }
 
-// Stores or, when expired, removes; the caller holds the lock.
+// The public-suffix list of the system (newest of the built-in and the installed one); null when neither
+// is there, and then every Domain attribute but the host's own is refused.
+const psl_ctx_t* PublicSuffixes() {
+  static const psl_ctx_t* const list = [] {
+    const psl_ctx_t* latest = psl_latest(nullptr);  // kept for the life of the process
+    return latest != nullptr ? latest : psl_builtin();
+  }();
+  return list;
+}
+
+// An IPv4 address (also in the short or hexadecimal forms a URL parser accepts) or an IPv6 literal:
+// a host whose last label is a number.
+bool IsIpHost(std::string_view host) {
+  if (host.empty()) return false;
+  if (host.front() == '[' || host.find(':') != std::string_view::npos) return true;
+  std::string_view last = host.substr(host.rfind('.') == std::string_view::npos ? 0 : host.rfind('.') + 1);
+  if (last.empty()) return false;
+  if (last.size() > 2 && last[0] == '0' && (last[1] == 'x' || last[1] == 'X')) return true;
+  return std::all_of(last.begin(), last.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool IsPublicSuffix(const std::string& domain) {
+  if (domain.find('.') == std::string::npos) return true;
+  const psl_ctx_t* list = PublicSuffixes();
+  return list == nullptr || psl_is_public_suffix2(list, domain.c_str(), PSL_TYPE_ANY) != 0;
+}
+
+std::string CountGroupOf(const std::string& domain) {
+  if (IsIpHost(domain)) return domain;
+  const psl_ctx_t* list = PublicSuffixes();
+  const char* registrable = list == nullptr ? nullptr : psl_registrable_domain(list, domain.c_str());
+  return registrable != nullptr ? std::string(registrable) : domain;
+}
+
+// Drops the least recently used entries (never `keep`) while more than `limit` satisfy `counts`.
+template <typename Counts>
+void EvictLocked(Jar& jar, std::size_t limit, const Key& keep, Counts counts) {
+  std::vector<std::map<Key, Entry>::iterator> members;
+  for (auto it = jar.entries.begin(); it != jar.entries.end(); ++it) {
+    if (counts(it->second)) members.push_back(it);
+  }
+  if (members.size() <= limit) return;
+  std::sort(members.begin(), members.end(), [](auto a, auto b) { return a->second.lastUse < b->second.lastUse; });
+  std::size_t excess = members.size() - limit;
+  for (auto it : members) {
+    if (excess == 0) break;
+    if (it->first == keep) continue;
+    jar.entries.erase(it);
+    --excess;
+  }
+}
+
+// Stores or, when expired, removes; the store stays within its bounds. The caller holds the lock.
 void PutLocked(Jar& jar, StoredCookie cookie) {
   Key key{cookie.domain, cookie.path, cookie.name};
   if (IsExpired(cookie, Now())) {
@@ -78,9 +134,37 @@ void PutLocked(Jar& jar, StoredCookie cookie) {
   auto it = jar.entries.find(key);
   if (it != jar.entries.end()) {
     it->second.cookie = std::move(cookie);
+    it->second.lastUse = jar.useClock++;
     return;
   }
-  jar.entries.emplace(std::move(key), Entry{std::move(cookie), jar.nextSequence++});
+  std::string group = CountGroupOf(cookie.domain);
+  jar.entries.emplace(key, Entry{std::move(cookie), jar.nextSequence++, jar.useClock++, group});
+  EvictLocked(jar, kMaxCookiesPerDomain, key, [&](const Entry& e) { return e.group == group; });
+  if (jar.entries.size() > kMaxCookies) EvictLocked(jar, kMaxCookies, key, [](const Entry&) { return true; });
+}
+
+// The path a cookie gets without a usable Path attribute: the request path up to its last "/".
+std::string DefaultPath(std::string_view requestPath) {
+  requestPath = requestPath.substr(0, requestPath.find_first_of("?#"));
+  if (requestPath.empty() || requestPath.front() != '/') return "/";
+  std::size_t last = requestPath.rfind('/');
+  if (last == 0) return "/";
+  return std::string(requestPath.substr(0, last));
+}
+
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && LowerAscii(text.substr(0, prefix.size())) == LowerAscii(prefix);
+}
+
+// An insecure origin may not set a cookie that a Secure one of the same name already covers.
+bool ShadowsSecureCookieLocked(const Jar& jar, const StoredCookie& cookie) {
+  for (const auto& [key, entry] : jar.entries) {
+    const StoredCookie& old = entry.cookie;
+    if (!old.secure || old.name != cookie.name) continue;
+    bool domainsMeet = DomainMatches(old.domain, cookie.domain) || DomainMatches(cookie.domain, old.domain);
+    if (domainsMeet && PathMatches(cookie.path, old.path)) return true;
+  }
+  return false;
 }
 
 // Parses a signed decimal number; false when the text is not one.
@@ -128,10 +212,12 @@ void SetKept(const std::filesystem::path& file, const std::string& reason) {
 
 std::filesystem::path CookieFilePath(const std::filesystem::path& dataDir) { return dataDir / "cookies.txt"; }
 
-bool StoreSetCookie(std::string_view host, std::string_view setCookieValue) {
+bool StoreSetCookie(std::string_view host, std::string_view setCookieValue, bool secureOrigin,
+                    std::string_view requestPath) {
   StoredCookie cookie;
   std::string lowerHost = LowerAscii(host);
   cookie.domain = lowerHost;
+  cookie.path = DefaultPath(requestPath);
 
   std::size_t semi = setCookieValue.find(';');
   std::string_view pair = setCookieValue.substr(0, semi);
@@ -145,8 +231,10 @@ bool StoreSetCookie(std::string_view host, std::string_view setCookieValue) {
   }
   if (HasControlBytes(cookie.name) || HasControlBytes(cookie.value)) return false;
   if (cookie.name.empty() && cookie.value.empty()) return false;
+  if (cookie.name.size() + cookie.value.size() > kMaxCookieBytes) return false;
 
   bool haveMaxAge = false;
+  bool haveDomain = false;
   while (!attributes.empty()) {
     std::size_t next = attributes.find(';');
     std::string_view attribute = attributes.substr(0, next);
@@ -154,17 +242,27 @@ bool StoreSetCookie(std::string_view host, std::string_view setCookieValue) {
     std::size_t aeq = attribute.find('=');
     std::string key = LowerAscii(TrimBlanks(attribute.substr(0, aeq)));
     std::string_view value = aeq == std::string_view::npos ? std::string_view{} : TrimBlanks(attribute.substr(aeq + 1));
+    if (value.size() > kMaxCookieAttributeBytes) continue;
     if (key == "domain") {
       std::string domain = LowerAscii(value);
       while (!domain.empty() && domain.front() == '.') domain.erase(0, 1);
       if (domain.empty()) continue;
+      haveDomain = true;
+      // An IP host's cookie stays with that host: "Domain=0.1" from 127.0.0.1 would reach every x.y.0.1.
+      if (IsIpHost(lowerHost)) {
+        if (domain != lowerHost) return false;
+        continue;
+      }
       if (!DomainMatches(lowerHost, domain)) return false;
-      // A bare top-level name may only be set by that very host.
-      if (domain.find('.') == std::string::npos && domain != lowerHost) return false;
+      if (IsPublicSuffix(domain)) {
+        // A public suffix (com.cn, co.uk) is only ever the host's own name, and then the cookie is host-only.
+        if (domain != lowerHost) return false;
+        continue;
+      }
       cookie.domain = domain;
       cookie.hostOnly = false;
     } else if (key == "path") {
-      cookie.path = (!value.empty() && value.front() == '/') ? std::string(value) : std::string("/");
+      if (!value.empty() && value.front() == '/') cookie.path = std::string(value);
     } else if (key == "max-age") {
       std::int64_t seconds = 0;
       if (ParseSeconds(value, &seconds)) {
@@ -183,9 +281,15 @@ bool StoreSetCookie(std::string_view host, std::string_view setCookieValue) {
     }
   }
   if (HasControlBytes(cookie.path) || cookie.path.find('\t') != std::string::npos) return false;
+  if (cookie.secure && !secureOrigin) return false;
+  const bool securePrefix = StartsWithIgnoreCase(cookie.name, "__Secure-");
+  const bool hostPrefix = StartsWithIgnoreCase(cookie.name, "__Host-");
+  if ((securePrefix || hostPrefix) && !(cookie.secure && secureOrigin)) return false;
+  if (hostPrefix && (haveDomain || cookie.path != "/")) return false;
 
   Jar& jar = TheJar();
   std::lock_guard<std::mutex> lock(jar.mutex);
+  if (!secureOrigin && ShadowsSecureCookieLocked(jar, cookie)) return false;
   PutLocked(jar, std::move(cookie));
   return true;
 }
@@ -214,7 +318,7 @@ std::string CookieHeaderFor(std::string_view host, std::string_view path, bool s
   std::string_view requestPath = path.substr(0, path.find_first_of("?#"));
   if (requestPath.empty()) requestPath = "/";
   std::int64_t now = Now();
-  std::vector<const Entry*> chosen;
+  std::vector<Entry*> chosen;
   Jar& jar = TheJar();
   std::lock_guard<std::mutex> lock(jar.mutex);
   for (auto it = jar.entries.begin(); it != jar.entries.end();) {
@@ -227,6 +331,7 @@ std::string CookieHeaderFor(std::string_view host, std::string_view path, bool s
     if (domainOk && PathMatches(requestPath, c.path) && (!c.secure || secureChannel)) chosen.push_back(&it->second);
     ++it;
   }
+  for (Entry* e : chosen) e->lastUse = jar.useClock++;
   std::sort(chosen.begin(), chosen.end(), [](const Entry* a, const Entry* b) {
     if (a->cookie.path.size() != b->cookie.path.size()) return a->cookie.path.size() > b->cookie.path.size();
     return a->sequence < b->sequence;

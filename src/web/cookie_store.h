@@ -41,11 +41,27 @@ bool SaveCookies(const std::filesystem::path& dataDir, std::string* error = null
 void ImportCookie(std::string_view domain, std::string_view name, std::string_view value, std::string_view path = "/",
                   bool secure = false, std::int64_t expiry = 0);
 
-// Stores the cookie of one Set-Cookie header value (the text after "Set-Cookie: ") received from host.
+// At most this many cookies per registrable domain (or IP host), and in all; the least recently used go first.
+inline constexpr std::size_t kMaxCookiesPerDomain = 180;
+inline constexpr std::size_t kMaxCookies = 3000;
+// Longest name plus value accepted; longer attribute values than kMaxCookieAttributeBytes are ignored.
+inline constexpr std::size_t kMaxCookieBytes = 4096;
+inline constexpr std::size_t kMaxCookieAttributeBytes = 1024;
+
+// Stores the cookie of one Set-Cookie header value (the text after "Set-Cookie: ") received from host over
+// https (secureOrigin) or http, in answer to a request for requestPath (its query is ignored).
 // The name is the text before the first "=" of the first ";"-separated part; without "=" the name is empty
-// and the whole part is the value. A Domain attribute that the host does not belong to, and a name or
-// value holding control bytes, make the line rejected. Returns whether it was stored (or removed when expired).
-bool StoreSetCookie(std::string_view host, std::string_view setCookieValue);
+// and the whole part is the value. Without a Path attribute (or with one not starting with "/") the path is
+// the request path up to its last "/". Returns false, storing nothing, for:
+//   a name or value holding control bytes, or longer than kMaxCookieBytes together;
+//   a Domain attribute the host does not belong to, one naming a public suffix other than the host itself,
+//   or one other than the host itself when the host is an IP address (an IP host's cookies are host-only);
+//   Secure, or a __Secure-/__Host- name, from an insecure origin, and a __Host- cookie with a Domain or a
+//   path other than "/";
+//   a cookie from an insecure origin that would shadow a Secure cookie of the same name (RFC 6265bis).
+// Returns true when it was stored (or removed when expired).
+bool StoreSetCookie(std::string_view host, std::string_view setCookieValue, bool secureOrigin = false,
+                    std::string_view requestPath = "/");
 
 // The value of the Cookie request header for a request to host and path ("" when no cookie applies):
 // longer paths first, then older cookies first; a cookie with an empty name is sent as its value alone.

@@ -5,13 +5,16 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <vector>
 
 #include "notify/notify_interfaces.h"
 #include "web/cookie_store.h"
 #include "base/text.h"
+#include "base/web_address.h"
 
 namespace torvane {
 
@@ -140,7 +143,7 @@ bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
 }
 
 // Every Set-Cookie header of one response block goes to the cookie store, in the order received.
-void StoreResponseCookies(std::string_view headers, const std::string& host) {
+void StoreResponseCookies(std::string_view headers, const std::string& host, bool secure, std::string_view path) {
   std::size_t pos = 0;
   while (pos < headers.size()) {
     std::size_t nl = headers.find('\n', pos);
@@ -151,7 +154,7 @@ void StoreResponseCookies(std::string_view headers, const std::string& host) {
     if (!StartsWithIgnoreCase(line, kName)) continue;
     std::string_view value = line.substr(kName.size());
     while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-    StoreSetCookie(host, value);
+    StoreSetCookie(host, value, secure, path);
   }
 }
 
@@ -199,25 +202,33 @@ int HttpsPort(std::string_view normalised) {
   return (port > 0 && port <= 65535) ? port : 443;
 }
 
-// Where one hop goes: the address given to curl and the facts the cookie store needs.
+// Where one hop goes: the address given to curl, its origin and the facts the cookie store needs.
 struct Target {
   std::string curlUrl;
   std::string host;
   std::string path;
+  int port = 0;
   bool secure = false;
 };
 
+bool SameTargetOrigin(const Target& a, const Target& b) {
+  return a.secure == b.secure && a.host == b.host && a.port == b.port;
+}
+
+// The target of an absolute Location; false for anything but http(s). User-info and fragment are dropped.
 bool TargetFromRedirect(const std::string& location, Target* out) {
   CURLU* u = curl_url();
   if (u == nullptr) return false;
   bool ok = curl_url_set(u, CURLUPART_URL, location.c_str(), 0) == CURLUE_OK;
   char* scheme = nullptr;
   char* host = nullptr;
+  char* port = nullptr;
   char* path = nullptr;
   char* query = nullptr;
   if (ok) {
     ok = curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
          curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+         curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK &&
          curl_url_get(u, CURLUPART_PATH, &path, 0) == CURLUE_OK;
   }
   if (ok) {
@@ -225,15 +236,20 @@ bool TargetFromRedirect(const std::string& location, Target* out) {
     out->secure = s == "https";
     ok = s == "http" || s == "https";
     out->host = host;
+    for (char& c : out->host) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    out->port = std::atoi(port);
     out->path = path;
     if (curl_url_get(u, CURLUPART_QUERY, &query, 0) == CURLUE_OK && query != nullptr) {
       out->path += '?';
       out->path += query;
     }
-    out->curlUrl = location;
+    out->curlUrl = s + "://" + out->host + ":" + std::to_string(out->port) + out->path;
   }
   curl_free(scheme);
   curl_free(host);
+  curl_free(port);
   curl_free(path);
   curl_free(query);
   curl_url_cleanup(u);
@@ -256,13 +272,14 @@ std::string CurlErrorText(CURLcode code) {
 }
 
 // The header block of one request: caller lines, the missing defaults, then the form lines of a POST.
-std::string BuildHeaderBlock(std::string_view extraHeaders, std::string_view normalisedUrl, bool postWithBody,
+// An empty defaultReferer sends no default Referer line.
+std::string BuildHeaderBlock(std::string_view extraHeaders, std::string_view defaultReferer, bool postWithBody,
                              std::size_t bodyLength) {
   std::string block(extraHeaders);
   if (FindTextIgnoreAsciiCase(block, "Accept: ") == kNotFound) block += kAcceptLine;
-  if (FindTextIgnoreAsciiCase(block, "Referer: ") == kNotFound) {
+  if (FindTextIgnoreAsciiCase(block, "Referer: ") == kNotFound && !defaultReferer.empty()) {
     block += "Referer: ";
-    block += normalisedUrl;
+    block += defaultReferer;
     block += "\r\n";
   }
   if (FindTextIgnoreAsciiCase(block, "Accept-Language: ") == kNotFound) block += "Accept-Language: zh-cn\r\n";
@@ -291,6 +308,26 @@ bool HasHeaderNamed(const std::vector<std::string>& lines, std::string_view name
     if (StartsWithIgnoreCase(line, nameWithColon)) return true;
   }
   return false;
+}
+
+// Origin of a caller's Referer value; an unreadable one matches nothing.
+bool RefererIsSameOrigin(std::string_view value, const Target& hop) {
+  std::optional<WebAddress> referer = ParseWebAddress(Trim(value));
+  return referer && referer->Secure() == hop.secure && referer->host == hop.host && referer->port == hop.port;
+}
+
+// The caller's header lines for a hop: on the first origin as given; elsewhere without its Cookie and
+// Authorization lines, and a Referer line only when it names the hop's own origin.
+std::string CallerHeadersForHop(std::string_view extraHeaders, const Target& first, const Target& hop) {
+  if (SameTargetOrigin(first, hop)) return std::string(extraHeaders);
+  std::string kept;
+  for (const std::string& line : HeaderLines(extraHeaders)) {
+    if (StartsWithIgnoreCase(line, "Cookie:") || StartsWithIgnoreCase(line, "Authorization:")) continue;
+    if (StartsWithIgnoreCase(line, "Referer:") && !RefererIsSameOrigin(std::string_view(line).substr(8), hop)) continue;
+    kept += line;
+    kept += "\r\n";
+  }
+  return kept;
 }
 
 }  // namespace
@@ -379,9 +416,11 @@ HttpResult WebRequest(const HttpRequest& request) {
   }
   int port = target.secure ? HttpsPort(url) : PortOfUrl(url);
   if (port == 0) port = 80;  // a port that is not a number: the scheme's own port
+  target.port = port;
   target.curlUrl =
       std::string(target.secure ? "https://" : "http://") + target.host + ":" + std::to_string(port) +
       RequestPath(target.path);
+  const Target first = target;
 
   GlobalInit();
   CURL* curl = HandleForThisThread();
@@ -416,8 +455,11 @@ HttpResult WebRequest(const HttpRequest& request) {
     }
 
     bool sendBody = post && !request.postData.empty();
-    std::vector<std::string> lines =
-        HeaderLines(BuildHeaderBlock(request.extraHeaders, url, sendBody, request.postData.size()));
+    // The address goes along as Referer only to its own origin.
+    const bool firstOrigin = SameTargetOrigin(first, target);
+    std::vector<std::string> lines = HeaderLines(BuildHeaderBlock(CallerHeadersForHop(request.extraHeaders, first, target),
+                                                                  firstOrigin ? std::string_view(url) : std::string_view(),
+                                                                  sendBody, request.postData.size()));
     std::string cookies = CookieHeaderFor(target.host, target.path, target.secure);
     HeaderList headers;
     for (const std::string& line : lines) headers.Add(line);
@@ -462,7 +504,7 @@ HttpResult WebRequest(const HttpRequest& request) {
 
     CURLcode code = curl_easy_perform(curl);
     // The headers that did arrive leave their cookies even when the transfer failed later.
-    StoreResponseCookies(transfer.headers, target.host);
+    StoreResponseCookies(transfer.headers, target.host, target.secure, target.path);
     result.rawHeaders += transfer.headers;
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
@@ -495,6 +537,10 @@ HttpResult WebRequest(const HttpRequest& request) {
         return result;
       }
       if (status == 303 || ((status == 301 || status == 302) && post)) post = false;
+      if (std::string refusal = RedirectRefusal(target.curlUrl, next.curlUrl, post); !refusal.empty()) {
+        result.error = std::move(refusal);
+        return result;
+      }
       target = std::move(next);
       result.body.clear();
       continue;
@@ -509,6 +555,15 @@ HttpResult WebRequest(const HttpRequest& request) {
     result.body = Big5ToGbkSimplified(UpToFirstZero(result.body));
   }
   return result;
+}
+
+std::string RedirectRefusal(std::string_view from, std::string_view to, bool keepsForm) {
+  const std::optional<WebAddress> source = ParseWebAddress(from);
+  const std::optional<WebAddress> destination = ParseWebAddress(to);
+  if (!source || !destination) return "重定向地址有误";
+  if (source->Secure() && !destination->Secure()) return "拒绝从 https 重定向到 http";
+  if (keepsForm && !SameOrigin(*source, *destination)) return "拒绝把表单重定向到其他站点";
+  return {};
 }
 
 std::string 网页_访问(std::string_view url, int 访问方式, std::string_view proxy, std::string_view extraHeaders,

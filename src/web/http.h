@@ -44,7 +44,15 @@ struct HttpResult {
 };
 
 // Performs the request with the fixed headers, the shared cookie store and redirects followed; never throws.
+// Redirects: the body and the caller's Cookie and Authorization lines never go to another origin (scheme,
+// host, port), nor does the Referer; a 307 or 308 that would repeat a POST at another origin is refused
+// (the form would carry the token and the seller's details there), as is any redirect from https to http
+// or to anything but http(s). A refused redirect ends the request with !ok and the reason in error.
 HttpResult WebRequest(const HttpRequest& request);
+
+// Why a redirect from one absolute address to another is not followed; "" when it is. keepsForm: a POST
+// answered by 307 or 308, which repeats the form at the new address.
+std::string RedirectRefusal(std::string_view from, std::string_view to, bool keepsForm);
 
 // One HTTP exchange; returns the body (re-encoded to GBK when pageEncoding is 1 or 2), empty when the request could
 // not be made or did not complete (time-out, broken connection, body over the size limit).

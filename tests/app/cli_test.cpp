@@ -16,6 +16,7 @@
 #include "base/files.h"
 #include "store/record_store.h"
 #include "support/process.h"
+#include "support/raw_http_server.h"
 #include "support/shop.h"
 #include "support/store_faults.h"
 #include "support/temp_dir.h"
@@ -510,4 +511,19 @@ TEST(RunStartUp, RemovesOnlyStaleTemporariesOfItsOwnFiles) {
       EXPECT_NE(run.out.find(row.name), std::string::npos) << "removal of " << row.name << " not logged";
     }
   }
+}
+
+TEST(RunOnce, PlainHttpServiceAddressIsRefusedBeforeAnyTraffic) {
+  TempDir dir;
+  RawHttpServer market;
+  const std::string base = market.BaseUrl();
+  WriteBytes(dir / u8"部署配置.ini",
+             "[市场]\r\n登录主机=" + base + "\r\n个人主页主机=" + base + "\r\n会员主机=" + base + "\r\n物流主机=" + base +
+                 "\r\n交易主机=http://trade.example.com\r\n评价主机=" + base + "\r\n");
+  auto run = RunProcess(TorvaneBinary(), {"run", "--once", "--config-dir", dir.path().string()}, dir.path(), 60s);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find(U("[市场] 交易主机")), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("https"), std::string::npos) << run.err;
+  EXPECT_EQ(market.Connections(), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir / u8"历史记录.log"));
 }

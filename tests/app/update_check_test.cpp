@@ -45,13 +45,13 @@ std::string Notice(std::string_view piece) { return "<p>公告</p>==分类头=="
 
 
 TEST_F(UpdateTest, SameVersionLeavesTheWindowAlone) {
-  server_.Enqueue(RawReply::Http(200, Notice("1.8|http://dl.example.com/t.zip|")));
+  server_.Enqueue(RawReply::Http(200, Notice("1.8|https://dl.example.com/t.zip|")));
   CountingUi ui;
   EXPECT_EQ(CheckForUpdate(deployment_, ui), UpdateCheckOutcome::SameVersion);
   EXPECT_EQ(ui.calls, 0);
   EXPECT_EQ(PublishedVersion(), "1.8");
-  EXPECT_EQ(DownloadAddress(), "http://dl.example.com/t.zip");
-  EXPECT_EQ(SafeDownloadAddress(), "http://dl.example.com/t.zip");
+  EXPECT_EQ(DownloadAddress(), "https://dl.example.com/t.zip");
+  EXPECT_EQ(SafeDownloadAddress(), "https://dl.example.com/t.zip");
 }
 
 TEST_F(UpdateTest, AnyOtherVersionTextAsksToUpdate) {
@@ -116,7 +116,13 @@ TEST_F(UpdateTest, UnsafeDownloadAddressesAreNeverHandedOn) {
   for (std::string address : {"file:///etc/passwd", "C:\\Windows\\system32\\calc.exe", "/usr/bin/xterm",
                               "javascript:alert(1)", "http://dl.example.com/a b.zip", "http://dl.example.com/\x01x",
                               "http://", "https:///etc/passwd", "ftp://dl.example.com/t.zip", "http://x\"; rm -rf ~",
-                              " http://dl.example.com/"}) {
+                              " http://dl.example.com/",
+                              // plain http, which anyone on the path can answer with another program
+                              "http://dl.example.com/t.zip", "http://127.0.0.1:8080/t.zip",
+                              // user-info: the host is evil.example, whatever the text before "@" says
+                              "http://www.example.com@evil.example/setup.exe",
+                              "https://www.example.com@evil.example/setup.exe", "https://u:p@dl.example.com/t.zip",
+                              "https://dl.example.com:99999/t.zip", "https://-dl.example.com/t.zip"}) {
     server_.Enqueue(RawReply::Http(200, Notice("9.9|" + address)));
     EXPECT_EQ(CheckForUpdate(deployment_, ui), UpdateCheckOutcome::NewVersion);
     EXPECT_EQ(DownloadAddress(), address);
@@ -138,8 +144,11 @@ TEST(UpdateWithMarket, NoticeOfTheSimulatedPage) {
   ASSERT_TRUE(sim->SetUpdateNotice("2.0", sim->BaseUrl() + "/download"));
   EXPECT_EQ(CheckForUpdate(d, ui), UpdateCheckOutcome::NewVersion);
   EXPECT_EQ(ui.calls, 1);
-  EXPECT_EQ(SafeDownloadAddress(), sim->BaseUrl() + "/download");
+  EXPECT_EQ(SafeDownloadAddress(), "") << "a plain http download is never opened, loopback included";
+  ASSERT_TRUE(sim->SetUpdateNotice("2.0", "https://dl.example.com/torvane-2.0.zip"));
+  EXPECT_EQ(CheckForUpdate(d, ui), UpdateCheckOutcome::NewVersion);
+  EXPECT_EQ(SafeDownloadAddress(), "https://dl.example.com/torvane-2.0.zip");
   auto queries = sim->UpdateQueries();
-  ASSERT_EQ(queries.size(), 2u);
+  ASSERT_EQ(queries.size(), 3u);
   EXPECT_EQ(queries[0].size(), 6u);
 }

@@ -135,5 +135,45 @@ TEST(Deployment, FileThatExistsButYieldsNoKnownKeyIsAnError) {
   EXPECT_TRUE(error.empty()) << "a missing file is no error: " << error;
 }
 
+TEST(Deployment, ServiceAddressesAreSecureUnlessOnThisMachine) {
+  std::string error;
+  EXPECT_TRUE(CheckDeploymentAddresses(Deployment{}, &error)) << GbkToUtf8(error);
+  struct Role {
+    std::string Deployment::*address;
+    const char* key;
+  };
+  const Role roles[] = {
+      {&Deployment::loginHost, "[市场] 登录主机"},   {&Deployment::personalHost, "[市场] 个人主页主机"},
+      {&Deployment::memberHost, "[市场] 会员主机"},  {&Deployment::logisticsHost, "[市场] 物流主机"},
+      {&Deployment::tradeHost, "[市场] 交易主机"},   {&Deployment::rateHost, "[市场] 评价主机"},
+      {&Deployment::updateNoticePage, "[更新] 公告页面"}, {&Deployment::smsServiceAddress, "[短信] 服务地址"},
+  };
+  struct Row {
+    const char* address;
+    bool accepted;
+  };
+  const Row rows[] = {
+      {"https://trade.example.com", true},   {"https://trade.example.com:8443/x?", true},
+      {"http://127.0.0.1:8080", true},       {"http://127.5.0.1", true},
+      {"HTTP://LOCALHOST:9/update.htm?", true}, {"http://[::1]:9", true},
+      {"http://trade.example.com", false},   {"http://127.0.0.1.evil.example", false},
+      {"http://localhost.evil.example", false}, {"http://128.0.0.1", false},
+      {"http://10.0.0.1", false},            {"http://127.0.0.1@evil.example", false},
+      {"https://user:pw@trade.example.com", false}, {"ftp://127.0.0.1", false},
+      {"trade.example.com", false},          {"https://", false},
+  };
+  for (const Role& role : roles) {
+    for (const Row& row : rows) {
+      Deployment d;
+      d.*role.address = row.address;
+      error.clear();
+      EXPECT_EQ(CheckDeploymentAddresses(d, &error), row.accepted) << role.key << " = " << row.address;
+      if (!row.accepted) {
+        EXPECT_NE(error.find(role.key), std::string::npos) << GbkToUtf8(error);
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace torvane

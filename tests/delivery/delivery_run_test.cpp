@@ -309,6 +309,31 @@ TEST_F(DeliveryEndToEnd, SameOrderTwiceOnOnePageIsDeliveredOnce) {
   EXPECT_TRUE(Logged(*log_, "订单编号:[777] 发现重复订单 自动跳过"));
 }
 
+TEST_F(DeliveryEndToEnd, ShipLinkToAnotherHostIsNeverPosted) {
+  // A buyer nick on a page that does not escape it turns the ship link into one of its own.
+  test::RawHttpServer market;
+  test::RawHttpServer thief;
+  const std::string nick = "b\"><a class=\"btn\" href=\"" + thief.BaseUrl() + "/user/consign.htm?orderId=778\">发货</a><a x=\"";
+  const std::string block = "<tbody><span class=\"order-number\">订单编号：778</span><a target=\"_blank\" title=\"名称：点卡 §数量：1件\">"
+                            "<span class=\"ww ww:token\"><a href=\"x?nick=" + nick + "&s=1\"></a></span></li>"
+                            "<a class=\"btn\" href=\"" + market.BaseUrl() + "/user/consign.htm?orderId=778\">发货</a></tbody>";
+  market.SetHandler([&](const test::RecordedRequest& r) {
+    if (r.requestLine.find("order_list_new.htm") != std::string::npos) return test::RawReply::Http(200, block);
+    return test::RawReply::Http(200, "恭喜您，操作成功");
+  });
+  thief.SetHandler([](const test::RecordedRequest&) { return test::RawReply::Http(200, "恭喜您，操作成功"); });
+  deployment_.logisticsHost = market.BaseUrl();
+  AddCards("点卡", {"S1"});
+
+  const DeliverySummary summary = engine_->DeliveryRun();
+  EXPECT_EQ(summary.delivered, 1);
+  EXPECT_EQ(summary.shipped, 0);
+  EXPECT_EQ(thief.Connections(), 0);
+  EXPECT_TRUE(Logged(*log_, "订单编号:[778] 未提交发货: 发货链接不属于交易主机或物流主机: " + thief.BaseUrl()))
+      << GbkToUtf8(log_->Text());
+  EXPECT_TRUE(Logged(*log_, "订单编号:[778] 标记发货失败 请手动发货"));
+}
+
 TEST_F(DeliveryEndToEnd, UnknownItemsAndEmptyItemsAreLeftForLater) {
   ListItems("空宝贝\r\n其他\r\n");
   ASSERT_TRUE(sim_->AddOrder("2001", "没上架", "1", "b1"));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/text.h"
+#include "support/raw_http_server.h"
 
 namespace torvane {
 namespace {
@@ -72,6 +73,69 @@ TEST(EmptyShipBody, SixtyNineFieldsByteForByte) {
       withPrefix("_fmw.f._0.") + "&" + withPrefix("_fmw.re._0.") +
       "&initialWeightOld=all&_fmw.f._0.f=&_fmw.f._0.fe=&_fmw.f._0.fet=";
   EXPECT_EQ(body, expected);
+}
+
+TEST(EmptyShipBody, ValuesFromThePageCannotAddFields) {
+  const std::string body = EmptyShipBody("T&orderId=1", "42&_tb_token_=x", ShipperContact{});
+  EXPECT_EQ(Pieces(body).size(), 69u);
+  EXPECT_EQ(body.rfind("source=&callUrl=&_tb_token_=T%26orderId%3D1&mailNo=&companyCode=&orderId=42%26_tb_token_%3Dx&", 0),
+            0u)
+      << body.substr(0, 120);
+}
+
+TEST(ShipLink, OnlyTheConsignFormOfTheTradeOrLogisticsRole) {
+  Deployment d;
+  d.tradeHost = "http://127.0.0.1:7001";
+  d.logisticsHost = "https://wuliu.example.com";
+  struct Row {
+    const char* link;
+    bool accepted;
+  };
+  const Row rows[] = {
+      {"http://127.0.0.1:7001/user/consign.htm?orderId=1", true},
+      {"HTTP://127.0.0.1:7001/user/consign.htm", true},
+      {"https://wuliu.example.com/user/consign.htm?orderId=1", true},
+      {"https://wuliu.example.com:443/user/consign.htm?orderId=1", true},
+      {"http://127.0.0.1:7002/user/consign.htm?orderId=1", false},   // another port
+      {"https://127.0.0.1:7001/user/consign.htm", false},            // another scheme
+      {"http://wuliu.example.com/user/consign.htm", false},          // plain http to the https role
+      {"https://wuliu.example.com.evil.example/user/consign.htm", false},
+      {"https://wuliu.example.com@evil.example/user/consign.htm", false},
+      {"https://x@wuliu.example.com/user/consign.htm", false},
+      {"https://wuliu.example.com/steal", false},
+      {"https://wuliu.example.com/user/consign.htm.php", false},
+      {"https://wuliu.example.com/user/consign.htm#x", false},
+      {"/user/consign.htm?orderId=1", false},
+      {"//evil.example/user/consign.htm", false},
+      {"", false},
+  };
+  for (const Row& row : rows) {
+    const std::string refusal = ShipLinkRefusal(d, row.link);
+    EXPECT_EQ(refusal.empty(), row.accepted) << row.link << ": " << GbkToUtf8(refusal);
+  }
+  EXPECT_EQ(ShipLinkRefusal(d, "http://127.0.0.1:7002/user/consign.htm"),
+            "发货链接不属于交易主机或物流主机: http://127.0.0.1:7002");
+}
+
+TEST(ShipLink, AForeignLinkGetsNoFormAndNoToken) {
+  test::RawHttpServer market;
+  test::RawHttpServer thief;
+  thief.SetHandler([](const test::RecordedRequest&) { return test::RawReply::Http(200, "恭喜您，操作成功"); });
+  market.SetHandler([](const test::RecordedRequest&) { return test::RawReply::Http(200, "恭喜您，操作成功"); });
+  Deployment d;
+  d.tradeHost = market.BaseUrl();
+  d.logisticsHost = market.BaseUrl();
+  std::string refusal;
+  EXPECT_FALSE(EmptyShipWithToken(d, thief.BaseUrl() + "/user/consign.htm?orderId=1", "1", "T0KEN", &refusal));
+  EXPECT_EQ(refusal, "发货链接不属于交易主机或物流主机: " + thief.BaseUrl());
+  EXPECT_FALSE(EmptyShipWithToken(thief.BaseUrl() + "/steal", "1", "T0KEN", ShipperContact{}));
+  EXPECT_EQ(thief.Connections(), 0);
+
+  refusal.clear();
+  EXPECT_TRUE(EmptyShipWithToken(d, market.BaseUrl() + "/user/consign.htm?orderId=1", "1", "T0KEN", &refusal));
+  EXPECT_EQ(refusal, "");
+  ASSERT_EQ(market.RequestCount(), 1u);
+  EXPECT_EQ(market.Requests()[0].requestLine, "POST /user/consign.htm?orderId=1 HTTP/1.1");
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace torvane {
 namespace {
 
@@ -47,7 +49,7 @@ TEST(RatingBodies, FormCopiesThePageValuesAndEncodesTheTexts) {
   EXPECT_EQ(v.sellerNickForBuyer, "店主");
 
   EXPECT_EQ(RatingFormBody(v, "好a"),
-            "_tb_token_=tk9&good-all=on&hiddRateIds=77&auctionPictUrl77=http://img/p.jpg%7D&auctionTitle77="
+            "_tb_token_=tk9&good-all=on&hiddRateIds=77&auctionPictUrl77=http%3A%2F%2Fimg%2Fp%2Ejpg%7D&auctionTitle77="
             "%B5%E3%BF%A8%61&auctionId77=5001&auctionSkuId77=&auctionPrice77=0.1&smallEndTime77%7D="
             "%32%30%32%36%2D%31%32%2D%30%37%20%31%30%3A%30%30&rates77=1&rateContents77=%BA%C3%61"
             "&virtual=&merchandiseScore=&dsrIsRated=%7D&endTime=&buyer_or_seller=1&sellerId=&sellerNumId=&userTag="
@@ -56,6 +58,19 @@ TEST(RatingBodies, FormCopiesThePageValuesAndEncodesTheTexts) {
   // An empty rating text sends the field with an empty value.
   const std::string empty = RatingFormBody(v, "");
   EXPECT_NE(empty.find("&rateContents77=&virtual="), std::string::npos);
+
+  // Values copied from the page cannot end their field and add fields of their own.
+  RatingPageValues hostile = v;
+  hostile.formToken = "t&x=1";
+  hostile.rateId = "7=1&rates7";
+  hostile.pictureAddress = "p&x=2";
+  hostile.itemId = "5&x=3";
+  hostile.sellerIdForBuyer = "3&x=4";
+  const std::string body = RatingFormBody(hostile, "好");
+  EXPECT_EQ(body.find("x="), std::string::npos) << body;
+  EXPECT_EQ(std::count(body.begin(), body.end(), '&'), std::count(empty.begin(), empty.end(), '&'));
+  EXPECT_EQ(body.rfind("_tb_token_=t%26x%3D1&good-all=on&hiddRateIds=7%3D1%26rates7&", 0), 0u) << body;
+  EXPECT_NE(SoldItemsQueryBody("42&commentStatus=ALL").find("&sellerNumID=42%26commentStatus%3DALL&"), std::string::npos);
 }
 
 }  // namespace

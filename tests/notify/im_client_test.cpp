@@ -177,6 +177,46 @@ TEST(ImRequest, UnreachableServiceGivesEmptyRepliesAndFailedOperations) {
   EXPECT_EQ(client.ImRequest(base + "/x"), "");
 }
 
+TEST(ImRequest, RedirectsStayWithinTheServiceOrigin) {
+  // A hostile answer to the login would send the account and password elsewhere.
+  test::RawHttpServer service;
+  test::RawHttpServer thief;
+  const std::string servicePort = std::to_string(service.port());
+  const std::string thiefPort = std::to_string(thief.port());
+  struct Row {
+    int status;
+    std::string location;
+    bool followed;
+  };
+  const Row rows[] = {
+      {307, "http://127.0.0.1:" + thiefPort + "/im/login/inputpasssubmit1.action", false},
+      {308, "http://localhost:" + servicePort + "/im/login/inputpasssubmit1.action", false},  // another host name
+      {302, "ftp://127.0.0.1:" + thiefPort + "/x", false},
+      {302, "https://127.0.0.1:" + servicePort + "/x", false},
+      {302, "http://user:pw@127.0.0.1:" + servicePort + "/x", false},
+      {307, "/im/login/again.action", true},  // the same origin: the form again
+      {302, service.BaseUrl() + "/im/login/landing.action", true},
+  };
+  const std::string welcome = GbkToUtf8("您正在登录中国移动WAP飞信,请稍候 <a href=\"/im/index?t=TK\">");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.status) + " to " + row.location);
+    const std::size_t before = service.RequestCount();
+    service.Enqueue(test::RawReply::Redirect(row.status, row.location));
+    if (row.followed) service.Enqueue(test::RawReply::Http(200, welcome, "Content-Type: text/html\r\n"));
+    ImClient client(service.BaseUrl(), 2, 5);
+    EXPECT_EQ(client.Login("13800001111", "right-pw"), row.followed);
+    EXPECT_EQ(client.lastRequestFailed(), !row.followed);
+    EXPECT_EQ(service.RequestCount(), before + (row.followed ? 2 : 1));
+  }
+  EXPECT_EQ(thief.Connections(), 0);
+  auto r = service.Requests();
+  ASSERT_EQ(r.size(), 9u);
+  EXPECT_EQ(r[6].requestLine, "POST /im/login/again.action HTTP/1.1");
+  EXPECT_EQ(r[6].body, "m=13800001111&pass=right-pw&loginstatus=4");
+  EXPECT_EQ(r[8].requestLine, "GET /im/login/landing.action HTTP/1.1");
+  EXPECT_EQ(r[8].body, "");
+}
+
 class SmsButtonTest : public ImClientTest {
  protected:
   Deployment DeploymentFor(const std::string& base) {

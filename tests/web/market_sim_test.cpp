@@ -9,6 +9,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "../../tools/market-sim/json.h"
 #include "base/deployment.h"
@@ -41,16 +42,23 @@ class Browser {
   }
   ~Browser() { curl_easy_cleanup(curl_); }
 
-  Answer Get(const std::string& url) { return Exchange(url, nullptr); }
-  Answer Post(const std::string& url, const std::string& body) { return Exchange(url, &body); }
+  Answer Get(const std::string& url, const std::vector<std::string>& headers = {}) {
+    return Exchange(url, nullptr, headers);
+  }
+  Answer Post(const std::string& url, const std::string& body, const std::vector<std::string>& headers = {}) {
+    return Exchange(url, &body, headers);
+  }
 
  private:
   static std::size_t Collect(char* data, std::size_t size, std::size_t count, void* target) {
     static_cast<std::string*>(target)->append(data, size * count);
     return size * count;
   }
-  Answer Exchange(const std::string& url, const std::string* body) {
+  Answer Exchange(const std::string& url, const std::string* body, const std::vector<std::string>& headers) {
     Answer a;
+    curl_slist* list = nullptr;
+    for (const std::string& h : headers) list = curl_slist_append(list, h.c_str());
+    curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, list);
     curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl_, CURLOPT_PATH_AS_IS, 1L);
     curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, Collect);
@@ -65,6 +73,8 @@ class Browser {
     }
     a.ok = curl_easy_perform(curl_) == CURLE_OK;
     curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &a.status);
+    curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, nullptr);
+    curl_slist_free_all(list);
     return a;
   }
   CURL* curl_;
@@ -458,6 +468,37 @@ TEST_F(MarketSimTest, AdminRefusesBadBatchesWhole) {
   EXPECT_FALSE(sim_->AdminPost("/admin/faults", "{\"slowMs\":-5}").has_value());
   ASSERT_TRUE(sim_->Reset());
   EXPECT_EQ(sim_->OrderStatus("1"), "");
+}
+
+TEST_F(MarketSimTest, AdminTakesOnlyItsOwnAddressAndJsonBodies) {
+  // What a page in a browser on this machine could send: a form or text body, or the simulator's
+  // port under another name (DNS rebinding).
+  Browser browser;
+  const std::string order = R"([{"orderNumber":"66","title":"a","quantity":"1","buyer":"b"}])";
+  const std::string own = "Host: 127.0.0.1:" + std::to_string(sim_->Port());
+  const std::string json = "Content-Type: application/json";
+  const std::vector<std::vector<std::string>> refused = {
+      {own},  // curl's default form type
+      {own, "Content-Type: text/plain"},
+      {own, "Content-Type: application/x-www-form-urlencoded"},
+      {own, "Content-Type: application/jsonp"},
+      {"Host: evil.example:" + std::to_string(sim_->Port()), json},
+      {"Host: localhost:" + std::to_string(sim_->Port()), json},
+      {"Host: 127.0.0.1", json},
+  };
+  for (const auto& headers : refused) {
+    auto answer = browser.Post(base_ + "/admin/orders", order, headers);
+    EXPECT_EQ(answer.status, 403) << headers.back();
+  }
+  EXPECT_EQ(browser.Get(base_ + "/admin/state", {"Host: evil.example"}).status, 403);
+  EXPECT_EQ(browser.Post(base_ + "/admin/shutdown", "{}", {own, "Content-Type: text/plain"}).status, 403);
+  EXPECT_EQ(sim_->OrderStatus("66"), "");
+
+  EXPECT_EQ(browser.Post(base_ + "/admin/orders", order, {own, "Content-Type: Application/JSON; charset=utf-8"}).status,
+            200);
+  EXPECT_EQ(sim_->OrderStatus("66"), "paid");
+  // The pages themselves answer under any name, as the marketplace does.
+  EXPECT_EQ(browser.Get(base_ + "/my_taobao.htm", {"Host: i.taobao.com"}).status, 200);
 }
 
 TEST(MarketSimJson, ParsesEscapesAndRejectsMalformedText) {

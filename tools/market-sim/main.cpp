@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -113,6 +115,22 @@ marketsim::SimRequest ToSimRequest(const httplib::Request& req) {
   return r;
 }
 
+// Why an admin request is refused; "" when it may go on. A page in a browser on this machine can send a
+// form or a text/plain POST to 127.0.0.1, or reach it under another name through DNS rebinding: the admin
+// interface takes only requests naming exactly its own address and, for POST, a JSON body type that a
+// page cannot send without the server's consent.
+std::string AdminRefusal(const httplib::Request& req, const std::string& ownHost) {
+  if (req.get_header_value_count("Host") != 1 || req.get_header_value("Host") != ownHost) return "wrong Host";
+  if (req.method == "POST") {
+    std::string type = req.get_header_value("Content-Type");
+    type = type.substr(0, type.find(';'));
+    while (!type.empty() && type.back() == ' ') type.pop_back();
+    std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (req.get_header_value_count("Content-Type") != 1 || type != "application/json") return "Content-Type must be application/json";
+  }
+  return {};
+}
+
 void Apply(const marketsim::SimResponse& from, httplib::Response& to) {
   to.status = from.status;
   for (const auto& c : from.setCookies) to.set_header("Set-Cookie", c);
@@ -158,9 +176,15 @@ int main(int argc, char** argv) {
   const std::string base = "http://127.0.0.1:" + std::to_string(port);
   marketsim::Simulator sim(base, options.seed);
 
-  auto handler = [&sim](const httplib::Request& req, httplib::Response& res) {
+  const std::string ownHost = "127.0.0.1:" + std::to_string(port);
+  auto handler = [&sim, &ownHost](const httplib::Request& req, httplib::Response& res) {
     marketsim::SimRequest request = ToSimRequest(req);
     if (request.path.rfind("/admin/", 0) == 0) {
+      if (std::string refusal = AdminRefusal(req, ownHost); !refusal.empty()) {
+        res.status = 403;
+        res.set_content("{\"error\":\"" + refusal + "\"}", "application/json");
+        return;
+      }
       bool shutdown = false;
       Apply(sim.HandleAdmin(request, shutdown), res);
       if (shutdown) kill(getpid(), SIGTERM);
