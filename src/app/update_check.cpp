@@ -39,18 +39,23 @@ std::string UpdateNoticeAddress(const Deployment& deployment) {
   return address;
 }
 
-UpdateCheckOutcome CheckForUpdate(const Deployment& deployment, UpdateUi& ui) {
-  std::string page = FetchPageText(UpdateNoticeAddress(deployment));
+std::optional<UpdateNotice> ParseUpdateNotice(std::string_view page) {
   std::string piece = TextBetween(page, "==分类头==", "==分类尾==");
   std::vector<std::string> fields = SplitText(piece, "|");
-  if (fields.size() < 2) return UpdateCheckOutcome::NoNotice;
+  if (fields.size() < 2) return std::nullopt;
+  return UpdateNotice{fields[0], fields[1]};
+}
+
+UpdateCheckOutcome CheckForUpdate(const Deployment& deployment, UpdateUi& ui) {
+  std::optional<UpdateNotice> notice = ParseUpdateNotice(FetchPageText(UpdateNoticeAddress(deployment)));
+  if (!notice) return UpdateCheckOutcome::NoNotice;
   {
     NoticeValues& values = Values();
     std::lock_guard<std::mutex> lock(values.mutex);
-    values.publishedVersion = fields[0];
-    values.downloadAddress = fields[1];
+    values.publishedVersion = notice->version;
+    values.downloadAddress = notice->downloadAddress;
   }
-  if (fields[0] == kProgramVersion) return UpdateCheckOutcome::SameVersion;
+  if (notice->version == kProgramVersion) return UpdateCheckOutcome::SameVersion;
   ui.ShowNewVersion();
   return UpdateCheckOutcome::NewVersion;
 }

@@ -2,7 +2,9 @@
 // differs from this program's, has the release-notes window ask whether to update.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "base/deployment.h"
 
@@ -29,6 +31,15 @@ enum class UpdateCheckOutcome {
 
 // The notice page address followed by three random numbers from 11 to 99 (six digits).
 std::string UpdateNoticeAddress(const Deployment& deployment);
+
+// Fields 1 and 2 of the notice: the text between "==分类头==" and "==分类尾==", split at "|".
+struct UpdateNotice {
+  std::string version;
+  std::string downloadAddress;
+};
+
+// The notice of a page; nullopt when a marker is missing or the notice holds fewer than two fields.
+std::optional<UpdateNotice> ParseUpdateNotice(std::string_view page);
 
 // Fetches the notice, keeps PublishedVersion and DownloadAddress, and calls ui.ShowNewVersion() when the
 // published version differs from kProgramVersion byte for byte.

@@ -55,8 +55,7 @@ std::string FormValue(std::string_view gbk) {
   return out;
 }
 
-bool NamesGbkCharset(const char* contentType) {
-  if (contentType == nullptr) return false;
+bool NamesGbkCharset(std::string_view contentType) {
   std::string lower(contentType);
   std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
   std::size_t pos = lower.find("charset=");
@@ -69,6 +68,18 @@ bool NamesGbkCharset(const char* contentType) {
 }  // namespace
 
 std::string Utf8FormEncode(std::string_view gbk) { return PercentEncodeAll(GbkToUtf8(gbk)); }
+
+std::string ImReplyText(std::string_view bytes, std::string_view contentType) {
+  if (NamesGbkCharset(contentType) || !IsValidUtf8(bytes)) return std::string(bytes);
+  return Utf8ToGbk(bytes);
+}
+
+std::optional<std::string> ImLoginToken(std::string_view reply) {
+  std::size_t at = FindText(reply, "t=");
+  if (at == kNotFound) return std::nullopt;
+  std::size_t end = reply.find('"', at + 2);
+  return std::string(reply.substr(at + 2, end == std::string_view::npos ? std::string_view::npos : end - at - 2));
+}
 
 ImClient::ImClient(std::string serviceBase, int connectTimeoutSeconds, int totalTimeoutSeconds)
     : base_(std::move(serviceBase)),
@@ -101,7 +112,7 @@ std::string ImClient::ImRequest(const std::string& url, const std::string& metho
   std::string target = url;
   std::string currentMethod = method.empty() ? "GET" : method;
   Reply reply;
-  bool gbk = false;
+  std::string contentTypeText;
   for (int hop = 0;; ++hop) {
     const auto remaining =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
@@ -141,7 +152,7 @@ std::string ImClient::ImRequest(const std::string& url, const std::string& metho
     CURLcode code = curl_easy_perform(curl);
     char* contentType = nullptr;
     curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &contentType);
-    gbk = NamesGbkCharset(contentType);
+    contentTypeText = contentType != nullptr ? contentType : "";
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     char* location = nullptr;
@@ -165,8 +176,7 @@ std::string ImClient::ImRequest(const std::string& url, const std::string& metho
     if (status == 303 || ((status == 301 || status == 302) && post)) currentMethod = "GET";
     target = next;
   }
-  if (gbk || !IsValidUtf8(reply.bytes)) return reply.bytes;
-  return Utf8ToGbk(reply.bytes);
+  return ImReplyText(reply.bytes, contentTypeText);
 }
 
 std::string ImClient::Post(const std::string& pathOrAddress, const std::string& body) {
@@ -184,11 +194,7 @@ bool ImClient::Login(const std::string& account, const std::string& password, in
                      "&loginstatus=" + std::to_string(status);
   std::string reply = Post("/im/login/inputpasssubmit1.action", body);
   if (!ContainsText(reply, "您正在登录中国移动WAP飞信,请稍候")) return false;
-  std::size_t at = FindText(reply, "t=");
-  if (at != kNotFound) {
-    std::size_t end = reply.find('"', at + 2);
-    token_ = reply.substr(at + 2, end == std::string::npos ? std::string::npos : end - at - 2);
-  }
+  if (std::optional<std::string> token = ImLoginToken(reply)) token_ = std::move(*token);
   return true;
 }
 

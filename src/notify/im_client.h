@@ -3,6 +3,7 @@
 // each object keeps its own cookies, so concurrent notices never share a login.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,14 @@ namespace torvane {
 
 // The GBK text as UTF-8, every byte written "%XX" with upper-case hexadecimal digits ("a" -> "%61").
 std::string Utf8FormEncode(std::string_view gbk);
+
+// A reply's bytes as GBK text: as received when contentType names a GBK charset (gbk, gb2312, gb18030)
+// or the bytes are not UTF-8, else converted from UTF-8.
+std::string ImReplyText(std::string_view bytes, std::string_view contentType);
+
+// The token of a login reply: the text after the first "t=" up to the next double quote (or the end);
+// nullopt when the reply holds no "t=".
+std::optional<std::string> ImLoginToken(std::string_view reply);
 
 // Result of a user search.
 enum class ImSearchResult { kNoMatch, kFound, kUnknown };

@@ -51,13 +51,6 @@ size_t ReadUpload(char* buffer, size_t size, size_t count, void* user) {
   return n;
 }
 
-// What the server said during one attempt, gathered from curl's protocol trace.
-struct Exchange {
-  std::string command;        // verb of the last command sent (AUTH keeps it over its continuation lines)
-  std::string failedCommand;  // the command the first refusal (4xx or 5xx) answered
-  std::string failedReply;    // that refusal as the server wrote it
-};
-
 int ReplyCode(std::string_view line) {
   if (line.size() < 3) return 0;
   int code = 0;
@@ -69,25 +62,8 @@ int ReplyCode(std::string_view line) {
 }
 
 int OnTrace(CURL*, curl_infotype type, char* data, size_t size, void* user) {
-  auto* exchange = static_cast<Exchange*>(user);
-  std::string_view text(data, size);
-  if (type == CURLINFO_HEADER_OUT) {
-    static constexpr std::string_view kVerbs[] = {"EHLO", "HELO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA", "QUIT"};
-    const std::string_view verb = text.substr(0, text.find_first_of(" \r\n"));
-    for (std::string_view known : kVerbs) {
-      if (verb == known) exchange->command = std::string(known);
-    }
-  } else if (type == CURLINFO_HEADER_IN) {
-    while (!text.empty()) {
-      std::size_t end = text.find('\n');
-      std::string_view line = text.substr(0, end);
-      text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-      while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
-      if (exchange->failedReply.empty() && ReplyCode(line) >= 400) {
-        exchange->failedReply = std::string(line);
-        exchange->failedCommand = exchange->command;
-      }
-    }
+  if (type == CURLINFO_HEADER_OUT || type == CURLINFO_HEADER_IN) {
+    NoteSmtpTrace(*static_cast<SmtpExchange*>(user), type == CURLINFO_HEADER_OUT, std::string_view(data, size));
   }
   return 0;
 }
@@ -99,7 +75,31 @@ std::string ReplyText(std::string_view reply) {
   return out;
 }
 
-MailResult Classify(CURLcode code, long smtpCode, const Exchange& exchange) {
+}  // namespace
+
+void NoteSmtpTrace(SmtpExchange& exchange, bool outgoing, std::string_view text) {
+  if (outgoing) {
+    static constexpr std::string_view kVerbs[] = {"EHLO", "HELO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA", "QUIT"};
+    const std::string_view verb = text.substr(0, text.find_first_of(" \r\n"));
+    for (std::string_view known : kVerbs) {
+      if (verb == known) exchange.command = std::string(known);
+    }
+  } else {
+    while (!text.empty()) {
+      std::size_t end = text.find('\n');
+      std::string_view line = text.substr(0, end);
+      text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+      while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+      if (exchange.failedReply.empty() && ReplyCode(line) >= 400) {
+        exchange.failedReply = std::string(line);
+        exchange.failedCommand = exchange.command;
+      }
+    }
+  }
+}
+
+MailResult ClassifyMailFailure(int curlCode, long smtpCode, const SmtpExchange& exchange) {
+  const auto code = static_cast<CURLcode>(curlCode);
   MailResult result;
   result.failure = MailFailure::kTransient;
   const int refused = ReplyCode(exchange.failedReply);
@@ -120,6 +120,8 @@ MailResult Classify(CURLcode code, long smtpCode, const Exchange& exchange) {
   }
   return result;
 }
+
+namespace {
 
 std::string EncodeHeaderText(std::string_view gbk) {
   if (IsAscii(gbk)) return std::string(gbk);
@@ -226,10 +228,10 @@ MailResult SmtpMailSender::SendMail(const std::string& recipient, const std::str
   Upload upload{message, 0};
 
   curl_slist* recipients = curl_slist_append(nullptr, recipient.c_str());
-  Exchange exchange;
+  SmtpExchange exchange;
   auto attempt = [&](const char* loginOptions, long* smtpCode) {
     upload.pos = 0;
-    exchange = Exchange{};
+    exchange = SmtpExchange{};
     curl_easy_reset(curl);
     curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, OnTrace);
     curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &exchange);
@@ -271,7 +273,7 @@ MailResult SmtpMailSender::SendMail(const std::string& recipient, const std::str
     result.failure = MailFailure::kNone;
     return result;
   }
-  return Classify(code, smtpCode, exchange);
+  return ClassifyMailFailure(code, smtpCode, exchange);
 }
 
 }  // namespace torvane

@@ -19,6 +19,21 @@ inline constexpr std::string_view kMailTimedOut = "邮件服务器响应超时";
 inline constexpr std::string_view kMailNoRecipient = "收信地址为空";
 inline constexpr std::string_view kMailBadHeader = "收信地址或标题含有换行符";
 
+// What the sender gathers from the server's replies during one attempt.
+struct SmtpExchange {
+  std::string command;        // verb of the last command sent (AUTH keeps it over its continuation lines)
+  std::string failedCommand;  // the command the first refusal (4xx or 5xx) answered
+  std::string failedReply;    // that refusal as the server wrote it
+};
+
+// Notes one piece of the protocol trace: command text sent (outgoing) or reply lines received.
+void NoteSmtpTrace(SmtpExchange& exchange, bool outgoing, std::string_view text);
+
+// Why an attempt failed, from curl's result code (a CURLcode), the last reply code and the replies:
+// kRecipient for a 5xx answer to RCPT or DATA, else kTransient; the reason quotes the refusal as
+// printable ASCII.
+MailResult ClassifyMailFailure(int curlCode, long smtpCode, const SmtpExchange& exchange);
+
 // Submits mail through the account's server (smtp://server:port, EHLO with the local
 // host name, AUTH LOGIN preferred, AUTH PLAIN when only that is offered, STARTTLS when
 // offered). Thread-safe: every call has its own connection and curl handle.

@@ -167,7 +167,11 @@ bool ShadowsSecureCookieLocked(const Jar& jar, const StoredCookie& cookie) {
   return false;
 }
 
-// Parses a signed decimal number; false when the text is not one.
+// Expiry times past this (about the year 36800) are held as this, so that every expiry written to the
+// cookie file reads back as the same number.
+constexpr std::int64_t kLatestExpiry = std::int64_t{1} << 40;
+
+// Parses a signed decimal number, its size capped at kLatestExpiry; false when the text is not one.
 bool ParseSeconds(std::string_view text, std::int64_t* out) {
   bool negative = false;
   if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
@@ -178,7 +182,7 @@ bool ParseSeconds(std::string_view text, std::int64_t* out) {
   std::int64_t value = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
-    if (value < (std::int64_t{1} << 40)) value = value * 10 + (c - '0');
+    value = std::min(kLatestExpiry, value * 10 + (c - '0'));
   }
   *out = negative ? -value : value;
   return true;
@@ -267,13 +271,13 @@ bool StoreSetCookie(std::string_view host, std::string_view setCookieValue, bool
       std::int64_t seconds = 0;
       if (ParseSeconds(value, &seconds)) {
         haveMaxAge = true;
-        cookie.expiry = seconds <= 0 ? 1 : Now() + seconds;
+        cookie.expiry = seconds <= 0 ? 1 : std::min(kLatestExpiry, Now() + seconds);
       }
     } else if (key == "expires") {
       if (haveMaxAge) continue;
       std::string text(value);
       time_t when = curl_getdate(text.c_str(), nullptr);
-      if (when != static_cast<time_t>(-1)) cookie.expiry = when <= 0 ? 1 : static_cast<std::int64_t>(when);
+      if (when != static_cast<time_t>(-1)) cookie.expiry = when <= 0 ? 1 : std::min<std::int64_t>(kLatestExpiry, when);
     } else if (key == "secure") {
       cookie.secure = true;
     } else if (key == "httponly") {
@@ -307,7 +311,7 @@ void ImportCookie(std::string_view domain, std::string_view name, std::string_vi
   cookie.value = std::string(value);
   cookie.path = (!path.empty() && path.front() == '/') ? std::string(path) : std::string("/");
   cookie.secure = secure;
-  cookie.expiry = expiry < 0 ? 1 : expiry;
+  cookie.expiry = expiry < 0 ? 1 : std::min(kLatestExpiry, expiry);
   Jar& jar = TheJar();
   std::lock_guard<std::mutex> lock(jar.mutex);
   PutLocked(jar, std::move(cookie));

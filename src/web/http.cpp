@@ -142,7 +142,8 @@ bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
   return FindTextIgnoreAsciiCase(text.substr(0, prefix.size()), prefix) == 0;
 }
 
-// Every Set-Cookie header of one response block goes to the cookie store, in the order received.
+}  // namespace
+
 void StoreResponseCookies(std::string_view headers, const std::string& host, bool secure, std::string_view path) {
   std::size_t pos = 0;
   while (pos < headers.size()) {
@@ -157,6 +158,8 @@ void StoreResponseCookies(std::string_view headers, const std::string& host, boo
     StoreSetCookie(host, value, secure, path);
   }
 }
+
+namespace {
 
 bool ValidHost(std::string_view host) {
   if (host.empty()) return false;

@@ -70,6 +70,10 @@ std::string PathOfUrl(std::string_view url);
 // Port of an address: the number after ":" in the host part, 80 without one, 0 when not a number.
 int PortOfUrl(std::string_view url);
 
+// Stores every Set-Cookie header of one response header block in the cookie store, in the order received
+// (StoreSetCookie with the host, the channel and the request path); other lines are skipped.
+void StoreResponseCookies(std::string_view headers, const std::string& host, bool secure, std::string_view path);
+
 // The address as the request function uses it: blanks around it removed, "http://" put in front unless it
 // starts with "http://" or "https://".
 std::string NormaliseUrl(std::string_view url);

@@ -648,8 +648,9 @@ TEST_F(CookieStoreTest, SessionSurvivesSaveAndLoad) {
   StoreSetCookie("member.example.com", "wide=w w; Domain=example.com; Expires=Wed, 09 Jun 2100 10:18:14 GMT");
   StoreSetCookie("member.example.com", "bare");
   ImportCookie("login.example.com", "sec", "1", "/x", true, 0);
+  StoreSetCookie("member.example.com", "far=1; Max-Age=10995116277759");
   std::vector<StoredCookie> before = AllCookies();
-  ASSERT_EQ(before.size(), 4u);
+  ASSERT_EQ(before.size(), 5u);
   std::string error;
   ASSERT_TRUE(SaveCookies(dir.path(), &error)) << error;
 
@@ -671,7 +672,7 @@ TEST_F(CookieStoreTest, SessionSurvivesSaveAndLoad) {
     EXPECT_EQ(after[i].httpOnly, before[i].httpOnly);
     EXPECT_EQ(after[i].expiry, before[i].expiry);
   }
-  EXPECT_EQ(CookieHeaderFor("member.example.com", "/", false), "cookie2=abc; wide=w w; bare");
+  EXPECT_EQ(CookieHeaderFor("member.example.com", "/", false), "cookie2=abc; wide=w w; bare; far=1");
 }
 
 TEST_F(CookieStoreTest, LoadSkipsExpiredAndMalformedLinesAndHandlesMissingFiles) {
