@@ -234,22 +234,26 @@ std::string OrderListAddress(const Deployment& deployment) {
 }
 
 OrderListResult ScanPaidOrders(const Deployment& deployment) {
-  OrderListResult result;
   HttpRequest request;
   request.url = OrderListAddress(deployment);
   const HttpResult reply = WebRequest(request);
   if (!reply.ok) {
+    OrderListResult result;
     result.error = reply.error.empty() ? std::string("无法连接") : reply.error;
     return result;
   }
-  const std::string_view page = UpToFirstZero(reply.body);
-  if (IsLoginPage(page, reply.finalUrl)) {
+  return ReadOrderListPage(UpToFirstZero(reply.body), reply.status, reply.finalUrl);
+}
+
+OrderListResult ReadOrderListPage(std::string_view page, int status, std::string_view finalUrl) {
+  OrderListResult result;
+  if (IsLoginPage(page, finalUrl)) {
     result.loginExpired = true;
     result.error = "登录已失效";
     return result;
   }
-  if (reply.status != 200) {
-    result.error = "服务器返回 " + std::to_string(reply.status);
+  if (status != 200) {
+    result.error = "服务器返回 " + std::to_string(status);
     return result;
   }
   result.orders = ParseOrderPage(page);

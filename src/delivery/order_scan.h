@@ -46,6 +46,11 @@ bool IsLoginPage(std::string_view page, std::string_view finalUrl);
 // numbers 11..99.
 std::string OrderListAddress(const Deployment& deployment);
 
+// What a fetched to-ship list page (body up to its first zero byte, HTTP status, final address) holds:
+// its orders when it is the list; the login page, another status than 200, or a page that is neither an
+// order block nor the list's container give read == false and the reason.
+OrderListResult ReadOrderListPage(std::string_view page, int status, std::string_view finalUrl);
+
 // Fetches the to-ship list and parses it. A failed request, an HTTP status other than 200, the login
 // page or a page that is neither an order block nor the list's container (id="J_OrderList") give
 // read == false and the reason: an unreadable list never reads as an empty one.

@@ -137,6 +137,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < orders.size(); ++i) FUZZ_CHECK(Same(doubled[i], orders[i]));
   }
 
+  // An unreadable list never reads as an empty one: a page is read only when it shows orders or the
+  // list's container, and the login page never counts as read.
+  const std::string_view body = UpToFirstZero(page);
+  const OrderListResult list = ReadOrderListPage(body, 200, "http://127.0.0.1:8080/user/order_list_new.htm");
+  const bool loginPage = FindText(body, "name=\"TPL_password\"") != kNotFound;
+  FUZZ_CHECK(list.loginExpired == loginPage);
+  FUZZ_CHECK(list.read == list.error.empty());
+  if (list.read) {
+    FUZZ_CHECK(Same(list.orders, ParseOrderPage(body)));
+    FUZZ_CHECK(!list.orders.empty() || FindText(body, "id=\"J_OrderList\"") != kNotFound);
+  } else {
+    FUZZ_CHECK(list.orders.empty());
+    FUZZ_CHECK(loginPage || (ParseOrderPage(body).empty() && FindText(body, "id=\"J_OrderList\"") == kNotFound));
+  }
+  const OrderListResult refused = ReadOrderListPage(body, 500, "http://127.0.0.1:8080/user/order_list_new.htm");
+  FUZZ_CHECK(!refused.read && !refused.error.empty());
+  FUZZ_CHECK(ReadOrderListPage(body, 200, "http://127.0.0.1:8080/member/login.jhtml?x=1").loginExpired);
+
   // The decoding undoes what a page's escaping does, for any text that holds no control byte.
   if (!HasControlCharacter(page) && page.size() <= 256) {
     FUZZ_CHECK(DecodeCharacterReferences(HtmlEscaped(page)) == page);
