@@ -6,6 +6,7 @@ packages=(
   libcurl4-openssl-dev libpsl-dev libsqlite3-dev libopencc-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev
   python3-aiosmtpd
+  clang-14 libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -120,6 +120,7 @@ void CheckBatch(const std::string& item, const std::string& text, const std::str
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::KeepConvertersLoaded();
   FuzzedDataProvider input(data, size);
   static constexpr TextEncoding kEncodings[] = {TextEncoding::kDetect, TextEncoding::kGbk, TextEncoding::kUtf8};
   const TextEncoding encoding = input.PickValueInArray(kEncodings);

@@ -2,6 +2,8 @@
 // and small helpers to state properties independently of the code under test.
 #pragma once
 
+#include <iconv.h>
+
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -91,6 +93,19 @@ inline bool PercentDecode(std::string_view text, std::string* out) {
     i += 2;
   }
   return true;
+}
+
+// Keeps the code-page converters loaded for the whole run: without an open descriptor the C library
+// unloads a converter's module when the last one closes and loads it again on the next conversion.
+inline void KeepConvertersLoaded() {
+  static const bool kept = [] {
+    for (const char* page : {"GBK", "UTF-8", "BIG5"}) {
+      iconv_open("UTF-16LE", page);
+      iconv_open(page, "UTF-16LE");
+    }
+    return true;
+  }();
+  (void)kept;
 }
 
 // True when the bytes hold no control character (0x00-0x1F, 0x7F).

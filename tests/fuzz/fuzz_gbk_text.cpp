@@ -156,6 +156,7 @@ void CheckPercentEncoders(std::string_view bytes) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::KeepConvertersLoaded();
   FuzzedDataProvider input(data, size);
   const std::string part = input.ConsumeRandomLengthString(16);
   const std::string right = input.ConsumeRandomLengthString(16);

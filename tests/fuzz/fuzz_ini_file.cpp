@@ -60,6 +60,7 @@ std::string NameFrom(FuzzedDataProvider& input) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::KeepConvertersLoaded();
   FuzzedDataProvider input(data, size);
   const std::string section = NameFrom(input);
   const std::string key = NameFrom(input);

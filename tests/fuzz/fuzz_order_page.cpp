@@ -100,6 +100,7 @@ void CheckFieldShape(const std::string& field) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::KeepConvertersLoaded();
   const std::string_view page(reinterpret_cast<const char*>(data), size);
   const std::vector<PaidOrder> orders = ParseOrderPage(page);
   const std::string text = StripLineBreaks(page);

@@ -36,6 +36,7 @@ bool NamesGbk(std::string_view contentType) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::KeepConvertersLoaded();
   FuzzedDataProvider input(data, size);
   const std::string contentType = input.ConsumeRandomLengthString(48);
   const std::string bytes = input.ConsumeRemainingBytesAsString();

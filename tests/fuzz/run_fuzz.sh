@@ -9,6 +9,8 @@ target=$1
 corpus=$2
 work=$3
 seconds=${TORVANE_FUZZ_SECONDS:-20}
+# Each run starts afresh, so its time does not grow with the inputs earlier runs found.
+rm -rf "$work"
 mkdir -p "$work/new"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
