@@ -306,7 +306,10 @@ void ImportCookie(std::string_view domain, std::string_view name, std::string_vi
     cookie.hostOnly = false;
     while (!cookie.domain.empty() && cookie.domain.front() == '.') cookie.domain.erase(0, 1);
   }
-  if (cookie.domain.empty() || HasControlBytes(name) || HasControlBytes(value) || HasControlBytes(path)) return;
+  if (cookie.domain.empty() || cookie.domain.front() == '#' || HasControlBytes(cookie.domain) || HasControlBytes(name) ||
+      HasControlBytes(value) || HasControlBytes(path)) {
+    return;
+  }
   cookie.name = std::string(name);
   cookie.value = std::string(value);
   cookie.path = (!path.empty() && path.front() == '/') ? std::string(path) : std::string("/");
@@ -454,7 +457,8 @@ bool LoadCookies(const std::filesystem::path& dataDir, std::string* error) {
     std::string_view domain = fields[0];
     c.hostOnly = fields[1] != "TRUE";
     while (!domain.empty() && domain.front() == '.') domain.remove_prefix(1);
-    if (domain.empty()) continue;
+    // ".#x" would be written back as "#x", a comment line: no host has such a name anyway.
+    if (domain.empty() || domain.front() == '#') continue;
     c.domain = LowerAscii(domain);
     c.path = fields[2].empty() ? std::string("/") : std::string(fields[2]);
     c.secure = fields[3] == "TRUE";

@@ -98,14 +98,16 @@ inline bool PercentDecode(std::string_view text, std::string* out) {
 // Keeps the code-page converters loaded for the whole run: without an open descriptor the C library
 // unloads a converter's module when the last one closes and loads it again on the next conversion.
 inline void KeepConvertersLoaded() {
-  static const bool kept = [] {
+  static iconv_t kept[6];
+  static const bool opened = [] {
+    std::size_t i = 0;
     for (const char* page : {"GBK", "UTF-8", "BIG5"}) {
-      iconv_open("UTF-16LE", page);
-      iconv_open(page, "UTF-16LE");
+      kept[i++] = iconv_open("UTF-16LE", page);
+      kept[i++] = iconv_open(page, "UTF-16LE");
     }
     return true;
   }();
-  (void)kept;
+  (void)opened;
 }
 
 // True when the bytes hold no control character (0x00-0x1F, 0x7F).

@@ -687,9 +687,15 @@ TEST_F(CookieStoreTest, LoadSkipsExpiredAndMalformedLinesAndHandlesMissingFiles)
                    "h.example.com\tFALSE\t/\tFALSE\t1000\told\t2\n"
                    "h.example.com\tFALSE\t/\tFALSE\n"
                    "h.example.com\tFALSE\t/\tFALSE\tsoon\tbad\t3\n"
+                   ".#x\tFALSE\t/\tFALSE\t0\tcomment\t5\n"
                    ".example.com\tTRUE\t/\tFALSE\t4102444800\twide\t4\r\n");
   ASSERT_TRUE(LoadCookies(dir.path()));
   EXPECT_EQ(CookieHeaderFor("h.example.com", "/", false), "good=1; wide=4");
+  // What was read is exactly what a save and a load give back.
+  const std::size_t loaded = AllCookies().size();
+  ASSERT_TRUE(SaveCookies(dir.path()));
+  ASSERT_TRUE(LoadCookies(dir.path()));
+  EXPECT_EQ(AllCookies().size(), loaded);
 }
 
 TEST_F(CookieStoreTest, UnreadableFileLeavesTheStoreAloneAndIsNeverOverwritten) {
