@@ -339,6 +339,8 @@ int Run(const Arguments& args) {
 
 }  // namespace
 
+int UsageError(const std::string& problem) { return Usage(problem); }
+
 int RunCommandLine(int argc, char** argv) {
   if (argc < 2) return Usage();
   std::string command = argv[1];

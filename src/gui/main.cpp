@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -45,6 +46,10 @@ int main(int argc, char** argv) {
     }
   }
   torvane::WindowOptions window;
-  if (WindowArguments(argc, argv, &window)) return torvane::RunWindow(argc, argv, window);
+  if (WindowArguments(argc, argv, &window)) {
+    const bool display = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
+    if (!display) return torvane::UsageError("no display to open the window on; on a terminal use a command");
+    return torvane::RunWindow(argc, argv, window);
+  }
   return torvane::RunCommandLine(argc, argv);
 }
