@@ -186,7 +186,6 @@ void DesktopApp::ExitProgram(int code) {
   for (const auto& problem : session_->Close()) MessageBox::Fail(nullptr, FromGbk(problem));
   if (tray_) tray_->Icon()->hide();
   emit exited(code);
-  QCoreApplication::exit(code);
 }
 
 LoginWindow* DesktopApp::OpenLoginWindow() {
@@ -245,6 +244,8 @@ int RunWindow(int argc, char** argv, const WindowOptions& options) {
   DesktopApp app(options);
   RouteStopSignals(app);
   QObject::connect(&application, &QCoreApplication::aboutToQuit, &app, [&app] { app.ExitProgram(0); });
+  // Queued: an exit asked for before the event loop runs still ends it.
+  QObject::connect(&app, &DesktopApp::exited, &application, &QCoreApplication::exit, Qt::QueuedConnection);
   if (!app.Start()) return 1;
   return application.exec();
 }

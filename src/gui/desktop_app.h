@@ -51,7 +51,7 @@ class DesktopApp : public QObject {
   // 按钮_是: the download address in the browser, then the end.
   void ChooseUpdate();
   // The exit steps, once however the program ends: workers finish, "程序退出完成", stores closed, history and
-  // cookies saved; then the event loop ends with code.
+  // cookies saved; then exited(code) ends the event loop.
   void ExitProgram(int code = 0);
   bool Exited() const { return exited_; }
 
