@@ -1,6 +1,7 @@
 #include "gui/notice_popup.h"
 
 #include <QGuiApplication>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QScreen>
 #include <QTimer>
@@ -59,7 +60,19 @@ NoticePopup::NoticePopup(const QString& text)
   expire_->start();
 }
 
-NoticePopup::~NoticePopup() { TakenSlots().erase(slot_); }
+NoticePopup::~NoticePopup() { ReleaseSlot(); }
+
+// A closed pop-up gives its place up at once, before its deferred deletion.
+void NoticePopup::closeEvent(QCloseEvent* event) {
+  ReleaseSlot();
+  QWidget::closeEvent(event);
+}
+
+void NoticePopup::ReleaseSlot() {
+  if (!holdsSlot_) return;
+  holdsSlot_ = false;
+  TakenSlots().erase(slot_);
+}
 
 void NoticePopup::Step() {
   if (y() > targetTop_) {

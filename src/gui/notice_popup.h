@@ -27,11 +27,14 @@ class NoticePopup : public QWidget {
  private:
   explicit NoticePopup(const QString& text);
   void Step();
+  void closeEvent(QCloseEvent* event) override;
+  void ReleaseSlot();
 
   QLabel* label_ = nullptr;
   QTimer* slide_ = nullptr;
   QTimer* expire_ = nullptr;
   int slot_ = 0;       // 0: lowest place; each further live pop-up stands one place higher
+  bool holdsSlot_ = true;
   int targetTop_ = 0;
 };
 

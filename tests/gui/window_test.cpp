@@ -305,8 +305,11 @@ class WindowTest : public QObject {
     for (QWidget* w : QApplication::topLevelWidgets()) {
       if (qobject_cast<NoticePopup*>(w)) w->close();
     }
-    QTRY_VERIFY(std::none_of(QApplication::topLevelWidgets().cbegin(), QApplication::topLevelWidgets().cend(),
-                             [](QWidget* w) { return qobject_cast<NoticePopup*>(w) != nullptr; }));
+    auto popupsLeft = [] {
+      const QWidgetList all = QApplication::topLevelWidgets();
+      return std::any_of(all.cbegin(), all.cend(), [](QWidget* w) { return qobject_cast<NoticePopup*>(w) != nullptr; });
+    };
+    QTRY_VERIFY(!popupsLeft());
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     QPointer<NoticePopup> first = NoticePopup::ShowNoticePopup(QStringLiteral("A"));
     QPointer<NoticePopup> second = NoticePopup::ShowNoticePopup(QStringLiteral("B"));
