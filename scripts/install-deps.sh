@@ -6,6 +6,8 @@ packages=(
   libcurl4-openssl-dev libpsl-dev libsqlite3-dev libopencc-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev
   python3-aiosmtpd
+  qt6-base-dev qt6-webengine-dev qt6-svg-dev
+  xvfb trayer fonts-noto-cjk
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -31,10 +31,18 @@
 
 namespace torvane {
 
+std::filesystem::path ProgramDirectory() {
+  std::error_code ec;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return std::filesystem::current_path();
+  return exe.parent_path();
+}
+
 namespace {
 
 constexpr const char* kUsage =
     "usage:\n"
+    "  torvane [--demo] [--config-dir DIR]     (the window)\n"
     "  torvane run [--config-dir DIR] [--once]\n"
     "  torvane cards import FILE --item NAME [--note TEXT] [--encoding gbk|utf-8] [--allow-duplicates]\n"
     "  torvane cards list [--item NAME]\n"
@@ -128,13 +136,6 @@ Arguments ParseArguments(int argc, char** argv, int first, const std::vector<std
     }
   }
   return args;
-}
-
-std::filesystem::path ProgramDirectory() {
-  std::error_code ec;
-  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return std::filesystem::current_path();
-  return exe.parent_path();
 }
 
 std::filesystem::path ConfigDirectory(const Arguments& args) {
@@ -507,6 +508,8 @@ int Run(const Arguments& args) {
 }
 
 }  // namespace
+
+int UsageError(const std::string& problem) { return Usage(problem); }
 
 int RunCommandLine(int argc, char** argv) {
   if (argc < 2) return Usage();

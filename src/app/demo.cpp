@@ -2,7 +2,6 @@
 
 #include <stdlib.h>
 
-#include <atomic>
 #include <cstdio>
 #include <random>
 
@@ -136,92 +135,109 @@ int CountMails(const std::filesystem::path& mailLog) {
 
 }  // namespace
 
-int RunDemo(const DemoOptions& options) {
+DemoEnvironment::DemoEnvironment() = default;
+
+DemoEnvironment::~DemoEnvironment() {
+  if (smtp) smtp->Stop();
+  if (sim) sim->Stop();
+}
+
+std::string DemoEnvironment::SummaryLine(int pass, const DeliverySummary& s, std::int64_t cardsLeft) const {
+  std::string summary = "[演示] 第" + std::to_string(pass) + "次扫描: 订单 " + std::to_string(s.listed) +
+                        " 个, 已发货 " + std::to_string(s.delivered) + " 个, 跳过 " + std::to_string(s.skipped) +
+                        " 个, 发送失败 " + std::to_string(s.failed) + " 个, 待重发 " + std::to_string(s.held) +
+                        " 个, 剩余卡密 " + std::to_string(cardsLeft) + " 张";
+  if (smtpPort > 0) summary += ", 邮件服务器已收到 " + std::to_string(CountMails(mailLog)) + " 封邮件";
+  return summary;
+}
+
+std::unique_ptr<DemoEnvironment> PrepareDemo(const DemoOptions& options, std::string* error) {
+  auto fail = [error](const std::string& why) -> std::unique_ptr<DemoEnvironment> {
+    if (error) *error = why;
+    return nullptr;
+  };
   auto simPath = FindBeside(options.programDir, {"tools/market-sim/market-sim", "market-sim"});
   if (simPath.empty()) {
-    Say("找不到 market-sim 程序（应在 " + PathText(options.programDir) + " 下的 tools/market-sim/ 中）");
-    return 1;
+    return fail("找不到 market-sim 程序（应在 " + PathText(options.programDir) + " 下的 tools/market-sim/ 中）");
   }
-  auto root = MakeDemoRoot();
-  if (root.empty()) {
-    Say("无法创建演示目录");
-    return 1;
-  }
-  auto configDir = root / "config";
-  auto dataDir = root / "data";
-  std::filesystem::create_directories(configDir);
-  std::filesystem::create_directories(dataDir);
+  auto env = std::make_unique<DemoEnvironment>();
+  env->root = MakeDemoRoot();
+  if (env->root.empty()) return fail("无法创建演示目录");
+  env->configDir = env->root / "config";
+  env->dataDir = env->root / "data";
+  std::filesystem::create_directories(env->configDir);
+  std::filesystem::create_directories(env->dataDir);
 
-  std::string error;
-  auto sim = ChildProcess::Start(simPath, {"--port", "0", "--demo", "--seed", std::to_string(std::random_device{}())},
-                                 &error);
-  std::string line, simBase;
-  if (sim) {
-    while (sim->ReadLine(&line, std::chrono::seconds(10))) {
+  std::string problem;
+  env->sim = ChildProcess::Start(
+      simPath, {"--port", "0", "--demo", "--seed", std::to_string(std::random_device{}())}, &problem);
+  std::string line;
+  if (env->sim) {
+    while (env->sim->ReadLine(&line, std::chrono::seconds(10))) {
       auto at = line.find("http://127.0.0.1:");
       if (at != std::string::npos) {
-        simBase = line.substr(at);
+        env->simBase = line.substr(at);
         break;
       }
     }
   }
-  if (simBase.empty()) {
-    Say("market-sim 无法启动 " + error);
-    return 1;
-  }
+  if (env->simBase.empty()) return fail("market-sim 无法启动 " + problem);
 
   // E-mail deliveries go to a local mail server when Debian's aiosmtpd is there.
-  std::unique_ptr<ChildProcess> smtp;
-  int smtpPort = 0;
-  auto mailLog = root / "mail.log";
+  env->mailLog = env->root / "mail.log";
   auto smtpScript = FindBeside(options.programDir, {"tools/smtp_server.py"});
   if (!smtpScript.empty() && std::filesystem::exists("/usr/bin/python3")) {
-    smtp = ChildProcess::Start("/usr/bin/python3", {smtpScript.string(), mailLog.string(), kMailUser, kMailPassword},
-                               &error);
-    while (smtp && smtp->ReadLine(&line, std::chrono::seconds(10))) {
+    env->smtp = ChildProcess::Start(
+        "/usr/bin/python3", {smtpScript.string(), env->mailLog.string(), kMailUser, kMailPassword}, &problem);
+    while (env->smtp && env->smtp->ReadLine(&line, std::chrono::seconds(10))) {
       if (line.rfind("READY ", 0) == 0) {
-        smtpPort = std::atoi(line.c_str() + 6);
+        env->smtpPort = std::atoi(line.c_str() + 6);
         break;
       }
     }
   }
 
-  if (!WriteDemoConfig(configDir, simBase, smtpPort, &error) || !SeedShop(dataDir, &error)) {
-    Say("演示环境准备失败: " + error);
-    return 1;
+  if (!WriteDemoConfig(env->configDir, env->simBase, env->smtpPort, &problem) ||
+      !SeedShop(env->dataDir, &problem)) {
+    return fail("演示环境准备失败: " + problem);
   }
-  Say("演示商店: " + simBase + "/user/order_list_new.htm (浏览器中先在 " + simBase +
-      "/member/login.jhtml 登录, 密码 " + kSellerPassword + ")");
-  Say("演示数据目录: " + PathText(dataDir) + "  配置目录: " + PathText(configDir));
-  Say(smtpPort > 0 ? "邮件发货送到本机邮件服务器 127.0.0.1:" + std::to_string(smtpPort)
-                   : std::string("未找到 aiosmtpd, 改用旺旺发货 (本机没有旺旺, 订单将等待)"));
-  Say("每30秒扫描一次订单, 按 Ctrl-C 结束");
+  if (options.sayProgress) {
+    Say("演示商店: " + env->simBase + "/user/order_list_new.htm (浏览器中先在 " + env->simBase +
+        "/member/login.jhtml 登录, 密码 " + kSellerPassword + ")");
+    Say("演示数据目录: " + PathText(env->dataDir) + "  配置目录: " + PathText(env->configDir));
+    Say(env->smtpPort > 0 ? "邮件发货送到本机邮件服务器 127.0.0.1:" + std::to_string(env->smtpPort)
+                          : std::string("未找到 aiosmtpd, 改用旺旺发货 (本机没有旺旺, 订单将等待)"));
+  }
 
   WebConfig web;
   web.connectTimeoutSeconds = 5;
   web.totalTimeoutSeconds = 20;
   ConfigureWeb(web);
-  if (!LogInToSimulator(simBase) || !SaveCookies(dataDir, &error)) {
-    Say("登录演示商店失败 " + error);
+  if (!LogInToSimulator(env->simBase) || !SaveCookies(env->dataDir, &problem)) {
+    return fail("登录演示商店失败 " + problem);
+  }
+  return env;
+}
+
+int RunDemo(const DemoOptions& options) {
+  std::string error;
+  auto env = PrepareDemo(options, &error);
+  if (!env) {
+    Say(error);
     return 1;
   }
-
-  std::atomic<int> pass{0};
+  Say("每30秒扫描一次订单, 按 Ctrl-C 结束");
+  int pass = 0;
   RunOptions run;
-  run.configDir = configDir;
-  run.dataDir = dataDir;
+  run.configDir = env->configDir;
+  run.dataDir = env->dataDir;
   run.printLine = options.printLine;
   run.afterRun = [&](const DeliverySummary& s, CardStores& stores) {
-    std::string summary = "[演示] 第" + std::to_string(++pass) + "次扫描: 订单 " + std::to_string(s.listed) +
-                          " 个, 已发货 " + std::to_string(s.delivered) + " 个, 跳过 " + std::to_string(s.skipped) +
-                          " 个, 发送失败 " + std::to_string(s.failed) + " 个, 待重发 " + std::to_string(s.held) + " 个, 剩余卡密 " +
-                          std::to_string(stores.Inventory().RecordCount()) + " 张";
-    if (smtpPort > 0) summary += ", 邮件服务器已收到 " + std::to_string(CountMails(mailLog)) + " 封邮件";
-    Say(summary);
+    Say(env->SummaryLine(++pass, s, stores.Inventory().RecordCount()));
   };
   int status = RunHeadless(run);
-  if (smtp) smtp->Stop();
-  sim->Stop();
+  const std::filesystem::path root = env->root;
+  env.reset();
   Say("演示结束, 数据保留在 " + PathText(root));
   return status;
 }

@@ -115,6 +115,12 @@ Deployment LoadDeployment(const std::filesystem::path& deploymentFile, std::stri
   ReadText(ini, "帮助", "官网", d.websiteHome);
   ReadText(ini, "帮助", "帮助中心", d.helpCentre);
   ReadText(ini, "帮助", "飞信注册", d.imRegistrationPage);
+  ReadText(ini, "帮助", "简单发货", d.helpSimpleDelivery);
+  ReadText(ini, "帮助", "手机修改", d.helpChatSetup);
+  ReadText(ini, "帮助", "邮箱设置", d.helpMailSetup);
+  ReadText(ini, "帮助", "添加卡密", d.helpAddCards);
+  ReadText(ini, "帮助", "修改卡密", d.helpEditCards);
+  ReadText(ini, "帮助", "删除卡密", d.helpDeleteCards);
 
   if (ini.Found() == 0) {
     // Not one known key: every address would silently be the real marketplace's.

@@ -52,6 +52,13 @@ struct Deployment {
   std::string websiteHome = "https://www.torvane.com/";
   std::string helpCentre = "https://www.torvane.com/help/";
   std::string imRegistrationPage = "https://feixin.10086.cn/account/register";
+  // 帮助: the six help pages of the tutorial pane, keyed by the name of their link.
+  std::string helpSimpleDelivery = "https://www.torvane.com/help/simple.htm";   // 帮助/简单发货
+  std::string helpChatSetup = "https://www.torvane.com/help/wangwang.htm";      // 帮助/手机修改
+  std::string helpMailSetup = "https://www.torvane.com/help/mail.htm";          // 帮助/邮箱设置
+  std::string helpAddCards = "https://www.torvane.com/help/add-cards.htm";      // 帮助/添加卡密
+  std::string helpEditCards = "https://www.torvane.com/help/edit-cards.htm";    // 帮助/修改卡密
+  std::string helpDeleteCards = "https://www.torvane.com/help/delete-cards.htm";  // 帮助/删除卡密
 };
 
 // "部署配置.ini" in the given configuration directory.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <thread>
 #include <set>
@@ -396,7 +397,13 @@ TEST(RunRefusals, BadUsageExitsWithTwo) {
   EXPECT_EQ(RunProcess(TorvaneBinary(), {"cards", "import", "x.txt"}, dir.path(), 30s).exitCode, 2);
   EXPECT_EQ(RunProcess(TorvaneBinary(), {"sent", "list", "--order", "1", "--buyer", "b"}, dir.path(), 30s).exitCode,
             2);
-  EXPECT_EQ(RunProcess(TorvaneBinary(), {}, dir.path(), 30s).exitCode, 2);
+  // Without arguments the window opens; with no display to open it on, the usage instead.
+  ::unsetenv("DISPLAY");
+  ::unsetenv("WAYLAND_DISPLAY");
+  ::unsetenv("QT_QPA_PLATFORM");
+  auto noDisplay = RunProcess(TorvaneBinary(), {}, dir.path(), 30s);
+  EXPECT_EQ(noDisplay.exitCode, 2);
+  EXPECT_NE(noDisplay.err.find("torvane run"), std::string::npos) << noDisplay.err;
 }
 
 TEST(MailPassword, PrintsTheStoredFormOnOneLine) {

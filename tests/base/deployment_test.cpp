@@ -30,7 +30,7 @@ TEST(Deployment, ReadsEverySectionAndDropsTrailingSlashOfHosts) {
              "[邮件]\r\n服务器=127.0.0.1\r\n端口=2525\r\n发信地址=a@b.c\r\n用户名=user\r\n密码=XYZ\r\n"
              "[发货人]\r\n地区码一=86110000\r\n地区码二=110100\r\n姓名=李女士\r\n街道=某街\r\n"
              "详细地址=北京市某街\r\n分段地址=北京市^^^某街\r\n邮编=100000\r\n手机=13700000000\r\n"
-             "[帮助]\r\n官网=http://h/\r\n帮助中心=http://h/help\r\n飞信注册=http://h/reg\r\n[未知]\r\nx=1\r\n");
+             "[帮助]\r\n官网=http://h/\r\n帮助中心=http://h/help\r\n飞信注册=http://h/reg\r\n删除卡密=http://h/del\r\n[未知]\r\nx=1\r\n");
   Deployment d = LoadDeployment(file);
   EXPECT_EQ(d.loginHost, "http://127.0.0.1:8080");
   EXPECT_EQ(d.personalHost, "http://127.0.0.1:8081");
@@ -51,6 +51,7 @@ TEST(Deployment, ReadsEverySectionAndDropsTrailingSlashOfHosts) {
   EXPECT_EQ(d.shipper.joinedAddress, "北京市^^^某街");
   EXPECT_EQ(d.shipper.mobile, "13700000000");
   EXPECT_EQ(d.helpCentre, "http://h/help");
+  EXPECT_EQ(d.helpDeleteCards, "http://h/del");
 }
 
 TEST(Deployment, NumbersThatAreNotPositiveKeepTheDefault) {

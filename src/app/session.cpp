@@ -1,0 +1,84 @@
+#include "app/session.h"
+
+#include "base/files.h"
+#include "base/settings.h"
+#include "store/blacklist.h"
+#include "store/item_names.h"
+#include "web/cookie_store.h"
+#include "web/http.h"
+
+namespace torvane {
+
+Session::Session(const SessionPaths& paths) : paths_(paths), log_(paths.dataDir / u8"历史记录.log") {}
+
+Session::~Session() = default;
+
+std::unique_ptr<Session> Session::Open(const SessionPaths& paths, NoticeUi* webNotices, std::string* error,
+                                       std::vector<std::string>* problems) {
+  std::string message;
+  auto instance = InstanceLock::Acquire(paths.dataDir, &message);
+  if (!instance) {
+    if (error) *error = message;
+    return nullptr;
+  }
+  std::unique_ptr<Session> session(new Session(paths));
+  session->instance_ = std::move(instance);
+
+  // Temporaries of whole-file writes that a kill interrupted in an earlier run.
+  session->staleTemporaries_ = RemoveStaleTemporaries(
+      {BlacklistPath(paths.dataDir), ItemNamesPath(paths.dataDir), paths.dataDir / u8"历史记录.log",
+       CookieFilePath(paths.dataDir), SettingsPath(paths.configDir), DeploymentPath(paths.configDir)});
+
+  session->deployment_ = LoadDeployment(DeploymentPath(paths.configDir), &message, &session->deploymentNote_);
+  if (!message.empty() || !CheckDeploymentAddresses(session->deployment_, &message)) {
+    if (error) *error = message;
+    return nullptr;
+  }
+  WebConfig web;
+  web.connectTimeoutSeconds = session->deployment_.connectTimeoutSeconds;
+  web.totalTimeoutSeconds = session->deployment_.totalTimeoutSeconds;
+  web.notices = webNotices;
+  ConfigureWeb(web);
+
+  std::string problem;
+  if (!session->log_.LoadHistory(&problem) && problems) problems->push_back("历史记录无法读取: " + problem);
+  // Said once here; the file is then kept as it is and this run's login is not saved.
+  session->cookiesLoaded_ = LoadCookies(paths.dataDir, &problem);
+  if (!session->cookiesLoaded_ && problems) {
+    problems->push_back("登录信息无法读取: " + problem + "; 该文件保留不动 本次登录不会保存");
+  }
+
+  StoreError storeError;
+  session->stores_ = CardStores::Open(paths.dataDir, &storeError, &session->createdStores_);
+  if (!session->stores_) {
+    if (error) *error = storeError.message;
+    return nullptr;
+  }
+  return session;
+}
+
+void Session::LogStartNotes() {
+  for (const auto& name : createdStores_) log_.LogActivity(name + " 不存在 已新建空的卡密库");
+  for (const auto& name : staleTemporaries_) log_.LogActivity("已删除中断的写入留下的临时文件 " + name);
+  if (!deploymentNote_.empty()) log_.LogActivity(deploymentNote_);
+}
+
+void Session::AfterDeliveryRun() {
+  log_.SaveHistoryIfChanged();
+  if (cookiesLoaded_) SaveCookies(paths_.dataDir);
+}
+
+std::vector<std::string> Session::Close() {
+  std::vector<std::string> problems;
+  if (closed_) return problems;
+  closed_ = true;
+  log_.LogActivity("程序退出完成");
+  stores_->Close();
+  log_.StopAutosave();
+  std::string error;
+  if (!log_.SaveHistory(&error)) problems.push_back("历史记录无法保存: " + error);
+  if (cookiesLoaded_ && !SaveCookies(paths_.dataDir, &error)) problems.push_back("登录信息无法保存: " + error);
+  return problems;
+}
+
+}  // namespace torvane
