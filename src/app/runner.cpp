@@ -1,5 +1,7 @@
 #include "app/runner.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -7,6 +9,7 @@
 #include "delivery/scheduler.h"
 #include "notify/mail.h"
 #include "notify/notices.h"
+#include "notify/password.h"
 #include "platform/window_system.h"
 #include "base/activity_log.h"
 #include "base/deployment.h"
@@ -26,7 +29,9 @@ namespace torvane {
 
 namespace {
 
-void PrintError(const std::string& gbk) { std::fprintf(stderr, "torvane: %s\n", GbkToUtf8(gbk).c_str()); }
+void PrintError(const std::string& gbk) {
+  std::fprintf(stderr, "torvane: %s\n", EscapeTerminalControls(GbkToUtf8(gbk)).c_str());
+}
 
 class LineSink : public ActivitySink {
  public:
@@ -45,13 +50,33 @@ class ConsoleNoticeUi : public NoticeUi {
   void ShowTrayBalloon(const std::string&, const std::string&, int, int) override {}
   int ShowNotice(const std::string& text, int, const std::string& title) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::fprintf(stderr, "[%s] %s\n", GbkToUtf8(title).c_str(), GbkToUtf8(text).c_str());
+    std::fprintf(stderr, "[%s] %s\n", EscapeTerminalControls(GbkToUtf8(title)).c_str(),
+                 EscapeTerminalControls(GbkToUtf8(text)).c_str());
     return 0;
   }
 
  private:
   std::mutex mutex_;
 };
+
+// What the seller should hear about how the deployment file keeps the mail account: a mode that lets
+// other local users read it, and a password written in plain text.
+std::vector<std::string> DeploymentFileWarnings(const std::filesystem::path& file, const Deployment& deployment) {
+  std::vector<std::string> warnings;
+  struct stat st {};
+  if (::stat(file.c_str(), &st) == 0 && (st.st_mode & 077) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    warnings.push_back(PathText(file.filename()) + " 的权限是 " + mode +
+                       " 本机其他用户也能读取其中的邮件账号: 请执行 chmod 600 " + PathText(file));
+  }
+  const std::string& password = deployment.mail.passwordObfuscated;
+  if (!password.empty() && !IsObfuscatedMailPassword(password)) {
+    warnings.push_back(PathText(file.filename()) +
+                       " 中 [邮件] 密码 是明文: 请用 torvane mail-password 生成它的存放形式替换");
+  }
+  return warnings;
+}
 
 }  // namespace
 
@@ -84,8 +109,9 @@ int RunHeadless(const RunOptions& options) {
 
   // Temporaries of whole-file writes that a kill interrupted in an earlier run.
   const std::vector<std::string> staleTemporaries = RemoveStaleTemporaries(
-      {BlacklistPath(options.dataDir), ItemNamesPath(options.dataDir), options.dataDir / u8"历史记录.log",
-       CookieFilePath(options.dataDir), SettingsPath(options.configDir), DeploymentPath(options.configDir)});
+      {BlacklistPath(options.dataDir), HandledOrdersPath(options.dataDir), ItemNamesPath(options.dataDir),
+       options.dataDir / u8"历史记录.log", CookieFilePath(options.dataDir), SettingsPath(options.configDir),
+       DeploymentPath(options.configDir)});
 
   std::string deploymentNote;
   Deployment deployment = LoadDeployment(DeploymentPath(options.configDir), &message, &deploymentNote);
@@ -121,6 +147,10 @@ int RunHeadless(const RunOptions& options) {
   for (const auto& name : created) log.LogActivity(name + " 不存在 已新建空的卡密库");
   for (const auto& name : staleTemporaries) log.LogActivity("已删除中断的写入留下的临时文件 " + name);
   if (!deploymentNote.empty()) log.LogActivity(deploymentNote);
+  for (const auto& warning : DeploymentFileWarnings(DeploymentPath(options.configDir), deployment)) {
+    PrintError(warning);
+    log.LogActivity(warning);
+  }
   settings.Current();  // says now when the settings file was read converted
   log.LogActivity("程序启动完成");
   log.StartAutosave(std::chrono::seconds(60));
