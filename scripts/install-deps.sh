@@ -5,7 +5,7 @@ packages=(
   cmake g++ make ninja-build pkg-config
   libcurl4-openssl-dev libpsl-dev libsqlite3-dev libopencc-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev
-  python3-aiosmtpd
+  python3-aiosmtpd openssl
   qt6-base-dev qt6-webengine-dev qt6-svg-dev
   xvfb trayer fonts-noto-cjk
 )

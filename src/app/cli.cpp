@@ -1,7 +1,9 @@
 #include "app/cli.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +24,7 @@
 #include "base/deployment.h"
 #include "base/files.h"
 #include "base/settings.h"
+#include "platform/instance_lock.h"
 #include "store/inventory_commands.h"
 #include "store/blacklist.h"
 #include "store/item_names.h"
@@ -50,30 +53,31 @@ constexpr const char* kUsage =
     "  torvane sent export FILE.csv\n"
     "  torvane sent resend --order N [--to ADDRESS] [--config-dir DIR]\n"
     "  torvane demo\n"
-    "  torvane mail-password PASSWORD\n";
+    "  torvane mail-password        (the password on standard input)\n";
 
 int Usage(const std::string& problem = {}) {
-  if (!problem.empty()) std::fprintf(stderr, "torvane: %s\n", problem.c_str());
+  if (!problem.empty()) std::fprintf(stderr, "torvane: %s\n", EscapeTerminalControls(problem).c_str());
   std::fputs(kUsage, stderr);
   return 2;
 }
 
-// Terminal output is UTF-8; the program's texts are GBK.
+// Terminal output is UTF-8; the program's texts are GBK. Control characters that came with a page
+// or a file are shown as \xNN, never sent to the terminal.
 void PrintLine(const std::string& gbk) {
-  std::string utf8 = GbkToUtf8(gbk);
+  std::string utf8 = EscapeTerminalControls(GbkToUtf8(gbk));
   std::fwrite(utf8.data(), 1, utf8.size(), stdout);
   std::fputc('\n', stdout);
 }
 
 void PrintError(const std::string& gbk) {
-  std::string utf8 = GbkToUtf8(gbk);
+  std::string utf8 = EscapeTerminalControls(GbkToUtf8(gbk));
   std::fprintf(stderr, "torvane: %s\n", utf8.c_str());
 }
 
 // An activity line as it stands in the log, its CR LF line breaks as the terminal's.
 void PrintActivityLine(const std::string& line) {
   std::string text = ReplaceAll(line, "\r\n", "\n");
-  std::string utf8 = GbkToUtf8(text);
+  std::string utf8 = EscapeTerminalControls(GbkToUtf8(text));
   std::fwrite(utf8.data(), 1, utf8.size(), stdout);
   if (utf8.empty() || utf8.back() != '\n') std::fputc('\n', stdout);
   std::fflush(stdout);
@@ -381,8 +385,11 @@ int SentList(const Arguments& args) {
   return 0;
 }
 
+// A quoted CSV field. A field a spreadsheet would take for a formula (one starting with =, +, -, @,
+// tab or CR) gets a leading ' so that it stays text: a card secret must never run as a formula.
 std::string CsvField(const std::string& utf8) {
   std::string out = "\"";
+  if (!utf8.empty() && std::string_view("=+-@\t\r").find(utf8.front()) != std::string_view::npos) out.push_back('\'');
   for (char c : utf8) {
     if (c == '"') out.push_back('"');
     out.push_back(c);
@@ -401,6 +408,8 @@ std::vector<std::filesystem::path> OwnFiles(const std::filesystem::path& dataDir
     }
     files.push_back(ItemNamesPath(dir));
     files.push_back(BlacklistPath(dir));
+    files.push_back(HandledOrdersPath(dir));
+    files.push_back(InstanceLockPath(dir));
     files.push_back(dir / u8"历史记录.log");
     files.push_back(CookieFilePath(dir));
     files.push_back(SettingsPath(dir));
@@ -497,6 +506,65 @@ int SentResend(const Arguments& args) {
   return ResendCommand(options);
 }
 
+// The terminal's settings while the password is typed unseen, put back if Ctrl-C ends the program.
+termios g_savedTerminal{};
+
+void RestoreTerminalAndStop(int signal) {
+  ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+// One line of standard input without its line end; typed at a terminal, it is not shown.
+// nullopt when nothing came (end of input before any character).
+std::optional<std::string> ReadPasswordLine() {
+  bool echoOff = false;
+  if (::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &g_savedTerminal) == 0) {
+    termios quiet = g_savedTerminal;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::signal(SIGINT, RestoreTerminalAndStop);
+    ::signal(SIGTERM, RestoreTerminalAndStop);
+    echoOff = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+    std::fputs(GbkToUtf8("邮件密码 (输入时不显示): ").c_str(), stderr);
+    std::fflush(stderr);
+  }
+  std::string line;
+  bool any = false;
+  for (int c; (c = std::fgetc(stdin)) != EOF;) {
+    any = true;
+    if (c == '\n') break;
+    line.push_back(static_cast<char>(c));
+  }
+  if (echoOff) {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
+    ::signal(SIGINT, SIG_DFL);
+    ::signal(SIGTERM, SIG_DFL);
+    std::fputc('\n', stderr);
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (!any) return std::nullopt;
+  return line;
+}
+
+// Prints the stored form of the mail password read from standard input. Never from the command line:
+// there the shell history keeps it and every local user sees it in ps.
+int MailPassword(int argc) {
+  if (argc != 2) {
+    return Usage("mail-password takes no PASSWORD argument: on the command line the shell history keeps it and "
+                 "other users see it in ps; type it when asked, or pipe it in (torvane mail-password < file)");
+  }
+  std::optional<std::string> password = ReadPasswordLine();
+  if (!password || password->empty()) {
+    PrintError("没有读到密码");
+    return 1;
+  }
+  // A character GBK cannot hold would silently become another password.
+  std::optional<std::string> gbk = ArgumentText(*password, "邮件密码");
+  if (!gbk) return 1;
+  std::fprintf(stdout, "%s\n", GbkToUtf8(ObfuscateMailPassword(*gbk)).c_str());
+  return 0;
+}
+
 int Run(const Arguments& args) {
   if (args.words.size() != 1) return Usage("run takes no further words");
   RunOptions options;
@@ -559,12 +627,7 @@ int RunCommandLine(int argc, char** argv) {
     options.printLine = PrintActivityLine;
     return RunDemo(options);
   }
-  if (command == "mail-password") {
-    if (argc != 3) return Usage("mail-password needs exactly one PASSWORD");
-    std::string stored = ObfuscateMailPassword(Utf8ToGbk(argv[2]));
-    std::fprintf(stdout, "%s\n", GbkToUtf8(stored).c_str());
-    return 0;
-  }
+  if (command == "mail-password") return MailPassword(argc);
   return Usage("unknown command: " + command);
 }
 

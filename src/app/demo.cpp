@@ -36,7 +36,7 @@ constexpr DemoItem kItems[] = {
     {"QQ会员一个月", 8}, {"网易一卡通100点", 100}, {"魔兽世界点卡30元", 100}, {"盛大一卡通50元", 100}};
 
 void Say(const std::string& gbk) {
-  std::string utf8 = GbkToUtf8(gbk);
+  std::string utf8 = EscapeTerminalControls(GbkToUtf8(gbk));
   std::fprintf(stdout, "%s\n", utf8.c_str());
   std::fflush(stdout);
 }
@@ -96,6 +96,7 @@ bool WriteDemoConfig(const std::filesystem::path& configDir, const std::string& 
   if (smtpPort > 0) {
     deployment.Set("邮件", "服务器", "127.0.0.1");
     deployment.Set("邮件", "端口", std::to_string(smtpPort));
+    deployment.Set("邮件", "加密", "无");  // the local mail server speaks no TLS
     deployment.Set("邮件", "发信地址", "shop@torvane.test");
     deployment.Set("邮件", "用户名", kMailUser);
     deployment.Set("邮件", "密码", ObfuscateMailPassword(kMailPassword));
@@ -165,10 +166,12 @@ std::unique_ptr<DemoEnvironment> PrepareDemo(const DemoOptions& options, std::st
   if (env->root.empty()) return fail("无法创建演示目录");
   env->configDir = env->root / "config";
   env->dataDir = env->root / "data";
-  std::filesystem::create_directories(env->configDir);
-  std::filesystem::create_directories(env->dataDir);
-
   std::string problem;
+  // Private like the root: the stores hold codes, the configuration the mail password.
+  if (!CreatePrivateDirectory(env->configDir, &problem) || !CreatePrivateDirectory(env->dataDir, &problem)) {
+    return fail("无法创建演示目录 " + problem);
+  }
+
   env->sim = ChildProcess::Start(
       simPath, {"--port", "0", "--demo", "--seed", std::to_string(std::random_device{}())}, &problem);
   std::string line;

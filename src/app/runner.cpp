@@ -20,7 +20,9 @@ namespace torvane {
 
 namespace {
 
-void PrintError(const std::string& gbk) { std::fprintf(stderr, "torvane: %s\n", GbkToUtf8(gbk).c_str()); }
+void PrintError(const std::string& gbk) {
+  std::fprintf(stderr, "torvane: %s\n", EscapeTerminalControls(GbkToUtf8(gbk)).c_str());
+}
 
 class LineSink : public ActivitySink {
  public:
@@ -39,7 +41,8 @@ class ConsoleNoticeUi : public NoticeUi {
   void ShowTrayBalloon(const std::string&, const std::string&, int, int) override {}
   int ShowNotice(const std::string& text, int, const std::string& title) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::fprintf(stderr, "[%s] %s\n", GbkToUtf8(title).c_str(), GbkToUtf8(text).c_str());
+    std::fprintf(stderr, "[%s] %s\n", EscapeTerminalControls(GbkToUtf8(title)).c_str(),
+                 EscapeTerminalControls(GbkToUtf8(text)).c_str());
     return 0;
   }
 

@@ -1,13 +1,40 @@
 #include "app/session.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
+
 #include "base/files.h"
 #include "base/settings.h"
+#include "notify/password.h"
 #include "store/blacklist.h"
 #include "store/item_names.h"
 #include "web/cookie_store.h"
 #include "web/http.h"
 
 namespace torvane {
+namespace {
+
+// What the seller should hear about how the deployment file keeps the mail account: a mode that lets
+// other local users read it, and a password written in plain text.
+std::vector<std::string> DeploymentFileWarnings(const std::filesystem::path& file, const Deployment& deployment) {
+  std::vector<std::string> warnings;
+  struct stat st {};
+  if (::stat(file.c_str(), &st) == 0 && (st.st_mode & 077) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    warnings.push_back(PathText(file.filename()) + " 的权限是 " + mode +
+                       " 本机其他用户也能读取其中的邮件账号: 请执行 chmod 600 " + PathText(file));
+  }
+  const std::string& password = deployment.mail.passwordObfuscated;
+  if (!password.empty() && !IsObfuscatedMailPassword(password)) {
+    warnings.push_back(PathText(file.filename()) +
+                       " 中 [邮件] 密码 是明文: 请用 torvane mail-password 生成它的存放形式替换");
+  }
+  return warnings;
+}
+
+}  // namespace
 
 Session::Session(const SessionPaths& paths) : paths_(paths), log_(paths.dataDir / u8"历史记录.log") {}
 
@@ -26,14 +53,18 @@ std::unique_ptr<Session> Session::Open(const SessionPaths& paths, NoticeUi* webN
 
   // Temporaries of whole-file writes that a kill interrupted in an earlier run.
   session->staleTemporaries_ = RemoveStaleTemporaries(
-      {BlacklistPath(paths.dataDir), ItemNamesPath(paths.dataDir), paths.dataDir / u8"历史记录.log",
-       CookieFilePath(paths.dataDir), SettingsPath(paths.configDir), DeploymentPath(paths.configDir)});
+      {BlacklistPath(paths.dataDir), HandledOrdersPath(paths.dataDir), ItemNamesPath(paths.dataDir),
+       paths.dataDir / u8"历史记录.log", CookieFilePath(paths.dataDir), SettingsPath(paths.configDir),
+       DeploymentPath(paths.configDir)});
 
   session->deployment_ = LoadDeployment(DeploymentPath(paths.configDir), &message, &session->deploymentNote_);
   if (!message.empty() || !CheckDeploymentAddresses(session->deployment_, &message)) {
     if (error) *error = message;
     return nullptr;
   }
+  // A loose mode or a plain password: said on standard error or in a box, and in the log.
+  session->warnings_ = DeploymentFileWarnings(DeploymentPath(paths.configDir), session->deployment_);
+  if (problems) problems->insert(problems->end(), session->warnings_.begin(), session->warnings_.end());
   WebConfig web;
   web.connectTimeoutSeconds = session->deployment_.connectTimeoutSeconds;
   web.totalTimeoutSeconds = session->deployment_.totalTimeoutSeconds;
@@ -61,6 +92,7 @@ void Session::LogStartNotes() {
   for (const auto& name : createdStores_) log_.LogActivity(name + " 不存在 已新建空的卡密库");
   for (const auto& name : staleTemporaries_) log_.LogActivity("已删除中断的写入留下的临时文件 " + name);
   if (!deploymentNote_.empty()) log_.LogActivity(deploymentNote_);
+  for (const auto& warning : warnings_) log_.LogActivity(warning);
 }
 
 void Session::AfterDeliveryRun() {

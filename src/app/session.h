@@ -25,7 +25,8 @@ class Session {
   // the deployment file, configures the web client (its notices go to webNotices), loads the history, loads
   // the cookies and opens the stores. nullptr with error (GBK) when another copy holds the data directory,
   // the deployment file is unusable or a store cannot be opened. problems receives what the seller must be
-  // told but that does not stop the program (an unreadable history or cookie file).
+  // told but that does not stop the program (an unreadable history or cookie file, a deployment file
+  // readable by others or holding a plain mail password).
   static std::unique_ptr<Session> Open(const SessionPaths& paths, NoticeUi* webNotices, std::string* error,
                                        std::vector<std::string>* problems);
   ~Session();
@@ -38,7 +39,8 @@ class Session {
   CardStores& Stores() { return *stores_; }
   bool CookiesLoaded() const { return cookiesLoaded_; }
 
-  // Logs what start-up found: store files created, stale temporaries removed, a converted deployment file.
+  // Logs what start-up found: store files created, stale temporaries removed, a converted deployment file,
+  // the deployment file's warnings.
   void LogStartNotes();
   // After each delivery pass, on its worker: the history is saved when it changed, the cookies when they loaded.
   void AfterDeliveryRun();
@@ -53,6 +55,7 @@ class Session {
   std::unique_ptr<InstanceLock> instance_;
   Deployment deployment_;
   std::string deploymentNote_;
+  std::vector<std::string> warnings_;  // about the deployment file's mode and a plain mail password
   std::vector<std::string> staleTemporaries_;
   std::vector<std::string> createdStores_;
   ActivityLog log_;

@@ -114,6 +114,7 @@ bool WriteFileAtomic(const std::filesystem::path& path, std::string_view data, s
     if (error) *error = ErrnoText("cannot create", temp);
     return false;
   }
+  // The umask may have taken bits from the mode at creation; a failed change keeps the stricter one.
   ::fchmod(fd, mode);
   bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
   if (!ok && error) *error = ErrnoText("cannot write", temp);
@@ -133,6 +134,23 @@ bool WriteFileAtomic(const std::filesystem::path& path, std::string_view data, s
   if (dfd >= 0) {
     ::fsync(dfd);
     ::close(dfd);
+  }
+  return true;
+}
+
+bool CreatePrivateDirectory(const std::filesystem::path& dir, std::string* error) {
+  if (error) error->clear();
+  if (::mkdir(dir.c_str(), 0700) != 0) {
+    const int err = errno;
+    struct stat st {};
+    if (err == EEXIST && ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+    errno = err;
+    if (error) *error = ErrnoText("cannot create", dir);
+    return false;
+  }
+  if (::chmod(dir.c_str(), 0700) != 0) {
+    if (error) *error = ErrnoText("cannot protect", dir);
+    return false;
   }
   return true;
 }

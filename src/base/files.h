@@ -16,8 +16,14 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std:
 
 // Replaces the file with data atomically: temporary file beside it, flushed to disk, renamed over it.
 // A crash at any moment leaves either the old or the new content. On failure the old file is untouched.
+// The new file has exactly the given mode, whatever the umask and the old file's mode: the program's
+// files hold codes, logins and passwords, so by default only the owner may read them.
 bool WriteFileAtomic(const std::filesystem::path& path, std::string_view data, std::string* error = nullptr,
-                     mode_t mode = 0644);
+                     mode_t mode = 0600);
+
+// Creates the directory with mode 0700 (whatever the umask). True when it was made, or already is a
+// directory (its mode then left as it is); false with the reason otherwise.
+bool CreatePrivateDirectory(const std::filesystem::path& dir, std::string* error = nullptr);
 
 // Removes the temporaries an interrupted WriteFileAtomic left beside the given files: names of the form
 // "<file name>.tmp<pid>-<number>" whose writing process is gone and that were last written more than a

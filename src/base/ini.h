@@ -71,7 +71,7 @@ class IniFile {
   std::string Text() const;
 
   // Writes Text() to the file atomically with the given mode (also when the file existed with another mode).
-  bool Save(const std::filesystem::path& path, std::string* error = nullptr, mode_t mode = 0644) const;
+  bool Save(const std::filesystem::path& path, std::string* error = nullptr, mode_t mode = 0600) const;
 
  private:
   struct Line {

@@ -467,6 +467,42 @@ bool HasControlCharacter(std::string_view text) {
   });
 }
 
+std::string StripControlCharacters(std::string_view gbk) {
+  std::string out;
+  out.reserve(gbk.size());
+  for (std::size_t i = 0; i < gbk.size();) {
+    const std::size_t step = CharLengthAt(gbk, i);
+    const auto c = static_cast<unsigned char>(gbk[i]);
+    const bool control = step == 1 && (c < 0x20 || c == 0x7F || c == 0x80 || c == 0xFF);
+    if (!control) out.append(gbk.substr(i, step));
+    i += step;
+  }
+  return out;
+}
+
+std::string EscapeTerminalControls(std::string_view utf8) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  auto escape = [](std::string& out, unsigned c) {
+    out += "\\x";
+    out.push_back(kHex[c >> 4]);
+    out.push_back(kHex[c & 15]);
+  };
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F) {
+      escape(out, c);
+    } else if (c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
+      escape(out, static_cast<unsigned char>(utf8[++i]));
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  return out;
+}
+
 std::size_t LineNumberAt(std::string_view text, std::size_t pos) {
   std::size_t line = 1;
   pos = std::min(pos, text.size());

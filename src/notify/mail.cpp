@@ -99,13 +99,41 @@ std::string ReplyText(std::string_view reply) {
   return out;
 }
 
-MailResult Classify(CURLcode code, long smtpCode, const Exchange& exchange) {
+bool IsTlsError(CURLcode code) {
+  switch (code) {
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+      return true;
+    default:
+      return false;
+  }
+}
+
+MailResult Classify(CURLcode code, long smtpCode, const Exchange& exchange, const char* curlError) {
   MailResult result;
   result.failure = MailFailure::kTransient;
   const int refused = ReplyCode(exchange.failedReply);
   const std::string detail = exchange.failedReply.empty() ? std::string(curl_easy_strerror(code))
                                                           : ReplyText(exchange.failedReply);
-  if (refused >= 500 && (exchange.failedCommand == "RCPT" || exchange.failedCommand == "DATA")) {
+  const std::string curlDetail = ReplyText(curlError[0] != '\0' ? curlError : curl_easy_strerror(code));
+  if (code == CURLE_USE_SSL_FAILED) {
+    // STARTTLS not offered, or refused (then the server's reply says why).
+    result.reason = std::string(kMailNoStartTls) + ": " +
+                    (exchange.failedCommand == "STARTTLS" ? ReplyText(exchange.failedReply) : curlDetail);
+  } else if (IsTlsError(code)) {
+    result.reason = std::string(kMailTlsFailed) + ": " + curlDetail;
+  } else if (refused >= 500 && (exchange.failedCommand == "RCPT" || exchange.failedCommand == "DATA")) {
     result.failure = MailFailure::kRecipient;
     result.reason = std::string(kMailRefused) + ": " + detail;
   } else if (code == CURLE_LOGIN_DENIED || exchange.failedCommand == "AUTH") {
@@ -211,6 +239,12 @@ MailResult SmtpMailSender::SendMail(const std::string& recipient, const std::str
     return result;
   }
 
+  const MailEncryption encryption = account_.encryption;
+  if (encryption == MailEncryption::kNone && !IsLoopbackMailServer(account_.server)) {
+    result.reason = std::string(kMailCleartextRefused) + ": " + account_.server;
+    return result;
+  }
+
   InitCurlOnce();
   CURL* curl = curl_easy_init();
   if (curl == nullptr) {
@@ -219,18 +253,24 @@ MailResult SmtpMailSender::SendMail(const std::string& recipient, const std::str
   }
 
   int port = account_.port > 0 ? account_.port : 25;
+  const std::string host = account_.server.find(':') != std::string::npos ? "[" + account_.server + "]" : account_.server;
   // The path of an SMTP address is the name curl greets the server with.
-  std::string url = "smtp://" + account_.server + ":" + std::to_string(port) + "/" + LocalHostName();
+  std::string url = std::string(encryption == MailEncryption::kImplicitTls ? "smtps://" : "smtp://") + host + ":" +
+                    std::to_string(port) + "/" + LocalHostName();
   std::string password = RevealMailPassword(account_.passwordObfuscated);
+  const std::string caFile = GbkToUtf8(account_.caFile);
   std::string message = BuildMailMessage(account_.fromAddress, recipient, subject, body, std::time(nullptr));
   Upload upload{message, 0};
 
   curl_slist* recipients = curl_slist_append(nullptr, recipient.c_str());
   Exchange exchange;
+  char curlError[CURL_ERROR_SIZE];
   auto attempt = [&](const char* loginOptions, long* smtpCode) {
     upload.pos = 0;
     exchange = Exchange{};
+    curlError[0] = '\0';
     curl_easy_reset(curl);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, curlError);
     curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, OnTrace);
     curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &exchange);
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
@@ -238,7 +278,11 @@ MailResult SmtpMailSender::SendMail(const std::string& recipient, const std::str
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeoutSeconds_));
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(totalTimeoutSeconds_));
-    curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+    curl_easy_setopt(curl, CURLOPT_USE_SSL,
+                     static_cast<long>(encryption == MailEncryption::kNone ? CURLUSESSL_NONE : CURLUSESSL_ALL));
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
     if (!account_.userName.empty()) {
       curl_easy_setopt(curl, CURLOPT_USERNAME, account_.userName.c_str());
       curl_easy_setopt(curl, CURLOPT_PASSWORD, password.c_str());
@@ -271,7 +315,7 @@ MailResult SmtpMailSender::SendMail(const std::string& recipient, const std::str
     result.failure = MailFailure::kNone;
     return result;
   }
-  return Classify(code, smtpCode, exchange);
+  return Classify(code, smtpCode, exchange, curlError);
 }
 
 }  // namespace torvane

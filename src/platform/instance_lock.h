@@ -8,6 +8,9 @@
 
 namespace torvane {
 
+// The lock file of a data directory (".torvane.lock").
+std::filesystem::path InstanceLockPath(const std::filesystem::path& dataDir);
+
 class InstanceLock {
  public:
   // Takes the lock of dataDir without waiting; nullptr and a message (GBK) when another copy holds it.

@@ -441,10 +441,21 @@ std::string CreateStoreFile(const std::filesystem::path& path, const StoreSchema
     journal += "-journal";
     std::filesystem::remove(journal, ec);
   };
+  // Made here, owner-only whatever the umask, before SQLite fills it: the codes are for the seller's
+  // eyes only, and SQLite gives the journal the mode of the store.
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return "无法创建 " + FileText(s) + ": " + std::strerror(errno);
+  if (::fchmod(fd, 0600) != 0) {
+    std::string e = std::strerror(errno);
+    ::close(fd);
+    cleanup();
+    return "无法创建 " + FileText(s) + ": " + e;
+  }
+  ::close(fd);
   {
     Connection c;
     std::string error;
-    if (!c.Open(FileUri(temp, "rwc"), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE, &error)) {
+    if (!c.Open(FileUri(temp, "rw"), SQLITE_OPEN_READWRITE, &error)) {
       cleanup();
       return "无法创建 " + FileText(s) + ": " + error;
     }

@@ -176,5 +176,46 @@ TEST(Deployment, ServiceAddressesAreSecureUnlessOnThisMachine) {
   }
 }
 
+// Mail is encrypted unless the file says otherwise, and it may say so only for this machine.
+TEST(Deployment, MailEncryptionAndCleartextOnlyOnThisMachine) {
+  struct Row {
+    std::string keys;  // lines of [邮件]
+    MailEncryption encryption;
+    int port;
+    bool loads;     // no error from LoadDeployment
+    bool accepted;  // CheckDeploymentAddresses
+  };
+  const Row rows[] = {
+      {"服务器=smtp.example.com\r\n", MailEncryption::kStartTls, 25, true, true},
+      {"服务器=smtp.example.com\r\n加密=starttls\r\n", MailEncryption::kStartTls, 25, true, true},
+      {"服务器=smtp.example.com\r\n加密=SSL\r\n", MailEncryption::kImplicitTls, 465, true, true},
+      {"服务器=smtp.example.com\r\n端口=2465\r\n加密=ssl\r\n", MailEncryption::kImplicitTls, 2465, true, true},
+      {"服务器=127.0.0.1\r\n加密=无\r\n", MailEncryption::kNone, 25, true, true},
+      {"服务器=LocalHost\r\n加密=无\r\n", MailEncryption::kNone, 25, true, true},
+      {"服务器=::1\r\n加密=无\r\n", MailEncryption::kNone, 25, true, true},
+      {"服务器=smtp.example.com\r\n加密=无\r\n", MailEncryption::kNone, 25, true, false},
+      {"服务器=127.0.0.1.example.com\r\n加密=无\r\n", MailEncryption::kNone, 25, true, false},
+      {"服务器=smtp.example.com\r\n加密=none\r\n", MailEncryption::kStartTls, 25, false, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(GbkToUtf8(row.keys));
+    TempDir dir;
+    WriteBytes(DeploymentPath(dir.path()), "[邮件]\r\n" + row.keys);
+    std::string error;
+    Deployment d = LoadDeployment(DeploymentPath(dir.path()), &error);
+    EXPECT_EQ(error.empty(), row.loads) << GbkToUtf8(error);
+    if (!row.loads) {
+      EXPECT_NE(error.find("[邮件] 加密"), std::string::npos) << GbkToUtf8(error);
+    }
+    EXPECT_EQ(d.mail.encryption, row.encryption);
+    EXPECT_EQ(d.mail.port, row.port);
+    error.clear();
+    EXPECT_EQ(CheckDeploymentAddresses(d, &error), row.accepted);
+    if (!row.accepted) {
+      EXPECT_NE(error.find("[邮件] 加密"), std::string::npos) << GbkToUtf8(error);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace torvane

@@ -147,6 +147,17 @@ TEST(StripLineBreaksRules, RemovesCrLfAndTabOnly) {
   EXPECT_EQ(StripLineBreaks("\r\n"), "");
 }
 
+TEST(TerminalEscapes, ControlCharactersAreShownAsHexAndTextIsLeftAlone) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"a\tb\nc", "a\tb\nc"},
+      {"\x1B]0;t\x07\x1B[2J", "\\x1B]0;t\\x07\\x1B[2J"},
+      {"\r\x7F", "\\x0D\\x7F"},
+      {"\xC2\x9B" "1m\xC2\x85", "\\x9B" "1m\\x85"},                 // C1 controls in UTF-8
+      {"\xC2\xA0\xE4\xB8\xAD\xEF\xBF\xBD", "\xC2\xA0\xE4\xB8\xAD\xEF\xBF\xBD"},  // no-break space, 中, U+FFFD
+  };
+  for (const auto& [text, shown] : rows) EXPECT_EQ(EscapeTerminalControls(text), shown) << text;
+}
+
 TEST(UpToFirstZeroRules, CutsAtTheFirstZeroByte) {
   EXPECT_EQ(UpToFirstZero(std::string_view("ab\0cd\0", 6)), "ab");
   EXPECT_EQ(UpToFirstZero("abc"), "abc");

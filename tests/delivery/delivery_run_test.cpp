@@ -553,6 +553,7 @@ MailAccount AccountFor(const test::SmtpTestServer& server) {
   account.fromAddress = "shop@torvane.test";
   account.userName = server.options().user;
   account.passwordObfuscated = ObfuscateMailPassword(server.options().password);
+  account.encryption = MailEncryption::kNone;
   return account;
 }
 

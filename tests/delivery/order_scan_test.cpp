@@ -98,6 +98,22 @@ TEST(OrderScan, EscapedFieldsAreDecodedAfterTheyAreCut) {
   EXPECT_EQ(orders[0].buyerMessage, "x </span></tbody> &nbsp; y");
 }
 
+// Control bytes of a page never reach a field; two-byte characters stay whole, also those whose lead
+// byte lies in 0x81-0x9F, while single bytes 0x80 and 0xFF (no character) go.
+TEST(OrderScan, ControlCharactersAreStrippedAndCharactersKeptWhole) {
+  const std::string message = "\x1B[2Jhi\x01&#x1B;";
+  const std::vector<PaidOrder> orders = ParseOrderPage(
+      Block("10\x1B" "01", "点卡\x1B[31m §数量：1\x7F", "\x1B]0;x\x07\x81\x40\x9F\xA1\x80\xFFok\x9B", &message,
+            "http://h/ship\x1B?o=1"));
+  ASSERT_EQ(orders.size(), 1u);
+  EXPECT_EQ(orders[0].orderNumber, "1001");
+  EXPECT_EQ(orders[0].title, "点卡[31m");
+  EXPECT_EQ(orders[0].quantity, "1");
+  EXPECT_EQ(orders[0].buyer, "]0;x\x81\x40\x9F\xA1ok\x9B");  // a lone lead byte at the end is no control
+  EXPECT_EQ(orders[0].buyerMessage, "[2Jhi&#x1B;");
+  EXPECT_EQ(orders[0].shipLink, "http://h/ship?o=1");
+}
+
 TEST(OrderScan, CharacterReferencesBecomeGbkOrStayAsWritten) {
   const std::pair<std::string, std::string> rows[] = {
       {"&lt;b&gt; &quot;x&quot; &#39;y&#39; &apos;z&apos; a&nbsp;b", "<b> \"x\" 'y' 'z' a b"},

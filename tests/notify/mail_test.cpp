@@ -37,6 +37,7 @@ MailAccount AccountFor(const SmtpTestServer& server) {
   account.fromAddress = "notices@torvane.test";
   account.userName = server.options().user;
   account.passwordObfuscated = ObfuscateMailPassword(server.options().password);
+  account.encryption = MailEncryption::kNone;
   return account;
 }
 
@@ -325,6 +326,54 @@ TEST_F(MailServerTest, BadRecipientOrSubjectNeverReachesTheServer) {
   EXPECT_EQ(sender.SendMail("a@b.test", "s\nX: y", "x").reason, kMailBadHeader);
   EXPECT_TRUE(server_->Logins().empty());
   EXPECT_TRUE(server_->Messages().empty());
+}
+
+// Mail is encrypted before the login or not sent at all: a server that will not encrypt, or whose
+// certificate is not trusted, never sees the login nor the message, and the failure says why.
+TEST(MailTls, NoLoginNorMessageWithoutTrustedEncryption) {
+  struct Row {
+    const char* what;
+    test::SmtpTls server;
+    MailEncryption client;
+    bool trusted;        // the account names the server's certificate as its CA file
+    std::string reason;  // the beginning of the reason; "" when the mail goes through
+  };
+  const std::string noStartTls = std::string(kMailNoStartTls) + ": ";
+  const std::string tlsFailed = std::string(kMailTlsFailed) + ": ";
+  const Row rows[] = {
+      {"STARTTLS not offered", test::SmtpTls::kNone, MailEncryption::kStartTls, true, noStartTls},
+      {"STARTTLS answered with 454", test::SmtpTls::kStartTlsRefused, MailEncryption::kStartTls, true,
+       noStartTls + "454 4.7.0 TLS not available"},
+      {"certificate of nobody trusted", test::SmtpTls::kStartTls, MailEncryption::kStartTls, false, tlsFailed},
+      {"TLS asked of a plain server", test::SmtpTls::kNone, MailEncryption::kImplicitTls, true, tlsFailed},
+      {"STARTTLS, trusted", test::SmtpTls::kStartTls, MailEncryption::kStartTls, true, ""},
+      {"smtps, trusted", test::SmtpTls::kImplicit, MailEncryption::kImplicitTls, true, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    SmtpServerOptions options;
+    options.tls = row.server;
+    SmtpTestServer server(options);
+    ASSERT_TRUE(server.running()) << server.error();
+    MailAccount account = AccountFor(server);
+    account.encryption = row.client;
+    if (row.trusted) account.caFile = server.certificateFile().string();
+    MailResult result = SmtpMailSender(account, 5, 20).SendMail("buyer@example.test", "您购买的宝贝送到", "卡密: S1");
+    const auto commands = server.Commands();
+    if (row.reason.empty()) {
+      ASSERT_TRUE(result.accepted) << GbkToUtf8(result.reason);
+      EXPECT_EQ(server.Messages().size(), 1u);
+      ASSERT_FALSE(commands.empty());
+      for (const auto& command : commands) EXPECT_TRUE(command.overTls || command.verb == "STARTTLS") << command.verb;
+      continue;
+    }
+    EXPECT_FALSE(result.accepted);
+    EXPECT_EQ(result.failure, MailFailure::kTransient);
+    EXPECT_EQ(result.reason.rfind(row.reason, 0), 0u) << GbkToUtf8(result.reason);
+    EXPECT_TRUE(server.Logins().empty());
+    EXPECT_TRUE(server.Messages().empty());
+    for (const auto& command : commands) EXPECT_EQ(command.verb, "STARTTLS");
+  }
 }
 
 TEST(MailUnreachable, ClosedPortOrSilentServerFailsAsNoConnection) {
