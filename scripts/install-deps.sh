@@ -6,6 +6,7 @@ packages=(
   libcurl4-openssl-dev libpsl-dev libsqlite3-dev libopencc-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev
   python3-aiosmtpd
+  g++-mingw-w64-x86-64-posix wine wine64
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -16,4 +17,5 @@ echo "Installing: ${missing[*]}"
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 $SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends \
+  "${missing[@]}" >/dev/null

@@ -128,6 +128,8 @@ int RunHeadless(const RunOptions& options) {
   SmtpMailSender mail(deployment.mail, deployment.connectTimeoutSeconds, deployment.totalTimeoutSeconds);
   Notices notices(settings, log, ui, mail, deployment);
   auto windows = MakeWindowSystem(deployment);
+  // Said once: every chat order then waits with its own short line.
+  if (const std::string why = windows->UnavailableReason(); !why.empty()) log.LogActivity(why);
   DeliveryEngine engine(deployment, *stores, options.dataDir, settings, log, mail, notices, *windows);
   // The first signal lets the pass finish the order in hand; a second ends at once (the stores'
   // transactions keep them sound, the history is saved first).

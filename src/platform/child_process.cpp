@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <thread>
@@ -17,14 +18,25 @@ namespace torvane {
 
 std::unique_ptr<ChildProcess> ChildProcess::Start(const std::filesystem::path& program,
                                                   const std::vector<std::string>& args, std::string* error) {
-  int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+  return Start(program, args, ChildOptions{}, error);
+}
+
+std::unique_ptr<ChildProcess> ChildProcess::Start(const std::filesystem::path& program,
+                                                  const std::vector<std::string>& args, const ChildOptions& options,
+                                                  std::string* error) {
+  int pipeFds[2] = {-1, -1};
+  if (options.readOutput && ::pipe2(pipeFds, O_CLOEXEC) != 0) {
     if (error) *error = std::string("pipe: ") + std::strerror(errno);
     return nullptr;
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  if (options.readOutput) {
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  }
   // The child starts with default signal handling and nothing blocked, whatever this process does.
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
@@ -33,7 +45,12 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::filesystem::path& p
   sigfillset(&all);
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setsigdefault(&attr, &all);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  if (options.ownProcessGroup) {
+    flags |= POSIX_SPAWN_SETPGROUP;
+    posix_spawnattr_setpgroup(&attr, 0);
+  }
+  posix_spawnattr_setflags(&attr, flags);
 
   std::vector<std::string> argvStore;
   argvStore.push_back(program.string());
@@ -42,17 +59,51 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::filesystem::path& p
   for (auto& a : argvStore) argv.push_back(a.data());
   argv.push_back(nullptr);
 
+  // This process's environment with the given variables replaced or added.
+  std::vector<std::string> envStore;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    const bool replaced = std::any_of(options.environment.begin(), options.environment.end(),
+                                      [&](const auto& v) { return entry.rfind(v.first + "=", 0) == 0; });
+    if (!replaced) envStore.push_back(entry);
+  }
+  for (const auto& [name, value] : options.environment) envStore.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (auto& e : envStore) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
   pid_t pid = 0;
-  int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
+  int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
-  ::close(pipeFds[1]);
+  if (pipeFds[1] >= 0) ::close(pipeFds[1]);
   if (rc != 0) {
-    ::close(pipeFds[0]);
+    if (pipeFds[0] >= 0) ::close(pipeFds[0]);
     if (error) *error = program.string() + ": " + std::strerror(rc);
     return nullptr;
   }
   return std::unique_ptr<ChildProcess>(new ChildProcess(pid, pipeFds[0]));
+}
+
+std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (pid_ > 0) {
+    int status = 0;
+    const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+    if (r == pid_) {
+      pid_ = -1;
+      status_ = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+      break;
+    }
+    if (r < 0 && errno != EINTR) {
+      pid_ = -1;
+      status_ = -1;
+      break;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return status_;
 }
 
 ChildProcess::~ChildProcess() { Stop(); }

@@ -1,0 +1,42 @@
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "platform/process.h"
+
+namespace torvane {
+
+std::filesystem::path ProgramDirectory() {
+  std::error_code ec;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return std::filesystem::current_path(ec);
+  return exe.parent_path();
+}
+
+std::filesystem::path FindProgramInPath(const std::string& name) {
+  const char* path = ::getenv("PATH");
+  std::string dirs = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+  std::size_t start = 0;
+  while (start <= dirs.size()) {
+    std::size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    const std::string dir = dirs.substr(start, end - start);
+    if (!dir.empty()) {
+      const std::filesystem::path candidate = std::filesystem::path(dir) / name;
+      std::error_code ec;
+      if (std::filesystem::is_regular_file(candidate, ec) && ::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    start = end + 1;
+  }
+  return {};
+}
+
+std::filesystem::path MakePrivateTempDirectory(const std::string& prefix) {
+  std::error_code ec;
+  std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+  if (ec) base = "/tmp";
+  std::string pattern = (base / (prefix + "XXXXXX")).string();
+  if (::mkdtemp(pattern.data()) == nullptr) return {};
+  return pattern;
+}
+
+}  // namespace torvane
