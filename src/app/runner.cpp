@@ -11,6 +11,7 @@
 #include "base/activity_log.h"
 #include "base/deployment.h"
 #include "platform/instance_lock.h"
+#include "platform/process.h"
 #include "platform/stop_signals.h"
 #include "base/settings.h"
 #include "store/record_store.h"
@@ -71,7 +72,7 @@ Settings FileSettings::Current() const {
 
 int RunHeadless(const RunOptions& options) {
   // Terminal writes to a reader that went away fail quietly instead of killing the process.
-  ::signal(SIGPIPE, SIG_IGN);
+  PrepareStandardStreams();
   // Before any thread starts, so that only its watcher receives SIGINT and SIGTERM.
   StopSignals stopSignals;
 

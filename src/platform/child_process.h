@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -43,9 +44,9 @@ class ChildProcess {
   long long Pid() const { return pid_; }
 
  private:
-  ChildProcess(int pid, int out) : pid_(pid), out_(out) {}
-  int pid_;
-  int out_;
+  ChildProcess(long long pid, std::intptr_t out) : pid_(pid), out_(out) {}
+  long long pid_;
+  std::intptr_t out_;  // the read end of its output pipe
   std::optional<int> status_;
   std::string pending_;
 };

@@ -9,6 +9,14 @@ namespace torvane {
 // The directory of the running program; the current directory when it cannot be told.
 std::filesystem::path ProgramDirectory();
 
+// This machine's host name; "" when it cannot be told.
+std::string HostName();
+
+// Makes the process safe to run as a command: each closed standard stream (0, 1, 2) is opened on
+// the null device, so that no file opened later takes its place and receives terminal output; and
+// writing to a reader that went away fails quietly instead of ending the process.
+void PrepareStandardStreams();
+
 // The program of that name in a directory of PATH; empty when there is none.
 std::filesystem::path FindProgramInPath(const std::string& name);
 

@@ -1,5 +1,9 @@
+#include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "platform/process.h"
 
@@ -10,6 +14,25 @@ std::filesystem::path ProgramDirectory() {
   auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec) return std::filesystem::current_path(ec);
   return exe.parent_path();
+}
+
+std::string HostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
+
+void PrepareStandardStreams() {
+  ::signal(SIGPIPE, SIG_IGN);
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+      if (opened >= 0 && opened != fd) {
+        ::dup2(opened, fd);
+        ::close(opened);
+      }
+    }
+  }
 }
 
 std::filesystem::path FindProgramInPath(const std::string& name) {

@@ -1,4 +1,5 @@
 #include <time.h>
+#include <unistd.h>
 
 #include "base/system.h"
 
@@ -11,5 +12,7 @@ bool LocalTime(std::time_t moment, std::tm* local, long* utcOffsetSeconds) {
   if (utcOffsetSeconds) *utcOffsetSeconds = local->tm_gmtoff;
   return true;
 }
+
+std::uint64_t CurrentProcessId() { return static_cast<std::uint64_t>(::getpid()); }
 
 }  // namespace torvane

@@ -1,3 +1,4 @@
+#include <windows.h>
 #include <time.h>
 
 #include "base/system.h"
@@ -17,5 +18,7 @@ bool LocalTime(std::time_t moment, std::tm* local, long* utcOffsetSeconds) {
   }
   return true;
 }
+
+std::uint64_t CurrentProcessId() { return GetCurrentProcessId(); }
 
 }  // namespace torvane

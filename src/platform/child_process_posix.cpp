@@ -89,7 +89,7 @@ std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (pid_ > 0) {
     int status = 0;
-    const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+    const pid_t r = ::waitpid(static_cast<pid_t>(pid_), &status, WNOHANG);
     if (r == pid_) {
       pid_ = -1;
       status_ = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
@@ -120,14 +120,14 @@ bool ChildProcess::ReadLine(std::string* line, std::chrono::milliseconds timeout
     if (out_ < 0) return false;
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
-    pollfd pfd{out_, POLLIN, 0};
+    pollfd pfd{static_cast<int>(out_), POLLIN, 0};
     int r = ::poll(&pfd, 1, static_cast<int>(left.count()));
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) return false;
     char buffer[4096];
-    ssize_t n = ::read(out_, buffer, sizeof(buffer));
+    ssize_t n = ::read(static_cast<int>(out_), buffer, sizeof(buffer));
     if (n <= 0) {
-      ::close(out_);
+      ::close(static_cast<int>(out_));
       out_ = -1;
       if (pending_.empty()) return false;
       *line = pending_;
@@ -139,23 +139,24 @@ bool ChildProcess::ReadLine(std::string* line, std::chrono::milliseconds timeout
 }
 
 void ChildProcess::Stop() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGTERM);
+  const auto pid = static_cast<pid_t>(pid_);
+  if (pid > 0) {
+    ::kill(pid, SIGTERM);
     for (int i = 0; i < 30; ++i) {
-      if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+      if (::waitpid(pid, nullptr, WNOHANG) == pid) {
         pid_ = -1;
         break;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
       pid_ = -1;
     }
   }
   if (out_ >= 0) {
-    ::close(out_);
+    ::close(static_cast<int>(out_));
     out_ = -1;
   }
 }
