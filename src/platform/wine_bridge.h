@@ -21,8 +21,9 @@ struct WineBridgeSetup {
 
 // A window system that sends whole messages (WindowSystem::SendWhole) through torvane-chat.exe and
 // maps its exit status to the outcome. Available() is false, and UnavailableReason() says why, when
-// wine or torvane-chat.exe is missing, the prefix does not exist, or nothing in it handles aliim:
-// addresses. These are checked once, here. It cannot see the windows in the prefix: the step-by-step
+// wine or torvane-chat.exe is missing, the prefix does not exist, nothing in it handles aliim:
+// addresses, or no drive of it reaches the temporary directory (where the message is handed over).
+// These are checked once, here. It cannot see the windows in the prefix: the step-by-step
 // calls and the window queries do nothing.
 std::unique_ptr<WindowSystem> MakeWineWindowSystem(const WineBridgeSetup& setup);
 

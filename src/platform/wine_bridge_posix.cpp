@@ -57,6 +57,8 @@ class WineWindowSystem final : public WindowSystem {
       reason_ = "旺旺发货已关闭: wine prefix not found, 该目录不是 wine 前缀" + where;
     } else if (!HandlesAliim(setup_.prefix)) {
       reason_ = "旺旺发货已关闭: 该 wine 前缀中没有登记 aliim: 地址的程序 (未安装阿里旺旺)" + where;
+    } else if (WinePath(setup_.prefix, std::filesystem::temp_directory_path(ec)).empty()) {
+      reason_ = "旺旺发货已关闭: 该 wine 前缀没有通到临时目录的盘符 (dosdevices 中应有 z: 指向 /)" + where;
     }
   }
 

@@ -68,6 +68,8 @@ TEST(WineBridge, RefusesWithAReasonWhenSomethingIsMissingAndStartsNothing) {
       {"no torvane-chat.exe", [](FakeWine& f) { f.setup.chatProgram = f.dir / "gone.exe"; }, "torvane-chat.exe not found"},
       {"no prefix", [](FakeWine& f) { f.setup.prefix = f.dir / "nowhere"; }, "wine prefix not found"},
       {"no aliim handler", [](FakeWine& f) { f.setup.prefix = f.dir / "bare"; }, "aliim"},
+      {"no drive to the temporary directory",
+       [](FakeWine& f) { std::filesystem::remove(f.setup.prefix / "dosdevices" / "z:"); }, "dosdevices"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
