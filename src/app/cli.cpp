@@ -1,10 +1,5 @@
 #include "app/cli.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -21,6 +16,7 @@
 #include "app/demo.h"
 #include "app/resend.h"
 #include "app/runner.h"
+#include "platform/process.h"
 #include "base/deployment.h"
 #include "base/files.h"
 #include "base/settings.h"
@@ -33,13 +29,6 @@
 #include "web/cookie_store.h"
 
 namespace torvane {
-
-std::filesystem::path ProgramDirectory() {
-  std::error_code ec;
-  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return std::filesystem::current_path();
-  return exe.parent_path();
-}
 
 namespace {
 
@@ -195,53 +184,23 @@ std::unique_ptr<CardStores> OpenStoresOrComplain(const std::filesystem::path& da
   return stores;
 }
 
-constexpr off_t kMaxCardFileBytes = off_t{1} << 30;
+constexpr std::uint64_t kMaxCardFileBytes = std::uint64_t{1} << 30;
 
 // The bytes of a card file; nullopt (error says why) unless it is a regular file of at most 1 GB.
 // Nothing else is opened, and the open does not wait, so a device or a FIFO cannot hold the import.
 std::optional<std::string> ReadCardFile(const std::filesystem::path& file, std::string* error) {
   const std::string name = PathText(file);
-  struct stat before {};
-  if (::stat(file.c_str(), &before) != 0) {
-    *error = errno == ENOENT ? "文件不存在: " + name : "无法读取 " + name + ": " + std::strerror(errno);
-    return std::nullopt;
+  ReadRefusal refusal = ReadRefusal::kNone;
+  std::string why;
+  std::optional<std::string> bytes = ReadRegularFile(file, kMaxCardFileBytes, &refusal, &why);
+  switch (refusal) {
+    case ReadRefusal::kNone: break;
+    case ReadRefusal::kMissing: *error = "文件不存在: " + name; break;
+    case ReadRefusal::kNotRegular: *error = name + " 不是普通文件"; break;
+    case ReadRefusal::kTooLarge: *error = name + " 太大: 卡密文件最多 1 GB"; break;
+    case ReadRefusal::kReplaced: *error = "无法读取 " + name + ": 文件在读取时被替换"; break;
+    case ReadRefusal::kFailed: *error = "无法读取 " + name + ": " + why; break;
   }
-  if (!S_ISREG(before.st_mode)) {
-    *error = name + " 不是普通文件";
-    return std::nullopt;
-  }
-  auto tooLarge = [&] { return name + " 太大: 卡密文件最多 1 GB"; };
-  if (before.st_size > kMaxCardFileBytes) {
-    *error = tooLarge();
-    return std::nullopt;
-  }
-  int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  struct stat opened {};
-  if (fd < 0 || ::fstat(fd, &opened) != 0 || opened.st_dev != before.st_dev || opened.st_ino != before.st_ino) {
-    *error = "无法读取 " + name + ": " + (fd < 0 ? std::strerror(errno) : "文件在读取时被替换");
-    if (fd >= 0) ::close(fd);
-    return std::nullopt;
-  }
-  std::string bytes;
-  bytes.reserve(static_cast<std::size_t>(opened.st_size));
-  char buffer[1 << 16];
-  while (true) {
-    ssize_t n = ::read(fd, buffer, sizeof(buffer));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *error = "无法读取 " + name + ": " + std::strerror(errno);
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(n));
-    if (bytes.size() > static_cast<std::size_t>(kMaxCardFileBytes)) {
-      *error = tooLarge();
-      ::close(fd);
-      return std::nullopt;
-    }
-  }
-  ::close(fd);
   return bytes;
 }
 
@@ -430,22 +389,22 @@ std::optional<std::filesystem::path> ExportTarget(const std::filesystem::path& t
     *problem = "无法导出到 " + PathText(target) + ": " + ec.message();
     return std::nullopt;
   }
-  struct stat st {};
-  const bool exists = ::stat(where.c_str(), &st) == 0;
-  if (!exists && errno != ENOENT) {
-    *problem = "无法导出到 " + PathText(target) + ": " + std::strerror(errno);
+  std::error_code statusError;
+  const std::filesystem::file_status status = std::filesystem::status(where, statusError);
+  const bool exists = std::filesystem::exists(status);
+  if (!exists && status.type() != std::filesystem::file_type::not_found) {
+    *problem = "无法导出到 " + PathText(target) + ": " + statusError.message();
     return std::nullopt;
   }
-  if (exists && !S_ISREG(st.st_mode)) {
+  if (exists && !std::filesystem::is_regular_file(status)) {
     *problem = "无法导出到 " + PathText(target) + ": 不是普通文件";
     return std::nullopt;
   }
   for (const auto& own : OwnFiles(dataDir)) {
     std::error_code ownError;
     std::filesystem::path ownWhere = std::filesystem::weakly_canonical(own, ownError);
-    struct stat ownStat {};
-    bool same = (!ownError && ownWhere == where) ||
-                (exists && ::stat(own.c_str(), &ownStat) == 0 && ownStat.st_dev == st.st_dev && ownStat.st_ino == st.st_ino);
+    std::error_code sameError;
+    bool same = (!ownError && ownWhere == where) || (exists && std::filesystem::equivalent(own, where, sameError));
     if (same) {
       *problem = "无法导出到 " + PathText(target) + ": 这是本程序的数据或配置文件 " + PathText(own.filename());
       return std::nullopt;
@@ -506,46 +465,6 @@ int SentResend(const Arguments& args) {
   return ResendCommand(options);
 }
 
-// The terminal's settings while the password is typed unseen, put back if Ctrl-C ends the program.
-termios g_savedTerminal{};
-
-void RestoreTerminalAndStop(int signal) {
-  ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
-}
-
-// One line of standard input without its line end; typed at a terminal, it is not shown.
-// nullopt when nothing came (end of input before any character).
-std::optional<std::string> ReadPasswordLine() {
-  bool echoOff = false;
-  if (::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &g_savedTerminal) == 0) {
-    termios quiet = g_savedTerminal;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    ::signal(SIGINT, RestoreTerminalAndStop);
-    ::signal(SIGTERM, RestoreTerminalAndStop);
-    echoOff = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
-    std::fputs(GbkToUtf8("邮件密码 (输入时不显示): ").c_str(), stderr);
-    std::fflush(stderr);
-  }
-  std::string line;
-  bool any = false;
-  for (int c; (c = std::fgetc(stdin)) != EOF;) {
-    any = true;
-    if (c == '\n') break;
-    line.push_back(static_cast<char>(c));
-  }
-  if (echoOff) {
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
-    ::signal(SIGINT, SIG_DFL);
-    ::signal(SIGTERM, SIG_DFL);
-    std::fputc('\n', stderr);
-  }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  if (!any) return std::nullopt;
-  return line;
-}
-
 // Prints the stored form of the mail password read from standard input. Never from the command line:
 // there the shell history keeps it and every local user sees it in ps.
 int MailPassword(int argc) {
@@ -553,7 +472,7 @@ int MailPassword(int argc) {
     return Usage("mail-password takes no PASSWORD argument: on the command line the shell history keeps it and "
                  "other users see it in ps; type it when asked, or pipe it in (torvane mail-password < file)");
   }
-  std::optional<std::string> password = ReadPasswordLine();
+  std::optional<std::string> password = ReadSecretLine(GbkToUtf8("邮件密码 (输入时不显示): "));
   if (!password || password->empty()) {
     PrintError("没有读到密码");
     return 1;

@@ -4,10 +4,9 @@
 #include <filesystem>
 #include <string>
 
-namespace torvane {
+#include "platform/process.h"  // ProgramDirectory
 
-// The directory that holds the running program (the current directory when it cannot be told).
-std::filesystem::path ProgramDirectory();
+namespace torvane {
 
 // Prints the problem (when given) and the usage on standard error; returns the exit status 2.
 int UsageError(const std::string& problem);

@@ -1,12 +1,14 @@
 #include "app/demo.h"
 
-#include <stdlib.h>
-
+#include <atomic>
+#include <cstdlib>
 #include <cstdio>
 #include <random>
 
 #include "notify/password.h"
 #include "platform/child_process.h"
+#include "platform/process.h"
+#include "platform/wine_bridge.h"
 #include "base/deployment.h"
 #include "base/ini.h"
 #include "app/runner.h"
@@ -49,10 +51,83 @@ std::filesystem::path FindBeside(const std::filesystem::path& programDir, const 
   return {};
 }
 
-std::filesystem::path MakeDemoRoot() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "torvane-demo-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return {};
-  return pattern;
+std::filesystem::path DemoWinePrefix() {
+  if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache != nullptr && *cache != '\0') {
+    return std::filesystem::path(cache) / "torvane" / "demo-wine";
+  }
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    return std::filesystem::path(home) / ".cache" / "torvane" / "demo-wine";
+  }
+  return {};
+}
+
+ChildOptions WineOptions(const std::filesystem::path& prefix) {
+  ChildOptions options;
+  options.environment = {{"WINEPREFIX", prefix.string()}, {"WINEDEBUG", "-all"}, {"WINEDLLOVERRIDES", "mscoree,mshtml="}};
+  options.readOutput = false;
+  return options;
+}
+
+bool RunWine(const std::filesystem::path& program, const std::vector<std::string>& args,
+             const std::filesystem::path& prefix) {
+  std::string error;
+  auto child = ChildProcess::Start(program, args, WineOptions(prefix), &error);
+  if (!child) return false;
+  std::optional<int> status = child->Wait(std::chrono::minutes(3));
+  if (!status) child->Stop();
+  return status == 0;
+}
+
+DemoChat SetUpDemoChat(const std::filesystem::path& root, const std::filesystem::path& programDir) {
+  DemoChat chat;
+  const std::filesystem::path wine = FindProgramInPath("wine"), wineserver = FindProgramInPath("wineserver");
+  const std::filesystem::path client = FindBeside(programDir, {"tools/fake-chat-client.exe"});
+  if (wine.empty() || wineserver.empty()) {
+    chat.problem = "未找到 wine, 旺旺发货的订单将等待 (安装 wine 后再运行演示)";
+    return chat;
+  }
+  if (client.empty() || !std::filesystem::exists(programDir / "torvane-chat.exe")) {
+    chat.problem = "未找到 torvane-chat.exe 或 tools/fake-chat-client.exe, 旺旺发货的订单将等待";
+    return chat;
+  }
+  chat.prefix = DemoWinePrefix();
+  std::error_code ec;
+  if (!chat.prefix.empty()) std::filesystem::create_directories(chat.prefix.parent_path(), ec);
+  if (chat.prefix.empty() || ec) {
+    chat.problem = "无法创建 wine 前缀目录, 旺旺发货的订单将等待";
+    return chat;
+  }
+  const bool made = std::filesystem::exists(chat.prefix / "system.reg", ec);
+  Say(made ? "正在启动 wine 中的模拟旺旺客户端 (" + PathText(chat.prefix) + ")"
+           : "正在准备 wine 前缀和模拟旺旺客户端 (首次约需 15 秒, 保存在 " + PathText(chat.prefix) + ")");
+  chat.transcript = root / u8"旺旺客户端收到的消息.txt";
+  // No display needed: the null graphics driver, set before any window exists. The registry reaches
+  // the prefix's files, where the bridge looks for the aliim: handler, when the wine server ends.
+  const bool ready =
+      RunWine(wine, {"reg", "add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d", "null", "/f"}, chat.prefix) &&
+      RunWine(wineserver, {"-w"}, chat.prefix) &&
+      RunWine(wine,
+              {client.string(), "--register", "--transcript", WinePath(chat.prefix, chat.transcript), "--lifetime", "30"},
+              chat.prefix) &&
+      RunWine(wineserver, {"-w"}, chat.prefix);
+  if (!ready) chat.problem = "wine 前缀准备失败, 旺旺发货的订单将等待";
+  return chat;
+}
+
+void EndDemoChat(const DemoChat& chat) {
+  if (!chat.prefix.empty() && chat.problem.empty()) RunWine(FindProgramInPath("wineserver"), {"-k"}, chat.prefix);
+}
+
+int CountChatMessages(const std::filesystem::path& transcript) {
+  auto text = ReadWholeFile(transcript);
+  if (!text) return 0;
+  int count = 0;
+  std::size_t pos = 0;
+  while ((pos = text->find("=== ", pos)) != std::string::npos) {
+    ++count;
+    ++pos;
+  }
+  return count;
 }
 
 bool SeedShop(const std::filesystem::path& dataDir, std::string* error) {
@@ -84,7 +159,7 @@ bool SeedShop(const std::filesystem::path& dataDir, std::string* error) {
 }
 
 bool WriteDemoConfig(const std::filesystem::path& configDir, const std::string& simBase, int smtpPort,
-                     std::string* error) {
+                     const DemoChat& chat, std::string* error) {
   IniFile deployment;
   for (const char* key : {"登录主机", "个人主页主机", "会员主机", "物流主机", "交易主机", "评价主机"}) {
     deployment.Set("市场", key, simBase);
@@ -96,10 +171,13 @@ bool WriteDemoConfig(const std::filesystem::path& configDir, const std::string& 
   if (smtpPort > 0) {
     deployment.Set("邮件", "服务器", "127.0.0.1");
     deployment.Set("邮件", "端口", std::to_string(smtpPort));
-    deployment.Set("邮件", "加密", "无");  // the local mail server speaks no TLS
     deployment.Set("邮件", "发信地址", "shop@torvane.test");
     deployment.Set("邮件", "用户名", kMailUser);
     deployment.Set("邮件", "密码", ObfuscateMailPassword(kMailPassword));
+  }
+  if (chat.problem.empty() && !chat.prefix.empty()) {
+    deployment.Set("聊天", "WINEPREFIX", PathText(chat.prefix));
+    deployment.Set("聊天", "聊天窗口等待秒", "10");
   }
   if (!deployment.Save(DeploymentPath(configDir), error)) return false;
 
@@ -141,6 +219,7 @@ DemoEnvironment::DemoEnvironment() = default;
 DemoEnvironment::~DemoEnvironment() {
   if (smtp) smtp->Stop();
   if (sim) sim->Stop();
+  EndDemoChat(chat);
 }
 
 std::string DemoEnvironment::SummaryLine(int pass, const DeliverySummary& s, std::int64_t cardsLeft) const {
@@ -149,6 +228,7 @@ std::string DemoEnvironment::SummaryLine(int pass, const DeliverySummary& s, std
                         " 个, 发送失败 " + std::to_string(s.failed) + " 个, 待重发 " + std::to_string(s.held) +
                         " 个, 剩余卡密 " + std::to_string(cardsLeft) + " 张";
   if (smtpPort > 0) summary += ", 邮件服务器已收到 " + std::to_string(CountMails(mailLog)) + " 封邮件";
+  if (chat.problem.empty()) summary += ", 旺旺客户端已收到 " + std::to_string(CountChatMessages(chat.transcript)) + " 条消息";
   return summary;
 }
 
@@ -162,7 +242,7 @@ std::unique_ptr<DemoEnvironment> PrepareDemo(const DemoOptions& options, std::st
     return fail("找不到 market-sim 程序（应在 " + PathText(options.programDir) + " 下的 tools/market-sim/ 中）");
   }
   auto env = std::make_unique<DemoEnvironment>();
-  env->root = MakeDemoRoot();
+  env->root = MakePrivateTempDirectory("torvane-demo-");
   if (env->root.empty()) return fail("无法创建演示目录");
   env->configDir = env->root / "config";
   env->dataDir = env->root / "data";
@@ -200,7 +280,8 @@ std::unique_ptr<DemoEnvironment> PrepareDemo(const DemoOptions& options, std::st
     }
   }
 
-  if (!WriteDemoConfig(env->configDir, env->simBase, env->smtpPort, &problem) ||
+  env->chat = SetUpDemoChat(env->root, options.programDir);
+  if (!WriteDemoConfig(env->configDir, env->simBase, env->smtpPort, env->chat, &problem) ||
       !SeedShop(env->dataDir, &problem)) {
     return fail("演示环境准备失败: " + problem);
   }
@@ -208,8 +289,12 @@ std::unique_ptr<DemoEnvironment> PrepareDemo(const DemoOptions& options, std::st
     Say("演示商店: " + env->simBase + "/user/order_list_new.htm (浏览器中先在 " + env->simBase +
         "/member/login.jhtml 登录, 密码 " + kSellerPassword + ")");
     Say("演示数据目录: " + PathText(env->dataDir) + "  配置目录: " + PathText(env->configDir));
-    Say(env->smtpPort > 0 ? "邮件发货送到本机邮件服务器 127.0.0.1:" + std::to_string(env->smtpPort)
-                          : std::string("未找到 aiosmtpd, 改用旺旺发货 (本机没有旺旺, 订单将等待)"));
+    Say(env->smtpPort > 0 ? "邮件发货送到本机邮件服务器 127.0.0.1:" + std::to_string(env->smtpPort) +
+                                " (留言中没有邮箱的订单改用旺旺发货)"
+                          : std::string("未找到 aiosmtpd, 改用旺旺发货"));
+    Say(env->chat.problem.empty()
+            ? "旺旺发货送到 wine 中的模拟旺旺客户端, 收到的消息记在 " + PathText(env->chat.transcript)
+            : env->chat.problem);
   }
 
   WebConfig web;

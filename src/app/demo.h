@@ -23,6 +23,14 @@ class ChildProcess;
 // What the demo runs on: the simulator and the local mail server (both stopped when this goes), a
 // directory with the demo's configuration and a seeded shop, and a login to the simulated marketplace
 // in the cookie file.
+// The stand-in chat client in a wine prefix, so that chat orders are delivered too. Making a prefix
+// takes a while and hundreds of megabytes: one is kept in the user's cache and reused.
+struct DemoChat {
+  std::filesystem::path prefix;
+  std::filesystem::path transcript;  // the messages the client received, readable
+  std::string problem;               // why chat orders wait instead (GBK); empty when the client is ready
+};
+
 struct DemoEnvironment {
   std::filesystem::path root;       // everything of this demo lies below it
   std::filesystem::path configDir;  // 部署配置.ini pointing at the simulator, 配置文件.ini (mail, 30 s)
@@ -32,10 +40,12 @@ struct DemoEnvironment {
   std::filesystem::path mailLog;    // what the mail server received
   std::unique_ptr<ChildProcess> sim;
   std::unique_ptr<ChildProcess> smtp;
+  DemoChat chat;                    // the stand-in chat client under wine, when wine is there
 
   DemoEnvironment();
   ~DemoEnvironment();
-  // The line said after each delivery pass: orders, deliveries, failures, cards left, mails received.
+  // The line said after each delivery pass: orders, deliveries, failures, cards left, mails and chat
+  // messages received.
   std::string SummaryLine(int pass, const DeliverySummary& summary, std::int64_t cardsLeft) const;
 };
 

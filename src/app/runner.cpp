@@ -13,6 +13,7 @@
 #include "notify/mail.h"
 #include "notify/notices.h"
 #include "platform/window_system.h"
+#include "platform/process.h"
 #include "platform/stop_signals.h"
 #include "store/record_store.h"
 
@@ -68,7 +69,7 @@ Settings FileSettings::Current() const {
 
 int RunHeadless(const RunOptions& options) {
   // Terminal writes to a reader that went away fail quietly instead of killing the process.
-  ::signal(SIGPIPE, SIG_IGN);
+  PrepareStandardStreams();
   // Before any thread starts, so that only its watcher receives SIGINT and SIGTERM.
   StopSignals stopSignals;
 
@@ -95,6 +96,8 @@ int RunHeadless(const RunOptions& options) {
   SmtpMailSender mail(deployment.mail, deployment.connectTimeoutSeconds, deployment.totalTimeoutSeconds);
   Notices notices(settings, log, ui, mail, deployment);
   auto windows = MakeWindowSystem(deployment);
+  // Said once: every chat order then waits with its own short line.
+  if (const std::string why = windows->UnavailableReason(); !why.empty()) log.LogActivity(why);
   DeliveryEngine engine(deployment, *stores, options.dataDir, settings, log, mail, notices, *windows);
   // The first signal lets the pass finish the order in hand; a second ends at once (the stores'
   // transactions keep them sound, the history is saved first).

@@ -1,7 +1,5 @@
 #include "app/session.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 
 #include "base/files.h"
@@ -19,10 +17,10 @@ namespace {
 // other local users read it, and a password written in plain text.
 std::vector<std::string> DeploymentFileWarnings(const std::filesystem::path& file, const Deployment& deployment) {
   std::vector<std::string> warnings;
-  struct stat st {};
-  if (::stat(file.c_str(), &st) == 0 && (st.st_mode & 077) != 0) {
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  const std::optional<unsigned> permissions = FilePermissions(file);
+  if (permissions && (*permissions & 077) != 0) {
+    char mode[16];
+    std::snprintf(mode, sizeof mode, "%04o", *permissions);
     warnings.push_back(PathText(file.filename()) + " 的权限是 " + mode +
                        " 本机其他用户也能读取其中的邮件账号: 请执行 chmod 600 " + PathText(file));
   }

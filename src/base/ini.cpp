@@ -253,7 +253,7 @@ std::string IniFile::Text() const {
   return out;
 }
 
-bool IniFile::Save(const std::filesystem::path& path, std::string* error, mode_t mode) const {
+bool IniFile::Save(const std::filesystem::path& path, std::string* error, unsigned mode) const {
   return WriteFileAtomic(path, Text(), error, mode);
 }
 

@@ -64,9 +64,8 @@ class AlignedPage {
     if (part.empty()) return from;
     std::size_t at = from;
     while (at < limit && limit - at >= part.size()) {
-      const void* found = memmem(text_.data() + at, limit - at, part.data(), part.size());
-      if (found == nullptr) return kNotFound;
-      const std::size_t hit = static_cast<std::size_t>(static_cast<const char*>(found) - text_.data());
+      const std::size_t hit = text_.substr(0, limit).find(part, at);
+      if (hit == std::string_view::npos) return kNotFound;
       if (starts_[hit] != 0) return hit;
       at = hit + 1;
     }

@@ -1,11 +1,6 @@
 #include "gui/desktop_app.h"
 
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QApplication>
-#include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <chrono>
 #include <cstdlib>
@@ -30,6 +25,8 @@
 #include "gui/ui_bridge.h"
 #include "notify/mail.h"
 #include "notify/notices.h"
+#include "platform/process.h"
+#include "platform/stop_signals.h"
 #include "platform/window_system.h"
 #include "store/item_names.h"
 #include "web/http.h"
@@ -205,44 +202,21 @@ void DesktopApp::ShowAbout() {
   MessageBox::Show(main_.get(), QStringLiteral("Torvane"), text, MessageBox::Icon::kInformation, MessageBox::kOk);
 }
 
-namespace {
-
-int g_stopPipe[2] = {-1, -1};
-
-void OnStopSignal(int) {
-  const char byte = 1;
-  [[maybe_unused]] ssize_t written = ::write(g_stopPipe[1], &byte, 1);
-}
-
-// SIGINT and SIGTERM end the program through the exit steps, on the UI thread.
-void RouteStopSignals(DesktopApp& app) {
-  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_stopPipe) != 0) return;
-  auto* notifier = new QSocketNotifier(g_stopPipe[0], QSocketNotifier::Read, &app);
-  QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app, notifier] {
-    char byte;
-    [[maybe_unused]] ssize_t got = ::read(g_stopPipe[0], &byte, 1);
-    notifier->setEnabled(false);
-    app.ExitProgram(0);
-  });
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-}
-
-}  // namespace
 
 int RunWindow(int argc, char** argv, const WindowOptions& options) {
+  // SIGINT and SIGTERM end the program through the exit steps, on the UI thread. Watched from
+  // before any other thread starts.
+  StopSignals stopSignals;
   // The browser engine refuses to start its sandbox as root; only then is it switched off.
-  if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+  if (RunningAsRoot() && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+  }
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication application(argc, argv);
   application.setApplicationName(QStringLiteral("Torvane"));
   application.setQuitOnLastWindowClosed(false);
   DesktopApp app(options);
-  RouteStopSignals(app);
+  stopSignals.OnFirst([&app] { QMetaObject::invokeMethod(&app, [&app] { app.ExitProgram(0); }, Qt::QueuedConnection); });
   QObject::connect(&application, &QCoreApplication::aboutToQuit, &app, [&app] { app.ExitProgram(0); });
   // Queued: an exit asked for before the event loop runs still ends it.
   QObject::connect(&app, &DesktopApp::exited, &application, &QCoreApplication::exit, Qt::QueuedConnection);

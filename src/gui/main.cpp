@@ -1,14 +1,10 @@
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
 #include "app/cli.h"
 #include "gui/desktop_app.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -32,19 +28,9 @@ bool WindowArguments(int argc, char** argv, torvane::WindowOptions* options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A closed reader of our output (`torvane run | head -1`) must not end a delivery mid-way.
-  ::signal(SIGPIPE, SIG_IGN);
-  // Started with a standard descriptor closed, the next file opened would take its number and
-  // receive the terminal lines: give each closed one /dev/null.
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-      int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-      if (opened >= 0 && opened != fd) {
-        ::dup2(opened, fd);
-        ::close(opened);
-      }
-    }
-  }
+  // A closed reader of our output (`torvane run | head -1`) must not end a delivery mid-way, and a
+  // file opened later must not take the number of a closed standard stream.
+  torvane::PrepareStandardStreams();
   torvane::WindowOptions window;
   if (WindowArguments(argc, argv, &window)) {
     const bool display = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");

@@ -1,12 +1,13 @@
 #include "notify/mail.h"
 
 #include <curl/curl.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <mutex>
 
 #include "notify/password.h"
+#include "platform/process.h"
+#include "base/system.h"
 #include "base/text.h"
 
 namespace torvane {
@@ -25,9 +26,8 @@ void InitCurlOnce() {
 bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
 std::string LocalHostName() {
-  char name[256] = {};
-  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
-  std::string host(name);
+  std::string host = HostName();
+  if (host.empty()) return "localhost";
   // Only characters that may stand in a host name and in a URL path.
   for (char c : host) {
     bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
@@ -177,8 +177,9 @@ std::string MailDateText(std::time_t moment) {
   static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   std::tm local{};
-  localtime_r(&moment, &local);
-  long offsetMinutes = local.tm_gmtoff / 60;
+  long offsetSeconds = 0;
+  LocalTime(moment, &local, &offsetSeconds);
+  long offsetMinutes = offsetSeconds / 60;
   char sign = offsetMinutes < 0 ? '-' : '+';
   if (offsetMinutes < 0) offsetMinutes = -offsetMinutes;
   char buf[64];

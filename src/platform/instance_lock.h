@@ -2,6 +2,7 @@
 // same files could hand out one card code twice.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -20,8 +21,8 @@ class InstanceLock {
   InstanceLock& operator=(const InstanceLock&) = delete;
 
  private:
-  explicit InstanceLock(int fd) : fd_(fd) {}
-  int fd_;
+  explicit InstanceLock(std::intptr_t handle) : handle_(handle) {}
+  std::intptr_t handle_;  // the open lock file
 };
 
 }  // namespace torvane

@@ -3,21 +3,20 @@
 // atomically through SQLite's super-journal.
 #include "store/record_store.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <random>
 #include <unordered_map>
 
 #include "base/files.h"
+#include "base/system.h"
 
 namespace torvane {
 
@@ -327,23 +326,17 @@ std::uint32_t BigEndian32(const unsigned char* p) {
 
 // Reads the file header without SQLite, so a foreign file is never handed to it. "" when it is ours.
 std::string CheckHeader(const std::filesystem::path& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return "无法读取文件: " + std::string(std::strerror(errno));
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return "不是普通文件";
-  }
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(path, ec);
+  if (ec) return "无法读取文件: " + ec.message();
+  // Checked before opening: opening a FIFO would wait for a writer.
+  if (!std::filesystem::is_regular_file(status)) return "不是普通文件";
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "无法读取文件: " + std::string(std::strerror(errno));
   unsigned char header[100];
-  std::size_t got = 0;
-  while (got < sizeof(header)) {
-    ssize_t n = ::read(fd, header + got, sizeof(header) - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  ::close(fd);
-  if (st.st_size == 0) return "文件为空";
+  in.read(reinterpret_cast<char*>(header), sizeof(header));
+  const auto got = static_cast<std::size_t>(in.gcount());
+  if (got == 0) return "文件为空";
   if (got < sizeof(header) || std::memcmp(header, "SQLite format 3", 16) != 0) return "不是SQLite数据库文件";
   if (BigEndian32(header + 68) != static_cast<std::uint32_t>(kApplicationId)) return "不是本程序的卡密库";
   if (header[18] != 1 || header[19] != 1) return "日志模式不受支持";
@@ -419,21 +412,13 @@ std::string CheckIntegrity(Connection& c, const char* schemaName, bool* damaged)
   return result;
 }
 
-bool FsyncPath(const std::filesystem::path& path, int flags) {
-  int fd = ::open(path.c_str(), flags | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = ::fsync(fd) == 0;
-  ::close(fd);
-  return ok;
-}
-
 // Builds an empty store under a temporary name and links it into place without replacing anything.
 // Returns "" on success (also when another process created the file meanwhile).
 std::string CreateStoreFile(const std::filesystem::path& path, const StoreSchema& s, bool* created) {
   *created = false;
   std::random_device rd;
   std::filesystem::path temp = path;
-  temp += ".new-" + std::to_string(::getpid()) + "-" + std::to_string(rd());
+  temp += ".new-" + std::to_string(CurrentProcessId()) + "-" + std::to_string(rd());
   auto cleanup = [&] {
     std::error_code ec;
     std::filesystem::remove(temp, ec);
@@ -443,15 +428,11 @@ std::string CreateStoreFile(const std::filesystem::path& path, const StoreSchema
   };
   // Made here, owner-only whatever the umask, before SQLite fills it: the codes are for the seller's
   // eyes only, and SQLite gives the journal the mode of the store.
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return "无法创建 " + FileText(s) + ": " + std::strerror(errno);
-  if (::fchmod(fd, 0600) != 0) {
-    std::string e = std::strerror(errno);
-    ::close(fd);
+  std::string why;
+  if (!CreatePrivateFile(temp, &why)) {
     cleanup();
-    return "无法创建 " + FileText(s) + ": " + e;
+    return "无法创建 " + FileText(s) + ": " + why;
   }
-  ::close(fd);
   {
     Connection c;
     std::string error;
@@ -471,20 +452,19 @@ std::string CreateStoreFile(const std::filesystem::path& path, const StoreSchema
     }
     c.Close();
   }
-  if (!FsyncPath(temp, O_RDONLY)) {
-    std::string e = std::strerror(errno);
+  std::string syncError;
+  if (!SyncToDisk(temp, &syncError)) {
     cleanup();
-    return "无法创建 " + FileText(s) + ": " + e;
+    return "无法创建 " + FileText(s) + ": " + syncError;
   }
-  if (::link(temp.c_str(), path.c_str()) != 0) {
-    int err = errno;
-    cleanup();
-    if (err == EEXIST) return {};
-    return "无法创建 " + FileText(s) + ": " + std::strerror(err);
-  }
+  // A hard link never replaces a file that another process created meanwhile.
+  std::error_code linkError;
+  std::filesystem::create_hard_link(temp, path, linkError);
   cleanup();
+  if (linkError == std::errc::file_exists) return {};
+  if (linkError) return "无法创建 " + FileText(s) + ": " + linkError.message();
   std::filesystem::path dir = path.parent_path();
-  FsyncPath(dir.empty() ? std::filesystem::path(".") : dir, O_RDONLY | O_DIRECTORY);
+  SyncToDisk(dir.empty() ? std::filesystem::path(".") : dir);
   *created = true;
   return {};
 }

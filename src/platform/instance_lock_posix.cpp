@@ -42,7 +42,7 @@ std::unique_ptr<InstanceLock> InstanceLock::Acquire(const std::filesystem::path&
 }
 
 InstanceLock::~InstanceLock() {
-  if (fd_ >= 0) ::close(fd_);
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
 }
 
 }  // namespace torvane
