@@ -439,8 +439,9 @@ void DeliveryEngine::Finish(const OrderWork& work, const HandOverOutcome& outcom
   if (!outcome.handedOver) {
     if (!stores_.SetSentStatus(numbers, std::string(kStatusSendFailed), NowDateTimeText())) {
       log_.LogActivity(OrderTag(number) + " 发货记录更新失败: " + LastStoreError());
+    } else {
+      Durable(DurableStep::kStatus);
     }
-    Durable(DurableStep::kStatus);
     AppendToBlacklist(number);
     log_.LogActivity(OrderTag(number) + " 卡密发送失败 请手动处理" + (mail ? ": " + outcome.reason : std::string()));
     if (mail) refusedMail_.push_back(number);
@@ -451,8 +452,9 @@ void DeliveryEngine::Finish(const OrderWork& work, const HandOverOutcome& outcom
   if (mail) ClearProblem(Problem::kMailServer);
   if (!stores_.SetSentStatus(numbers, outcome.channelText, NowDateTimeText())) {
     log_.LogActivity(OrderTag(number) + " 发货记录更新失败: " + LastStoreError());
+  } else {
+    Durable(DurableStep::kStatus);
   }
-  Durable(DurableStep::kStatus);
   AppendToBlacklist(number);
   ++summary.delivered;
   if (Ship(order)) {
