@@ -291,6 +291,17 @@ TEST(PercentEncoding, EveryByteOrOnlyTheUnsafeOnes) {
   EXPECT_EQ(PercentEncodeForm("a_Z9-中 +"), "a_Z9%2D%D6%D0%20%2B");
 }
 
+TEST(PercentEncoding, FormKeepsLettersDigitsAndUnderscoreOnly) {
+  // Each kept range with the bytes just outside it.
+  const std::pair<std::string, std::string> rows[] = {
+      {"/", "%2F"}, {"0", "0"},   {"9", "9"},   {":", "%3A"}, {"@", "%40"}, {"A", "A"},   {"Z", "Z"},
+      {"[", "%5B"}, {"^", "%5E"}, {"_", "_"},   {"`", "%60"}, {"a", "a"},   {"z", "z"},   {"{", "%7B"},
+      {std::string(1, '\0'), "%00"}, {"\x7F", "%7F"}, {"\x80", "%80"}, {"\xFF", "%FF"},
+      {"-", "%2D"}, {".", "%2E"}, {"~", "%7E"}, {"\r\n", "%0D%0A"}, {"&=", "%26%3D"},
+  };
+  for (const auto& [text, encoded] : rows) EXPECT_EQ(PercentEncodeForm(text), encoded) << encoded;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Dates, flags, numbers
 

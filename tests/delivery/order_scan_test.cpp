@@ -66,11 +66,46 @@ TEST(OrderScan, LineBreaksAndTabsInsideFieldsAreRemoved) {
   EXPECT_EQ(orders[0].shipLink, "http://h/ship");
 }
 
-TEST(OrderScan, TitleKeepsInnerSpacesAndLosesOuterOnes) {
-  const std::vector<PaidOrder> orders = ParseOrderPage(Block("1", "  X  Y 　 §数量： 2 ", "b", nullptr, "l"));
-  ASSERT_EQ(orders.size(), 1u);
-  EXPECT_EQ(orders[0].title, "X  Y");  // ASCII and full-width spaces at the ends go
-  EXPECT_EQ(orders[0].quantity, "2");
+TEST(OrderScan, TitleIsTheFirstPieceAndQuantityTheSecond) {
+  const struct {
+    std::string titleText, title, quantity;
+  } rows[] = {
+      {"  X  Y 　 §数量： 2 ", "X  Y", "2"},  // ASCII and full-width spaces at the ends go, inner ones stay
+      {"点卡 §数量：2 §数量：9", "点卡", "2"},  // the quantity ends at a second separator
+  };
+  for (const auto& row : rows) {
+    const std::vector<PaidOrder> orders = ParseOrderPage(Block("1", row.titleText, "b", nullptr, "l"));
+    ASSERT_EQ(orders.size(), 1u);
+    EXPECT_EQ(orders[0].title, row.title) << GbkToUtf8(row.titleText);
+    EXPECT_EQ(orders[0].quantity, row.quantity) << GbkToUtf8(row.titleText);
+  }
+}
+
+// Markers are found only where a character starts: bytes that spell one from the second byte of a
+// two-byte character on (as a buyer's message can) move no field.
+TEST(OrderScan, MarkersInsideTwoByteCharactersMoveNoField) {
+  const std::string realLink = "http://h/user/consign.htm?orderId=1";
+  const struct {
+    const char* name;
+    std::string block;
+  } rows[] = {
+      {"ship link in a message before it",
+       "<tbody><label>买家留言：</label><span >\x81" "class=\"btn\" href=\"http://thief/\">发货</a>&nbsp;</span>" +
+           Block("1", "点卡 §数量：2", "b", nullptr, realLink).substr(7)},
+      {"title end inside the title",
+       Block("1", "点卡\x81件\" §数量：2", "b", nullptr, realLink)},
+      {"nick inside the buyer link",
+       ReplaceAll(Block("1", "点卡 §数量：2", "b", nullptr, realLink), "data-href=", "data-x=\"\x81nick=thief&\" data-href=")},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::vector<PaidOrder> orders = ParseOrderPage(row.block);
+    ASSERT_EQ(orders.size(), 1u);
+    EXPECT_EQ(orders[0].orderNumber, "1");
+    EXPECT_EQ(orders[0].shipLink, realLink);
+    EXPECT_EQ(orders[0].buyer, "b");
+    EXPECT_EQ(orders[0].quantity, "2");
+  }
 }
 
 TEST(OrderScan, TitleWithoutSeparatorIsWholeTitleAndNoQuantity) {

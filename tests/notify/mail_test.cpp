@@ -11,6 +11,7 @@
 #include "notify/mail.h"
 #include "notify/password.h"
 #include "notify/test_buttons.h"
+#include "support/deadline.h"
 #include "support/smtp_server.h"
 #include "base/text.h"
 
@@ -264,6 +265,10 @@ TEST_F(MailServerTest, EachRefusalSaysWhetherTheSameMailMayBeSentAgain) {
       {{"450 4.2.1 Busy", "", ""}, MailFailure::kTransient, refused + "450 4.2.1 Busy"},
       {{"452 4.3.1 Full", "", ""}, MailFailure::kTransient, refused + "452 4.3.1 Full"},
       {{"", "451 4.3.0 Later", ""}, MailFailure::kTransient, refused + "451 4.3.0 Later"},
+      {{"451 4.3.0 Later", "", ""}, MailFailure::kTransient, refused + "451 4.3.0 Later"},
+      {{"", "421 4.3.2 Closing", ""}, MailFailure::kTransient, refused + "421 4.3.2 Closing"},
+      {{"", "450 4.2.1 Busy", ""}, MailFailure::kTransient, refused + "450 4.2.1 Busy"},
+      {{"", "452 4.3.1 Full", ""}, MailFailure::kTransient, refused + "452 4.3.1 Full"},
       {{"", "", "535 5.7.8 Bad credentials"}, MailFailure::kTransient,
        std::string(kMailLoginFailed) + ": 535 5.7.8 Bad credentials"},
       {{"", "", "454 4.7.0 Try later"}, MailFailure::kTransient, std::string(kMailLoginFailed) + ": 454 4.7.0"},
@@ -304,7 +309,7 @@ TEST_F(MailServerTest, ConcurrentSendersEachDeliverTheirOwnMessage) {
       }
     });
   }
-  for (auto& th : threads) th.join();
+  test::JoinWithin(threads, "the sending threads");
   EXPECT_EQ(accepted, std::vector<int>(4, 2));
   std::set<std::string> seen;
   for (const auto& mail : server_->Messages()) {
