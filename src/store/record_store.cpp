@@ -564,6 +564,9 @@ class SqliteRecordStore final : public RecordStore {
   bool WriteRecord(RecordNumber number, const std::vector<std::string>& fields) override;
   std::optional<std::size_t> ModifyFieldsOf(const std::vector<RecordNumber>& numbers,
                                             const std::vector<std::optional<std::string>>& values) override;
+  std::optional<std::vector<RecordNumber>> SelectNumbers(std::size_t position, const std::string& text) override;
+  std::optional<std::vector<std::optional<std::vector<std::string>>>> ReadRecords(
+      const std::vector<RecordNumber>& numbers) override;
 
   // Qualified table name, e.g. main.cards.
   const std::string& table() const { return table_; }
@@ -894,6 +897,38 @@ std::size_t SqliteRecordStore::DeleteRecords(const std::vector<RecordNumber>& nu
     q.Reset();
   }
   return tx.Commit() ? gone : 0;
+}
+
+std::optional<std::vector<RecordNumber>> SqliteRecordStore::SelectNumbers(std::size_t position,
+                                                                          const std::string& text) {
+  auto lock = owner_.Lock(schema_);
+  if (position != 0 && !ValidPosition(position)) return std::nullopt;
+  std::string sql = "SELECT rn FROM " + table_;
+  if (position != 0) sql += " WHERE f" + std::to_string(position) + " = ?1";
+  sql += " ORDER BY rn";
+  Query q(owner_.db().Prepare(sql));
+  if (!q.ok()) return std::nullopt;
+  if (position != 0) q.Bind(1, text);
+  std::vector<RecordNumber> numbers;
+  int rc;
+  while ((rc = q.Step()) == SQLITE_ROW) numbers.push_back(q.Int(0));
+  if (rc != SQLITE_DONE) {
+    SetError(StepError(owner_.db()));
+    return std::nullopt;
+  }
+  return numbers;
+}
+
+std::optional<std::vector<std::optional<std::vector<std::string>>>> SqliteRecordStore::ReadRecords(
+    const std::vector<RecordNumber>& numbers) {
+  auto lock = owner_.Lock(schema_);
+  std::vector<std::optional<std::vector<std::string>>> rows;
+  rows.reserve(numbers.size());
+  for (RecordNumber n : numbers) {
+    rows.push_back(ReadLocked(n));
+    if (!rows.back() && !t_lastError.empty()) return std::nullopt;
+  }
+  return rows;
 }
 
 std::optional<std::vector<std::string>> SqliteRecordStore::ReadLocked(RecordNumber number) {
