@@ -60,7 +60,7 @@ void SentRecordsPane::BuildControls() {
   list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 6);
   list_->horizontalHeader()->setStretchLastSection(true);
   list_->horizontalHeader()->setHighlightSections(false);
-  const int widths[] = {120, 110, 90, 44, 110, 110, 80, 70};
+  const int widths[] = {140, 110, 80, 40, 100, 120, 90, 70};
   for (int c = 0; c < 8; ++c) list_->setColumnWidth(c, widths[c]);
 
   failure_ = Named(new QLabel(this), u"标签_读取失败");
