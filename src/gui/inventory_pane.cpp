@@ -45,7 +45,7 @@ void InventoryPane::BuildControls() {
   cardButton_ = Named(new QPushButton(QStringLiteral(u"卡密操作"), this), u"按钮_卡密操作");
   itemButton_ = Named(new QPushButton(QStringLiteral(u"宝贝操作"), this), u"按钮_宝贝操作");
 
-  model_ = new RecordListModel(context_.stores ? &context_.stores->Inventory() : nullptr,
+  model_ = new RecordListModel(context_.stores, context_.stores ? &context_.stores->Inventory() : nullptr,
                                {QStringLiteral(u"宝贝名称"), QStringLiteral(u"宝贝卡号"), QStringLiteral(u"宝贝卡密"),
                                 QStringLiteral(u"宝贝备注")},
                                this);
@@ -147,7 +147,7 @@ void InventoryPane::RefreshStoreView() {
   const std::string item = SelectedName(itemSelector_);
   QScrollBar* scroll = list_->verticalScrollBar();
   const int at = scroll->value();
-  const bool read = index > 0 ? model_->Fill(1, item, true) : model_->Fill(0, {}, true);
+  const bool read = index > 0 ? model_->Refresh(1, item) : model_->Refresh(0, {});
   if (!read) {
     ShowStoreFailure(model_->Error());
     return;

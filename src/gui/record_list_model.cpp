@@ -9,12 +9,25 @@
 
 namespace torvane {
 
-RecordListModel::RecordListModel(RecordStore* store, QStringList captions, QObject* parent)
-    : QAbstractTableModel(parent), store_(store), captions_(std::move(captions)) {}
+RecordListModel::RecordListModel(CardStores* stores, RecordStore* store, QStringList captions, QObject* parent)
+    : QAbstractTableModel(parent), stores_(stores), store_(store), captions_(std::move(captions)) {}
+
+bool RecordListModel::Refresh(std::size_t position, const std::string& text) {
+  if (stores_ && filledAt_ && error_.isEmpty() && position == position_ && text == text_) {
+    const auto mark = stores_->WriteMark();
+    if (mark && *mark == *filledAt_) return true;
+  }
+  return Fill(position, text, true);
+}
 
 bool RecordListModel::Fill(std::size_t position, const std::string& text, bool keepTicks) {
   std::optional<std::vector<RecordNumber>> numbers;
+  // Taken first: a write during the read moves it, so the next refresh reads again.
+  const auto mark = stores_ ? stores_->WriteMark() : std::nullopt;
   if (store_) numbers = store_->SelectNumbers(position, text);
+  position_ = position;
+  text_ = text;
+  filledAt_ = numbers ? mark : std::nullopt;
   beginResetModel();
   ClearPages();
   failureSignalled_ = false;

@@ -5,7 +5,7 @@
 
 #include <QAbstractTableModel>
 #include <QStringList>
-#include <functional>
+#include <array>
 #include <list>
 #include <optional>
 #include <string>
@@ -20,13 +20,17 @@ class RecordListModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  // store may be null (no store open: every fill fails). captions: one per field, in field order.
-  RecordListModel(RecordStore* store, QStringList captions, QObject* parent = nullptr);
+  // store is one of stores (both may be null: no store open, every fill fails). captions: one per
+  // field, in field order.
+  RecordListModel(CardStores* stores, RecordStore* store, QStringList captions, QObject* parent = nullptr);
 
   // Replaces the rows by the records whose field at position equals text (position 0: every record),
   // in store order. keepTicks keeps the ticks of records that are listed again; otherwise none is
   // ticked. False on a store failure: the list is then empty and Error() says why.
   bool Fill(std::size_t position, const std::string& text, bool keepTicks = false);
+  // Fill keeping the ticks, but without reading when the rows already are this list and neither
+  // store was written since they were read (a refresh after a run that changed nothing).
+  bool Refresh(std::size_t position, const std::string& text);
   // Why the last fill or page read failed (empty when it did not).
   const QString& Error() const { return error_; }
 
@@ -65,7 +69,12 @@ class RecordListModel : public QAbstractTableModel {
   const Page* PageOf(int row) const;
   void ClearPages() const;
 
+  CardStores* stores_;
   RecordStore* store_;
+  // What the rows are and the stores' mark when they were read (none after a failure).
+  std::size_t position_ = 0;
+  std::string text_;
+  std::optional<std::array<std::int64_t, 3>> filledAt_;
   QStringList captions_;
   std::vector<RecordNumber> numbers_;  // ascending, as the store orders its records
   std::vector<RecordNumber> ticked_;   // ascending subset of numbers_

@@ -44,7 +44,7 @@ void SentRecordsPane::BuildControls() {
   queryText_ = Named(new QLineEdit(this), u"编辑框_查询");
   auto* query = Named(new QPushButton(QStringLiteral(u"查询"), this), u"按钮_查询");
 
-  model_ = new RecordListModel(context_.stores ? &context_.stores->Sent() : nullptr,
+  model_ = new RecordListModel(context_.stores, context_.stores ? &context_.stores->Sent() : nullptr,
                                {QStringLiteral(u"宝贝名称"), QStringLiteral(u"订单编号"), QStringLiteral(u"客户旺旺"),
                                 QStringLiteral(u"数量"), QStringLiteral(u"所发卡号"), QStringLiteral(u"所发卡密"),
                                 QStringLiteral(u"所发备注"), QStringLiteral(u"发货方式"), QStringLiteral(u"发货时间")},
@@ -113,7 +113,7 @@ void SentRecordsPane::FillSentList(int mode, const std::string& text) {
 void SentRecordsPane::RefreshStoreView() {
   QScrollBar* scroll = list_->verticalScrollBar();
   const int at = scroll->value();
-  const bool read = model_->Fill(0, {}, true);
+  const bool read = model_->Refresh(0, {});
   ShowFilled(read);
   if (read) scroll->setValue(at);
 }

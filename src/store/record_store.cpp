@@ -627,6 +627,7 @@ class CardStoresImpl final : public CardStores {
   std::vector<SentRecord> SentRecordsOf(const std::string& orderNumber, const std::string& status) override;
   bool SetSentStatus(const std::vector<RecordNumber>& numbers, const std::string& status,
                      const std::string& time) override;
+  std::optional<std::array<std::int64_t, 3>> WriteMark() override;
   void Close() override {
     std::lock_guard lock(mu_);
     db_.Close();
@@ -1304,6 +1305,27 @@ bool CardStoresImpl::SetSentStatus(const std::vector<RecordNumber>& numbers, con
     q.Reset();
   }
   return tx.Commit();
+}
+
+std::optional<std::array<std::int64_t, 3>> CardStoresImpl::WriteMark() {
+  auto lock = Lock(kInventorySchema);
+  if (!db_.IsOpen()) {
+    SetError("store is closed");
+    return std::nullopt;
+  }
+  std::array<std::int64_t, 3> mark{sqlite3_total_changes64(db_.get()), 0, 0};
+  // data_version moves when another connection commits to that file.
+  for (const StoreSchema* s : {&kInventorySchema, &kSentSchema}) {
+    WorkOn(*s);
+    Query q(db_.Prepare(std::string("PRAGMA ") + s->schemaName + ".data_version"));
+    if (!q.ok()) return std::nullopt;
+    if (q.Step() != SQLITE_ROW) {
+      SetError(StepError(db_));
+      return std::nullopt;
+    }
+    mark[s == &kInventorySchema ? 1 : 2] = q.Int(0);
+  }
+  return mark;
 }
 
 }  // namespace

@@ -199,6 +199,10 @@ class CardStores {
   virtual bool SetSentStatus(const std::vector<RecordNumber>& numbers, const std::string& status,
                              const std::string& time) = 0;
 
+  // A mark that changes whenever either store was written, through these stores or by another
+  // process: two equal marks mean the lists read in between are still current. nullopt on a failure.
+  virtual std::optional<std::array<std::int64_t, 3>> WriteMark() = 0;
+
   // Closes both files (the stores are unusable afterwards).
   virtual void Close() = 0;
 };

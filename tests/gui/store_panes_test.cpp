@@ -337,6 +337,19 @@ class StorePanesTest : public QObject {
     QCOMPARE(Cell(list, 0, 4), QStringLiteral("k1"));
     QCOMPARE(d.stores->Sent().RecordCount(), 1);
 
+    // A refresh reads again what another process wrote, and keeps the ticks of records still listed.
+    Tick(list, {0});
+    {
+      StoreError error;
+      auto other = CardStores::Open(d.dir.path(), &error);
+      QVERIFY(other);
+      QVERIFY(other->Sent().AppendRecord({"K", "9003", "b", "1", "x", "y", "n", "S", "T"}) != 0);
+    }
+    pane.RefreshStoreView();
+    QCOMPARE(list->rowCount(), 2);
+    QCOMPARE(Cell(list, 1, 1), QStringLiteral("9003"));
+    QCOMPARE(pane.Model()->TickedNumbers(), std::vector<RecordNumber>{pane.Model()->NumberAt(0)});
+
     // Damaged pages: the fill and the page reads say so, naming the file.
     InventoryPane inventory(d.context);
     inventory.FillInventoryList(1);
