@@ -117,7 +117,10 @@ void InventoryPane::FillItemSelector() {
   const std::vector<std::string> names = ReadItemNames(context_.dataDir, &error);
   const bool showedItem = itemSelector_->currentIndex() > 0;
   FillNameSelector(itemSelector_, names, kAllCards);
-  if (!error.empty()) ShowStoreFailure(FromGbk("宝贝名称.txt 无法读取: " + error));
+  if (!error.empty()) {
+    failure_->setText(FromGbk("宝贝名称.txt 无法读取: " + error));
+    failure_->setVisible(true);
+  }
   // The selector says "全部卡密" now: so must the list.
   if (showedItem) FillInventoryList(1);
 }

@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTextBlock>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "gui/gbk.h"
@@ -82,6 +83,11 @@ InventoryWindow::InventoryWindow(GuiContext& context, InventoryPane& pane, const
     : QWidget(&pane, Qt::Window), context_(context), pane_(pane) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(title);
+  // While a batch import holds the stores, a command here would wait for it with the window frozen.
+  connect(&context_, &GuiContext::storeWorkChanged, this, [this](bool running) {
+    if (!qobject_cast<BatchAddWindow*>(this)) setEnabled(!running);
+  });
+  setEnabled(!context_.StoreWorkRunning());
 }
 
 // ---- 添加卡密(单个) ----
@@ -271,6 +277,10 @@ void BatchAddWindow::SetBusy(bool busy) {
   note_->setReadOnly(busy);
   if (busy) {
     progress_->setRange(0, 0);  // the duplicate search comes first, without figures
+    // Shown only for an import that takes a while, so a small one does not flicker.
+    QTimer::singleShot(300, progress_, [this] {
+      if (busy_) progress_->setVisible(true);
+    });
   } else {
     progress_->setVisible(false);
   }

@@ -28,6 +28,9 @@ SentRecordsPane::SentRecordsPane(GuiContext& context, QWidget* parent) : QWidget
   setObjectName(QStringLiteral("SentRecordsPane"));
   BuildControls();
   connect(&context_, &GuiContext::storeWorkChanged, this, [this](bool running) {
+    // The commands would wait for the write with the window frozen.
+    for (QWidget* control : findChildren<QPushButton*>()) control->setEnabled(!running && !(control == resend_ && resending_));
+    tickAll_->setEnabled(!running);
     if (running) {
       model_->PauseReads();
     } else {
