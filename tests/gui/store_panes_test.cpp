@@ -350,7 +350,8 @@ class StorePanesTest : public QObject {
     QCOMPARE(Cell(list, 1, 1), QStringLiteral("9003"));
     QCOMPARE(pane.Model()->TickedNumbers(), std::vector<RecordNumber>{pane.Model()->NumberAt(0)});
 
-    // Damaged pages: the fill and the page reads say so, naming the file.
+    // Damaged pages: the fill says so, naming the file, and so does a command, as a failure.
+    test::WriteBytes(d.dir / u8"宝贝名称.txt", "K\r\n");
     InventoryPane inventory(d.context);
     inventory.FillInventoryList(1);
     QCOMPARE(Find<QLabel>(&inventory, u"标签_卡密数量")->text(), QStringLiteral("2997"));
@@ -360,6 +361,18 @@ class StorePanesTest : public QObject {
     QVERIFY(!failure->isHidden());
     QVERIFY2(failure->text().contains(QStringLiteral(u"库存卡密.edb")), qPrintable(failure->text()));
     QCOMPARE(Find<QLabel>(&inventory, u"标签_卡密数量")->text(), QStringLiteral(u"读取失败"));
+    QWidget* one = inventory.OpenAddCardWindow();
+    Find<QComboBox>(one, u"组合框_宝贝选择")->setCurrentIndex(0);
+    for (const char16_t* edit : {u"编辑框_宝贝卡号", u"编辑框_宝贝卡密", u"编辑框_宝贝备注"}) {
+      Find<QLineEdit>(one, edit)->setText(QStringLiteral("z"));
+    }
+    MessageBox::TakeShown();
+    Click(one, u"按钮_添加");
+    const auto boxes = MessageBox::TakeShown();
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes[0].icon, MessageBox::Icon::kCritical);
+    QVERIFY2(boxes[0].text.startsWith(QStringLiteral(u"添加失败: 库存卡密.edb: ")), qPrintable(boxes[0].text));
+    QVERIFY(one->isVisible());
     test::DamagePage(d.dir / u8"已发卡密.edb", 2, test::PageDamage::kOverwritten);
     pane.RefreshStoreView();
     QVERIFY(!Find<QLabel>(&pane, u"标签_读取失败")->isHidden());
