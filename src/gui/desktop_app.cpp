@@ -132,6 +132,7 @@ void DesktopApp::CreateDeliveryParts() {
   engine_ = std::make_unique<DeliveryEngine>(d, *context_->stores, options_.dataDir, context_->settings,
                                              *context_->log, *mail_, *notices_, *windows_,
                                              [context] { context->RequestStoreViewsRefresh(); });
+  context_->engine = engine_.get();
   scheduler_ = std::make_unique<DeliveryScheduler>(*engine_, context_->deployment, context_->settings,
                                                    *context_->log, *bridge_);
   Session* session = session_.get();

@@ -15,6 +15,17 @@ std::string ToGbk(const QString& text) {
                    CodePage::Gbk);
 }
 
+std::optional<std::string> ToGbkExact(const QString& text) {
+  if (text.isEmpty()) return std::string();
+  // A leading U+FEFF would be dropped as a byte-order mark; the character has no GBK form anyway.
+  if (text.front() == QChar(0xFEFF)) return std::nullopt;
+  const QByteArray utf8 = text.toUtf8();
+  DecodedText decoded = DecodeToGbk(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())),
+                                    TextEncoding::kUtf8);
+  if (!decoded.ok()) return std::nullopt;
+  return std::move(decoded.gbk);
+}
+
 bool GbkCanHold(const QString& text) { return FromGbk(ToGbk(text)) == text; }
 
 }  // namespace torvane

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,9 @@ QString FromGbk(std::string_view gbk);
 
 // The QString as GBK; characters GBK cannot hold become "?".
 std::string ToGbk(const QString& text);
+
+// The QString as GBK, or nullopt when a character has no GBK form: never a substitute character.
+std::optional<std::string> ToGbkExact(const QString& text);
 
 // True when every character of the text has a GBK form (ToGbk then loses nothing).
 bool GbkCanHold(const QString& text);

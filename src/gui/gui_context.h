@@ -5,6 +5,7 @@
 #include <QObject>
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 
 #include "base/activity_log.h"
@@ -15,6 +16,7 @@
 
 namespace torvane {
 
+class DeliveryEngine;
 class DeliveryScheduler;
 
 // The settings controls' values as they stand: the settings pane replaces the snapshot on every
@@ -48,6 +50,7 @@ class GuiContext : public QObject {
   CardStores* stores = nullptr;
   SettingsSnapshot settings;
   DeliveryScheduler* scheduler = nullptr;  // null until the window's life cycle has made it
+  DeliveryEngine* engine = nullptr;        // the same (resending from the records pane)
   NoticeUi* noticeUi = nullptr;             // balloons and the web client's notices, any thread
   MailSender* mail = nullptr;               // the built-in sender account (test mail, resending)
   SellerNotices* notices = nullptr;
@@ -56,13 +59,29 @@ class GuiContext : public QObject {
   // pending are folded into it, so a run that delivers many orders refills the lists once.
   void RequestStoreViewsRefresh();
 
+  // UI thread: runs work on a worker that the exit steps wait for (the scheduler's, or the thread
+  // pool's when there is no scheduler). False when none could be started (the program is ending).
+  bool RunOnWorker(std::function<void()> work);
+
+  // UI thread: a long store write runs on a worker (it holds the stores): the lists read nothing
+  // meanwhile, and a refresh asked for in between runs when it ends (EndStoreWork).
+  void BeginStoreWork();
+  void EndStoreWork();
+  bool StoreWorkRunning() const { return storeWork_ > 0; }
+  // Called by RefreshStoreViews while store work runs: the refresh runs after it.
+  void DeferRefresh() { refreshDeferred_ = true; }
+
  signals:
   // On the UI thread, after every delivery run and whenever the stores were changed behind the
   // panes' backs: the store panes refill their lists (RefreshStoreViews).
   void storeViewsRefresh();
+  // On the UI thread, when a long store write begins (true) and ends (false).
+  void storeWorkChanged(bool running);
 
  private:
   std::atomic<bool> refreshPending_{false};
+  int storeWork_ = 0;
+  bool refreshDeferred_ = false;
 };
 
 }  // namespace torvane

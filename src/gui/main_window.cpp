@@ -123,7 +123,15 @@ void MainWindow::ShowNormalWindow() {
   activateWindow();
 }
 
-void MainWindow::RefreshStoreViews() {}
+void MainWindow::RefreshStoreViews() {
+  // A long store write holds the stores: the lists are refilled when it ends.
+  if (context_.StoreWorkRunning()) {
+    context_.DeferRefresh();
+    return;
+  }
+  if (sentRecords_) sentRecords_->RefreshStoreView();
+  if (inventory_) inventory_->RefreshStoreView();
+}
 
 void MainWindow::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);

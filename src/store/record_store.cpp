@@ -558,6 +558,9 @@ class SqliteRecordStore final : public RecordStore {
   bool WriteRecord(RecordNumber number, const std::vector<std::string>& fields) override;
   std::optional<std::size_t> ModifyFieldsOf(const std::vector<RecordNumber>& numbers,
                                             const std::vector<std::optional<std::string>>& values) override;
+  std::optional<std::vector<RecordNumber>> SelectNumbers(std::size_t position, const std::string& text) override;
+  std::optional<std::vector<std::optional<std::vector<std::string>>>> ReadRecords(
+      const std::vector<RecordNumber>& numbers) override;
 
   // Qualified table name, e.g. main.cards.
   const std::string& table() const { return table_; }
@@ -618,6 +621,7 @@ class CardStoresImpl final : public CardStores {
   std::vector<SentRecord> SentRecordsOf(const std::string& orderNumber, const std::string& status) override;
   bool SetSentStatus(const std::vector<RecordNumber>& numbers, const std::string& status,
                      const std::string& time) override;
+  std::optional<std::array<std::int64_t, 3>> WriteMark() override;
   void Close() override {
     std::lock_guard lock(mu_);
     db_.Close();
@@ -888,6 +892,38 @@ std::size_t SqliteRecordStore::DeleteRecords(const std::vector<RecordNumber>& nu
     q.Reset();
   }
   return tx.Commit() ? gone : 0;
+}
+
+std::optional<std::vector<RecordNumber>> SqliteRecordStore::SelectNumbers(std::size_t position,
+                                                                          const std::string& text) {
+  auto lock = owner_.Lock(schema_);
+  if (position != 0 && !ValidPosition(position)) return std::nullopt;
+  std::string sql = "SELECT rn FROM " + table_;
+  if (position != 0) sql += " WHERE f" + std::to_string(position) + " = ?1";
+  sql += " ORDER BY rn";
+  Query q(owner_.db().Prepare(sql));
+  if (!q.ok()) return std::nullopt;
+  if (position != 0) q.Bind(1, text);
+  std::vector<RecordNumber> numbers;
+  int rc;
+  while ((rc = q.Step()) == SQLITE_ROW) numbers.push_back(q.Int(0));
+  if (rc != SQLITE_DONE) {
+    SetError(StepError(owner_.db()));
+    return std::nullopt;
+  }
+  return numbers;
+}
+
+std::optional<std::vector<std::optional<std::vector<std::string>>>> SqliteRecordStore::ReadRecords(
+    const std::vector<RecordNumber>& numbers) {
+  auto lock = owner_.Lock(schema_);
+  std::vector<std::optional<std::vector<std::string>>> rows;
+  rows.reserve(numbers.size());
+  for (RecordNumber n : numbers) {
+    rows.push_back(ReadLocked(n));
+    if (!rows.back() && !t_lastError.empty()) return std::nullopt;
+  }
+  return rows;
 }
 
 std::optional<std::vector<std::string>> SqliteRecordStore::ReadLocked(RecordNumber number) {
@@ -1264,6 +1300,27 @@ bool CardStoresImpl::SetSentStatus(const std::vector<RecordNumber>& numbers, con
     q.Reset();
   }
   return tx.Commit();
+}
+
+std::optional<std::array<std::int64_t, 3>> CardStoresImpl::WriteMark() {
+  auto lock = Lock(kInventorySchema);
+  if (!db_.IsOpen()) {
+    SetError("store is closed");
+    return std::nullopt;
+  }
+  std::array<std::int64_t, 3> mark{sqlite3_total_changes64(db_.get()), 0, 0};
+  // data_version moves when another connection commits to that file.
+  for (const StoreSchema* s : {&kInventorySchema, &kSentSchema}) {
+    WorkOn(*s);
+    Query q(db_.Prepare(std::string("PRAGMA ") + s->schemaName + ".data_version"));
+    if (!q.ok()) return std::nullopt;
+    if (q.Step() != SQLITE_ROW) {
+      SetError(StepError(db_));
+      return std::nullopt;
+    }
+    mark[s == &kInventorySchema ? 1 : 2] = q.Int(0);
+  }
+  return mark;
 }
 
 }  // namespace

@@ -255,6 +255,8 @@ TEST_P(DamagedStore, EveryReadFailsNamingTheFileAndOpeningRefusesIt) {
       {"inventory Select", true, [&] { return stores->Inventory().Select(1, "A").empty(); }},
       {"SentRecordsOf", false, [&] { return stores->SentRecordsOf("o1", "S").empty(); }},
       {"sent Select", false, [&] { return stores->Sent().Select(2, "o2").empty(); }},
+      {"inventory SelectNumbers", true, [&] { return !stores->Inventory().SelectNumbers(0, {}); }},
+      {"sent ReadRecords", false, [&] { return !stores->Sent().ReadRecords({1, 2, 3000}); }},
       {"TakeCards", c.inventory,
        [&] { return stores->TakeCards("A", 1, c.inventory ? "new" : "o1", "b", "1", "n", "S", "T").empty(); }},
   };
@@ -389,6 +391,18 @@ TEST(RecordStore, StaleRecordNumbersFindAndChangeNothing) {
   inv.Pack();
   EXPECT_EQ(Column(inv.Select(0, ""), 2), (std::vector<std::string>{"1", "3"}));
   EXPECT_EQ(Column(inv.Select(0, ""), 1), (std::vector<std::string>{"A", "A"}));
+  // The list windows' reads: numbers in store order, a page in the order asked, a stale number missing;
+  // reading leaves the write mark as it is.
+  const auto mark = stores->WriteMark();
+  ASSERT_TRUE(mark);
+  EXPECT_EQ(inv.SelectNumbers(1, "A"), (std::optional<std::vector<RecordNumber>>{{a, c}}));
+  EXPECT_EQ(inv.SelectNumbers(2, "2"), std::optional<std::vector<RecordNumber>>(std::vector<RecordNumber>{}));
+  EXPECT_EQ(inv.ReadRecords({c, b, a}),
+            (std::optional<std::vector<std::optional<std::vector<std::string>>>>{
+                {Card("A", "3"), std::nullopt, Card("A", "1")}}));
+  EXPECT_EQ(stores->WriteMark(), mark);
+  inv.AppendRecord(Card("A", "4"));
+  EXPECT_NE(stores->WriteMark(), mark);
 
   ASSERT_TRUE(inv.GoToRecordNumber(a));
   EXPECT_TRUE(inv.ModifyRecord(Card("B", "1b", "s2", "n2")));

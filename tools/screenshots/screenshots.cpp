@@ -15,6 +15,7 @@
 #include "delivery/scheduler.h"
 #include "gui/desktop_app.h"
 #include "gui/gui_context.h"
+#include "gui/inventory_pane.h"
 #include "gui/login_window.h"
 #include "gui/main_window.h"
 #include "gui/message_box.h"
@@ -82,6 +83,14 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 5; ++i) {
     app.Main()->ShowPane(i);
     failures += !Save(app.Main(), out + "/" + panes[i] + ".png");
+  }
+
+  // The inventory's batch window over its pane.
+  app.Main()->ShowPane(2);
+  if (QWidget* batch = app.Main()->Inventory()->OpenBatchWindow()) {
+    batch->move(app.Main()->x() + 160, app.Main()->y() + 150);
+    failures += !Save(batch, out + "/inventory_batch.png");
+    batch->close();
   }
 
   QWidget* popup = torvane::NoticePopup::ShowNoticePopup(
