@@ -128,6 +128,8 @@ void DesktopApp::CreateDeliveryParts() {
   notices_ = std::make_unique<Notices>(context_->settings, *context_->log, *bridge_, *mail_, d);
   context_->notices = notices_.get();
   windows_ = MakeWindowSystem(d);
+  // Why chat orders will wait (no wine, no sender program), said once.
+  if (const std::string why = windows_->UnavailableReason(); !why.empty()) context_->log->LogActivity(why);
   GuiContext* context = context_.get();
   engine_ = std::make_unique<DeliveryEngine>(d, *context_->stores, options_.dataDir, context_->settings,
                                              *context_->log, *mail_, *notices_, *windows_,
