@@ -67,6 +67,7 @@ TORVANE_BENCH("notice_all_channels_ms") {
   torvane::Deployment deployment;
   deployment.smsServiceAddress = base;
   deployment.mail.server = "127.0.0.1";
+  deployment.mail.encryption = torvane::MailEncryption::kNone;
   deployment.mail.port = std::atoi(smtpPort.c_str());
   deployment.mail.fromAddress = "notices@torvane.test";
   deployment.mail.userName = "bench-sender";

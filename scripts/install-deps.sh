@@ -5,7 +5,10 @@ packages=(
   cmake g++ make ninja-build pkg-config
   libcurl4-openssl-dev libpsl-dev libsqlite3-dev libopencc-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev
-  python3-aiosmtpd
+  python3-aiosmtpd openssl
+  qt6-base-dev qt6-webengine-dev qt6-svg-dev
+  xvfb trayer fonts-noto-cjk
+  g++-mingw-w64-x86-64-posix wine wine64
   clang-14 libclang-rt-14-dev
 )
 missing=()
@@ -17,4 +20,5 @@ echo "Installing: ${missing[*]}"
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 $SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends \
+  "${missing[@]}" >/dev/null

@@ -1,8 +1,5 @@
 #include "app/cli.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -19,9 +16,11 @@
 #include "app/demo.h"
 #include "app/resend.h"
 #include "app/runner.h"
+#include "platform/process.h"
 #include "base/deployment.h"
 #include "base/files.h"
 #include "base/settings.h"
+#include "platform/instance_lock.h"
 #include "store/inventory_commands.h"
 #include "store/blacklist.h"
 #include "store/item_names.h"
@@ -35,6 +34,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage:\n"
+    "  torvane [--demo] [--config-dir DIR]     (the window)\n"
     "  torvane run [--config-dir DIR] [--once]\n"
     "  torvane cards import FILE --item NAME [--note TEXT] [--encoding gbk|utf-8] [--allow-duplicates]\n"
     "  torvane cards list [--item NAME]\n"
@@ -42,30 +42,31 @@ constexpr const char* kUsage =
     "  torvane sent export FILE.csv\n"
     "  torvane sent resend --order N [--to ADDRESS] [--config-dir DIR]\n"
     "  torvane demo\n"
-    "  torvane mail-password PASSWORD\n";
+    "  torvane mail-password        (the password on standard input)\n";
 
 int Usage(const std::string& problem = {}) {
-  if (!problem.empty()) std::fprintf(stderr, "torvane: %s\n", problem.c_str());
+  if (!problem.empty()) std::fprintf(stderr, "torvane: %s\n", EscapeTerminalControls(problem).c_str());
   std::fputs(kUsage, stderr);
   return 2;
 }
 
-// Terminal output is UTF-8; the program's texts are GBK.
+// Terminal output is UTF-8; the program's texts are GBK. Control characters that came with a page
+// or a file are shown as \xNN, never sent to the terminal.
 void PrintLine(const std::string& gbk) {
-  std::string utf8 = GbkToUtf8(gbk);
+  std::string utf8 = EscapeTerminalControls(GbkToUtf8(gbk));
   std::fwrite(utf8.data(), 1, utf8.size(), stdout);
   std::fputc('\n', stdout);
 }
 
 void PrintError(const std::string& gbk) {
-  std::string utf8 = GbkToUtf8(gbk);
+  std::string utf8 = EscapeTerminalControls(GbkToUtf8(gbk));
   std::fprintf(stderr, "torvane: %s\n", utf8.c_str());
 }
 
 // An activity line as it stands in the log, its CR LF line breaks as the terminal's.
 void PrintActivityLine(const std::string& line) {
   std::string text = ReplaceAll(line, "\r\n", "\n");
-  std::string utf8 = GbkToUtf8(text);
+  std::string utf8 = EscapeTerminalControls(GbkToUtf8(text));
   std::fwrite(utf8.data(), 1, utf8.size(), stdout);
   if (utf8.empty() || utf8.back() != '\n') std::fputc('\n', stdout);
   std::fflush(stdout);
@@ -130,13 +131,6 @@ Arguments ParseArguments(int argc, char** argv, int first, const std::vector<std
   return args;
 }
 
-std::filesystem::path ProgramDirectory() {
-  std::error_code ec;
-  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return std::filesystem::current_path();
-  return exe.parent_path();
-}
-
 std::filesystem::path ConfigDirectory(const Arguments& args) {
   if (args.Has("config-dir")) return std::filesystem::path(args.options.at("config-dir"));
   return ProgramDirectory();
@@ -190,53 +184,23 @@ std::unique_ptr<CardStores> OpenStoresOrComplain(const std::filesystem::path& da
   return stores;
 }
 
-constexpr off_t kMaxCardFileBytes = off_t{1} << 30;
+constexpr std::uint64_t kMaxCardFileBytes = std::uint64_t{1} << 30;
 
 // The bytes of a card file; nullopt (error says why) unless it is a regular file of at most 1 GB.
 // Nothing else is opened, and the open does not wait, so a device or a FIFO cannot hold the import.
 std::optional<std::string> ReadCardFile(const std::filesystem::path& file, std::string* error) {
   const std::string name = PathText(file);
-  struct stat before {};
-  if (::stat(file.c_str(), &before) != 0) {
-    *error = errno == ENOENT ? "文件不存在: " + name : "无法读取 " + name + ": " + std::strerror(errno);
-    return std::nullopt;
+  ReadRefusal refusal = ReadRefusal::kNone;
+  std::string why;
+  std::optional<std::string> bytes = ReadRegularFile(file, kMaxCardFileBytes, &refusal, &why);
+  switch (refusal) {
+    case ReadRefusal::kNone: break;
+    case ReadRefusal::kMissing: *error = "文件不存在: " + name; break;
+    case ReadRefusal::kNotRegular: *error = name + " 不是普通文件"; break;
+    case ReadRefusal::kTooLarge: *error = name + " 太大: 卡密文件最多 1 GB"; break;
+    case ReadRefusal::kReplaced: *error = "无法读取 " + name + ": 文件在读取时被替换"; break;
+    case ReadRefusal::kFailed: *error = "无法读取 " + name + ": " + why; break;
   }
-  if (!S_ISREG(before.st_mode)) {
-    *error = name + " 不是普通文件";
-    return std::nullopt;
-  }
-  auto tooLarge = [&] { return name + " 太大: 卡密文件最多 1 GB"; };
-  if (before.st_size > kMaxCardFileBytes) {
-    *error = tooLarge();
-    return std::nullopt;
-  }
-  int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  struct stat opened {};
-  if (fd < 0 || ::fstat(fd, &opened) != 0 || opened.st_dev != before.st_dev || opened.st_ino != before.st_ino) {
-    *error = "无法读取 " + name + ": " + (fd < 0 ? std::strerror(errno) : "文件在读取时被替换");
-    if (fd >= 0) ::close(fd);
-    return std::nullopt;
-  }
-  std::string bytes;
-  bytes.reserve(static_cast<std::size_t>(opened.st_size));
-  char buffer[1 << 16];
-  while (true) {
-    ssize_t n = ::read(fd, buffer, sizeof(buffer));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *error = "无法读取 " + name + ": " + std::strerror(errno);
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(n));
-    if (bytes.size() > static_cast<std::size_t>(kMaxCardFileBytes)) {
-      *error = tooLarge();
-      ::close(fd);
-      return std::nullopt;
-    }
-  }
-  ::close(fd);
   return bytes;
 }
 
@@ -380,8 +344,11 @@ int SentList(const Arguments& args) {
   return 0;
 }
 
+// A quoted CSV field. A field a spreadsheet would take for a formula (one starting with =, +, -, @,
+// tab or CR) gets a leading ' so that it stays text: a card secret must never run as a formula.
 std::string CsvField(const std::string& utf8) {
   std::string out = "\"";
+  if (!utf8.empty() && std::string_view("=+-@\t\r").find(utf8.front()) != std::string_view::npos) out.push_back('\'');
   for (char c : utf8) {
     if (c == '"') out.push_back('"');
     out.push_back(c);
@@ -400,6 +367,8 @@ std::vector<std::filesystem::path> OwnFiles(const std::filesystem::path& dataDir
     }
     files.push_back(ItemNamesPath(dir));
     files.push_back(BlacklistPath(dir));
+    files.push_back(HandledOrdersPath(dir));
+    files.push_back(InstanceLockPath(dir));
     files.push_back(dir / u8"历史记录.log");
     files.push_back(CookieFilePath(dir));
     files.push_back(SettingsPath(dir));
@@ -420,22 +389,22 @@ std::optional<std::filesystem::path> ExportTarget(const std::filesystem::path& t
     *problem = "无法导出到 " + PathText(target) + ": " + ec.message();
     return std::nullopt;
   }
-  struct stat st {};
-  const bool exists = ::stat(where.c_str(), &st) == 0;
-  if (!exists && errno != ENOENT) {
-    *problem = "无法导出到 " + PathText(target) + ": " + std::strerror(errno);
+  std::error_code statusError;
+  const std::filesystem::file_status status = std::filesystem::status(where, statusError);
+  const bool exists = std::filesystem::exists(status);
+  if (!exists && status.type() != std::filesystem::file_type::not_found) {
+    *problem = "无法导出到 " + PathText(target) + ": " + statusError.message();
     return std::nullopt;
   }
-  if (exists && !S_ISREG(st.st_mode)) {
+  if (exists && !std::filesystem::is_regular_file(status)) {
     *problem = "无法导出到 " + PathText(target) + ": 不是普通文件";
     return std::nullopt;
   }
   for (const auto& own : OwnFiles(dataDir)) {
     std::error_code ownError;
     std::filesystem::path ownWhere = std::filesystem::weakly_canonical(own, ownError);
-    struct stat ownStat {};
-    bool same = (!ownError && ownWhere == where) ||
-                (exists && ::stat(own.c_str(), &ownStat) == 0 && ownStat.st_dev == st.st_dev && ownStat.st_ino == st.st_ino);
+    std::error_code sameError;
+    bool same = (!ownError && ownWhere == where) || (exists && std::filesystem::equivalent(own, where, sameError));
     if (same) {
       *problem = "无法导出到 " + PathText(target) + ": 这是本程序的数据或配置文件 " + PathText(own.filename());
       return std::nullopt;
@@ -496,6 +465,25 @@ int SentResend(const Arguments& args) {
   return ResendCommand(options);
 }
 
+// Prints the stored form of the mail password read from standard input. Never from the command line:
+// there the shell history keeps it and every local user sees it in ps.
+int MailPassword(int argc) {
+  if (argc != 2) {
+    return Usage("mail-password takes no PASSWORD argument: on the command line the shell history keeps it and "
+                 "other users see it in ps; type it when asked, or pipe it in (torvane mail-password < file)");
+  }
+  std::optional<std::string> password = ReadSecretLine(GbkToUtf8("邮件密码 (输入时不显示): "));
+  if (!password || password->empty()) {
+    PrintError("没有读到密码");
+    return 1;
+  }
+  // A character GBK cannot hold would silently become another password.
+  std::optional<std::string> gbk = ArgumentText(*password, "邮件密码");
+  if (!gbk) return 1;
+  std::fprintf(stdout, "%s\n", GbkToUtf8(ObfuscateMailPassword(*gbk)).c_str());
+  return 0;
+}
+
 int Run(const Arguments& args) {
   if (args.words.size() != 1) return Usage("run takes no further words");
   RunOptions options;
@@ -507,6 +495,8 @@ int Run(const Arguments& args) {
 }
 
 }  // namespace
+
+int UsageError(const std::string& problem) { return Usage(problem); }
 
 int RunCommandLine(int argc, char** argv) {
   if (argc < 2) return Usage();
@@ -556,12 +546,7 @@ int RunCommandLine(int argc, char** argv) {
     options.printLine = PrintActivityLine;
     return RunDemo(options);
   }
-  if (command == "mail-password") {
-    if (argc != 3) return Usage("mail-password needs exactly one PASSWORD");
-    std::string stored = ObfuscateMailPassword(Utf8ToGbk(argv[2]));
-    std::fprintf(stdout, "%s\n", GbkToUtf8(stored).c_str());
-    return 0;
-  }
+  if (command == "mail-password") return MailPassword(argc);
   return Usage("unknown command: " + command);
 }
 

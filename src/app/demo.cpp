@@ -1,13 +1,14 @@
 #include "app/demo.h"
 
-#include <stdlib.h>
-
 #include <atomic>
+#include <cstdlib>
 #include <cstdio>
 #include <random>
 
 #include "notify/password.h"
 #include "platform/child_process.h"
+#include "platform/process.h"
+#include "platform/wine_bridge.h"
 #include "base/deployment.h"
 #include "base/ini.h"
 #include "app/runner.h"
@@ -37,7 +38,7 @@ constexpr DemoItem kItems[] = {
     {"QQ会员一个月", 8}, {"网易一卡通100点", 100}, {"魔兽世界点卡30元", 100}, {"盛大一卡通50元", 100}};
 
 void Say(const std::string& gbk) {
-  std::string utf8 = GbkToUtf8(gbk);
+  std::string utf8 = EscapeTerminalControls(GbkToUtf8(gbk));
   std::fprintf(stdout, "%s\n", utf8.c_str());
   std::fflush(stdout);
 }
@@ -50,10 +51,83 @@ std::filesystem::path FindBeside(const std::filesystem::path& programDir, const 
   return {};
 }
 
-std::filesystem::path MakeDemoRoot() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "torvane-demo-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return {};
-  return pattern;
+std::filesystem::path DemoWinePrefix() {
+  if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache != nullptr && *cache != '\0') {
+    return std::filesystem::path(cache) / "torvane" / "demo-wine";
+  }
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    return std::filesystem::path(home) / ".cache" / "torvane" / "demo-wine";
+  }
+  return {};
+}
+
+ChildOptions WineOptions(const std::filesystem::path& prefix) {
+  ChildOptions options;
+  options.environment = {{"WINEPREFIX", prefix.string()}, {"WINEDEBUG", "-all"}, {"WINEDLLOVERRIDES", "mscoree,mshtml="}};
+  options.readOutput = false;
+  return options;
+}
+
+bool RunWine(const std::filesystem::path& program, const std::vector<std::string>& args,
+             const std::filesystem::path& prefix) {
+  std::string error;
+  auto child = ChildProcess::Start(program, args, WineOptions(prefix), &error);
+  if (!child) return false;
+  std::optional<int> status = child->Wait(std::chrono::minutes(3));
+  if (!status) child->Stop();
+  return status == 0;
+}
+
+DemoChat SetUpDemoChat(const std::filesystem::path& root, const std::filesystem::path& programDir) {
+  DemoChat chat;
+  const std::filesystem::path wine = FindProgramInPath("wine"), wineserver = FindProgramInPath("wineserver");
+  const std::filesystem::path client = FindBeside(programDir, {"tools/fake-chat-client.exe"});
+  if (wine.empty() || wineserver.empty()) {
+    chat.problem = "未找到 wine, 旺旺发货的订单将等待 (安装 wine 后再运行演示)";
+    return chat;
+  }
+  if (client.empty() || !std::filesystem::exists(programDir / "torvane-chat.exe")) {
+    chat.problem = "未找到 torvane-chat.exe 或 tools/fake-chat-client.exe, 旺旺发货的订单将等待";
+    return chat;
+  }
+  chat.prefix = DemoWinePrefix();
+  std::error_code ec;
+  if (!chat.prefix.empty()) std::filesystem::create_directories(chat.prefix.parent_path(), ec);
+  if (chat.prefix.empty() || ec) {
+    chat.problem = "无法创建 wine 前缀目录, 旺旺发货的订单将等待";
+    return chat;
+  }
+  const bool made = std::filesystem::exists(chat.prefix / "system.reg", ec);
+  Say(made ? "正在启动 wine 中的模拟旺旺客户端 (" + PathText(chat.prefix) + ")"
+           : "正在准备 wine 前缀和模拟旺旺客户端 (首次约需 15 秒, 保存在 " + PathText(chat.prefix) + ")");
+  chat.transcript = root / u8"旺旺客户端收到的消息.txt";
+  // No display needed: the null graphics driver, set before any window exists. The registry reaches
+  // the prefix's files, where the bridge looks for the aliim: handler, when the wine server ends.
+  const bool ready =
+      RunWine(wine, {"reg", "add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d", "null", "/f"}, chat.prefix) &&
+      RunWine(wineserver, {"-w"}, chat.prefix) &&
+      RunWine(wine,
+              {client.string(), "--register", "--transcript", WinePath(chat.prefix, chat.transcript), "--lifetime", "30"},
+              chat.prefix) &&
+      RunWine(wineserver, {"-w"}, chat.prefix);
+  if (!ready) chat.problem = "wine 前缀准备失败, 旺旺发货的订单将等待";
+  return chat;
+}
+
+void EndDemoChat(const DemoChat& chat) {
+  if (!chat.prefix.empty() && chat.problem.empty()) RunWine(FindProgramInPath("wineserver"), {"-k"}, chat.prefix);
+}
+
+int CountChatMessages(const std::filesystem::path& transcript) {
+  auto text = ReadWholeFile(transcript);
+  if (!text) return 0;
+  int count = 0;
+  std::size_t pos = 0;
+  while ((pos = text->find("=== ", pos)) != std::string::npos) {
+    ++count;
+    ++pos;
+  }
+  return count;
 }
 
 bool SeedShop(const std::filesystem::path& dataDir, std::string* error) {
@@ -85,7 +159,7 @@ bool SeedShop(const std::filesystem::path& dataDir, std::string* error) {
 }
 
 bool WriteDemoConfig(const std::filesystem::path& configDir, const std::string& simBase, int smtpPort,
-                     std::string* error) {
+                     const DemoChat& chat, std::string* error) {
   IniFile deployment;
   for (const char* key : {"登录主机", "个人主页主机", "会员主机", "物流主机", "交易主机", "评价主机"}) {
     deployment.Set("市场", key, simBase);
@@ -100,6 +174,10 @@ bool WriteDemoConfig(const std::filesystem::path& configDir, const std::string& 
     deployment.Set("邮件", "发信地址", "shop@torvane.test");
     deployment.Set("邮件", "用户名", kMailUser);
     deployment.Set("邮件", "密码", ObfuscateMailPassword(kMailPassword));
+  }
+  if (chat.problem.empty() && !chat.prefix.empty()) {
+    deployment.Set("聊天", "WINEPREFIX", PathText(chat.prefix));
+    deployment.Set("聊天", "聊天窗口等待秒", "10");
   }
   if (!deployment.Save(DeploymentPath(configDir), error)) return false;
 
@@ -136,92 +214,118 @@ int CountMails(const std::filesystem::path& mailLog) {
 
 }  // namespace
 
-int RunDemo(const DemoOptions& options) {
+DemoEnvironment::DemoEnvironment() = default;
+
+DemoEnvironment::~DemoEnvironment() {
+  if (smtp) smtp->Stop();
+  if (sim) sim->Stop();
+  EndDemoChat(chat);
+}
+
+std::string DemoEnvironment::SummaryLine(int pass, const DeliverySummary& s, std::int64_t cardsLeft) const {
+  std::string summary = "[演示] 第" + std::to_string(pass) + "次扫描: 订单 " + std::to_string(s.listed) +
+                        " 个, 已发货 " + std::to_string(s.delivered) + " 个, 跳过 " + std::to_string(s.skipped) +
+                        " 个, 发送失败 " + std::to_string(s.failed) + " 个, 待重发 " + std::to_string(s.held) +
+                        " 个, 剩余卡密 " + std::to_string(cardsLeft) + " 张";
+  if (smtpPort > 0) summary += ", 邮件服务器已收到 " + std::to_string(CountMails(mailLog)) + " 封邮件";
+  if (chat.problem.empty()) summary += ", 旺旺客户端已收到 " + std::to_string(CountChatMessages(chat.transcript)) + " 条消息";
+  return summary;
+}
+
+std::unique_ptr<DemoEnvironment> PrepareDemo(const DemoOptions& options, std::string* error) {
+  auto fail = [error](const std::string& why) -> std::unique_ptr<DemoEnvironment> {
+    if (error) *error = why;
+    return nullptr;
+  };
   auto simPath = FindBeside(options.programDir, {"tools/market-sim/market-sim", "market-sim"});
   if (simPath.empty()) {
-    Say("找不到 market-sim 程序（应在 " + PathText(options.programDir) + " 下的 tools/market-sim/ 中）");
-    return 1;
+    return fail("找不到 market-sim 程序（应在 " + PathText(options.programDir) + " 下的 tools/market-sim/ 中）");
   }
-  auto root = MakeDemoRoot();
-  if (root.empty()) {
-    Say("无法创建演示目录");
-    return 1;
+  auto env = std::make_unique<DemoEnvironment>();
+  env->root = MakePrivateTempDirectory("torvane-demo-");
+  if (env->root.empty()) return fail("无法创建演示目录");
+  env->configDir = env->root / "config";
+  env->dataDir = env->root / "data";
+  std::string problem;
+  // Private like the root: the stores hold codes, the configuration the mail password.
+  if (!CreatePrivateDirectory(env->configDir, &problem) || !CreatePrivateDirectory(env->dataDir, &problem)) {
+    return fail("无法创建演示目录 " + problem);
   }
-  auto configDir = root / "config";
-  auto dataDir = root / "data";
-  std::filesystem::create_directories(configDir);
-  std::filesystem::create_directories(dataDir);
 
-  std::string error;
-  auto sim = ChildProcess::Start(simPath, {"--port", "0", "--demo", "--seed", std::to_string(std::random_device{}())},
-                                 &error);
-  std::string line, simBase;
-  if (sim) {
-    while (sim->ReadLine(&line, std::chrono::seconds(10))) {
+  env->sim = ChildProcess::Start(
+      simPath, {"--port", "0", "--demo", "--seed", std::to_string(std::random_device{}())}, &problem);
+  std::string line;
+  if (env->sim) {
+    while (env->sim->ReadLine(&line, std::chrono::seconds(10))) {
       auto at = line.find("http://127.0.0.1:");
       if (at != std::string::npos) {
-        simBase = line.substr(at);
+        env->simBase = line.substr(at);
         break;
       }
     }
   }
-  if (simBase.empty()) {
-    Say("market-sim 无法启动 " + error);
-    return 1;
-  }
+  if (env->simBase.empty()) return fail("market-sim 无法启动 " + problem);
 
   // E-mail deliveries go to a local mail server when Debian's aiosmtpd is there.
-  std::unique_ptr<ChildProcess> smtp;
-  int smtpPort = 0;
-  auto mailLog = root / "mail.log";
+  env->mailLog = env->root / "mail.log";
   auto smtpScript = FindBeside(options.programDir, {"tools/smtp_server.py"});
   if (!smtpScript.empty() && std::filesystem::exists("/usr/bin/python3")) {
-    smtp = ChildProcess::Start("/usr/bin/python3", {smtpScript.string(), mailLog.string(), kMailUser, kMailPassword},
-                               &error);
-    while (smtp && smtp->ReadLine(&line, std::chrono::seconds(10))) {
+    env->smtp = ChildProcess::Start(
+        "/usr/bin/python3", {smtpScript.string(), env->mailLog.string(), kMailUser, kMailPassword}, &problem);
+    while (env->smtp && env->smtp->ReadLine(&line, std::chrono::seconds(10))) {
       if (line.rfind("READY ", 0) == 0) {
-        smtpPort = std::atoi(line.c_str() + 6);
+        env->smtpPort = std::atoi(line.c_str() + 6);
         break;
       }
     }
   }
 
-  if (!WriteDemoConfig(configDir, simBase, smtpPort, &error) || !SeedShop(dataDir, &error)) {
-    Say("演示环境准备失败: " + error);
-    return 1;
+  env->chat = SetUpDemoChat(env->root, options.programDir);
+  if (!WriteDemoConfig(env->configDir, env->simBase, env->smtpPort, env->chat, &problem) ||
+      !SeedShop(env->dataDir, &problem)) {
+    return fail("演示环境准备失败: " + problem);
   }
-  Say("演示商店: " + simBase + "/user/order_list_new.htm (浏览器中先在 " + simBase +
-      "/member/login.jhtml 登录, 密码 " + kSellerPassword + ")");
-  Say("演示数据目录: " + PathText(dataDir) + "  配置目录: " + PathText(configDir));
-  Say(smtpPort > 0 ? "邮件发货送到本机邮件服务器 127.0.0.1:" + std::to_string(smtpPort)
-                   : std::string("未找到 aiosmtpd, 改用旺旺发货 (本机没有旺旺, 订单将等待)"));
-  Say("每30秒扫描一次订单, 按 Ctrl-C 结束");
+  if (options.sayProgress) {
+    Say("演示商店: " + env->simBase + "/user/order_list_new.htm (浏览器中先在 " + env->simBase +
+        "/member/login.jhtml 登录, 密码 " + kSellerPassword + ")");
+    Say("演示数据目录: " + PathText(env->dataDir) + "  配置目录: " + PathText(env->configDir));
+    Say(env->smtpPort > 0 ? "邮件发货送到本机邮件服务器 127.0.0.1:" + std::to_string(env->smtpPort) +
+                                " (留言中没有邮箱的订单改用旺旺发货)"
+                          : std::string("未找到 aiosmtpd, 改用旺旺发货"));
+    Say(env->chat.problem.empty()
+            ? "旺旺发货送到 wine 中的模拟旺旺客户端, 收到的消息记在 " + PathText(env->chat.transcript)
+            : env->chat.problem);
+  }
 
   WebConfig web;
   web.connectTimeoutSeconds = 5;
   web.totalTimeoutSeconds = 20;
   ConfigureWeb(web);
-  if (!LogInToSimulator(simBase) || !SaveCookies(dataDir, &error)) {
-    Say("登录演示商店失败 " + error);
+  if (!LogInToSimulator(env->simBase) || !SaveCookies(env->dataDir, &problem)) {
+    return fail("登录演示商店失败 " + problem);
+  }
+  return env;
+}
+
+int RunDemo(const DemoOptions& options) {
+  std::string error;
+  auto env = PrepareDemo(options, &error);
+  if (!env) {
+    Say(error);
     return 1;
   }
-
-  std::atomic<int> pass{0};
+  Say("每30秒扫描一次订单, 按 Ctrl-C 结束");
+  int pass = 0;
   RunOptions run;
-  run.configDir = configDir;
-  run.dataDir = dataDir;
+  run.configDir = env->configDir;
+  run.dataDir = env->dataDir;
   run.printLine = options.printLine;
   run.afterRun = [&](const DeliverySummary& s, CardStores& stores) {
-    std::string summary = "[演示] 第" + std::to_string(++pass) + "次扫描: 订单 " + std::to_string(s.listed) +
-                          " 个, 已发货 " + std::to_string(s.delivered) + " 个, 跳过 " + std::to_string(s.skipped) +
-                          " 个, 发送失败 " + std::to_string(s.failed) + " 个, 待重发 " + std::to_string(s.held) + " 个, 剩余卡密 " +
-                          std::to_string(stores.Inventory().RecordCount()) + " 张";
-    if (smtpPort > 0) summary += ", 邮件服务器已收到 " + std::to_string(CountMails(mailLog)) + " 封邮件";
-    Say(summary);
+    Say(env->SummaryLine(++pass, s, stores.Inventory().RecordCount()));
   };
   int status = RunHeadless(run);
-  if (smtp) smtp->Stop();
-  sim->Stop();
+  const std::filesystem::path root = env->root;
+  env.reset();
   Say("演示结束, 数据保留在 " + PathText(root));
   return status;
 }

@@ -20,7 +20,9 @@ namespace torvane {
 
 namespace {
 
-void PrintError(const std::string& gbk) { std::fprintf(stderr, "torvane: %s\n", GbkToUtf8(gbk).c_str()); }
+void PrintError(const std::string& gbk) {
+  std::fprintf(stderr, "torvane: %s\n", EscapeTerminalControls(GbkToUtf8(gbk)).c_str());
+}
 
 // No window: balloons are already in the log, the request function's notices go to standard error.
 class QuietUi : public NoticeUi {

@@ -98,10 +98,26 @@ Deployment LoadDeployment(const std::filesystem::path& deploymentFile, std::stri
   ReadOptionalText(ini, "聊天", "WINEPREFIX", d.chatWinePrefix);
 
   ReadOptionalText(ini, "邮件", "服务器", d.mail.server);
+  std::string encryptionProblem;
+  if (auto v = ini.Get("邮件", "加密"); v && !v->empty()) {
+    std::string upper = *v;
+    for (char& c : upper) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    if (upper == "STARTTLS") {
+      d.mail.encryption = MailEncryption::kStartTls;
+    } else if (upper == "SSL") {
+      d.mail.encryption = MailEncryption::kImplicitTls;
+      d.mail.port = 465;
+    } else if (*v == "无") {
+      d.mail.encryption = MailEncryption::kNone;
+    } else {
+      encryptionProblem = "部署配置.ini 中 [邮件] 加密 只能是 STARTTLS、SSL 或 无: " + *v;
+    }
+  }
   ReadNumber(ini, "邮件", "端口", d.mail.port, 65535);
   ReadOptionalText(ini, "邮件", "发信地址", d.mail.fromAddress);
   ReadOptionalText(ini, "邮件", "用户名", d.mail.userName);
   ReadOptionalText(ini, "邮件", "密码", d.mail.passwordObfuscated);
+  ReadOptionalText(ini, "邮件", "CA证书", d.mail.caFile);
 
   ReadText(ini, "发货人", "地区码一", d.shipper.regionCode1);
   ReadText(ini, "发货人", "地区码二", d.shipper.regionCode2);
@@ -115,12 +131,19 @@ Deployment LoadDeployment(const std::filesystem::path& deploymentFile, std::stri
   ReadText(ini, "帮助", "官网", d.websiteHome);
   ReadText(ini, "帮助", "帮助中心", d.helpCentre);
   ReadText(ini, "帮助", "飞信注册", d.imRegistrationPage);
+  ReadText(ini, "帮助", "简单发货", d.helpSimpleDelivery);
+  ReadText(ini, "帮助", "手机修改", d.helpChatSetup);
+  ReadText(ini, "帮助", "邮箱设置", d.helpMailSetup);
+  ReadText(ini, "帮助", "添加卡密", d.helpAddCards);
+  ReadText(ini, "帮助", "修改卡密", d.helpEditCards);
+  ReadText(ini, "帮助", "删除卡密", d.helpDeleteCards);
 
   if (ini.Found() == 0) {
     // Not one known key: every address would silently be the real marketplace's.
     if (error) *error = PathText(deploymentFile) + " 中没有可用的部署配置项";
     return Deployment{};
   }
+  if (!encryptionProblem.empty() && error) *error = encryptionProblem;
   return d;
 }
 
@@ -152,7 +175,16 @@ bool CheckDeploymentAddresses(const Deployment& d, std::string* error) {
       return false;
     }
   }
+  // Without encryption the login and the codes would cross the network in clear.
+  if (d.mail.encryption == MailEncryption::kNone && !d.mail.server.empty() && !IsLoopbackMailServer(d.mail.server)) {
+    if (error != nullptr) {
+      *error = "部署配置.ini 中 [邮件] 加密=无 只能用于本机的邮件服务器 (127.0.0.1、::1、localhost): " + d.mail.server;
+    }
+    return false;
+  }
   return true;
 }
+
+bool IsLoopbackMailServer(const std::string& server) { return IsLoopbackHost(server == "::1" ? "[::1]" : server); }
 
 }  // namespace torvane

@@ -7,12 +7,21 @@
 
 namespace torvane {
 
+// How the mail connection is encrypted (邮件/加密).
+enum class MailEncryption {
+  kStartTls,     // "STARTTLS": plain connection turned into TLS before the login; refused when the server will not
+  kImplicitTls,  // "SSL": TLS from the first byte (smtps, port 465)
+  kNone,         // "无": no encryption; only for a mail server on this machine
+};
+
 struct MailAccount {
   std::string server;            // 邮件/服务器 (host name)
-  int port = 25;                 // 邮件/端口
+  int port = 25;                 // 邮件/端口 (465 when 加密=SSL and no port is given)
   std::string fromAddress;       // 邮件/发信地址
   std::string userName;          // 邮件/用户名
   std::string passwordObfuscated;  // 邮件/密码, as printed by `torvane mail-password`
+  MailEncryption encryption = MailEncryption::kStartTls;  // 邮件/加密
+  std::string caFile;            // 邮件/CA证书: certificates the server's must chain to ("": the system's)
 };
 
 // Sender and return contact of the consign form.
@@ -52,6 +61,13 @@ struct Deployment {
   std::string websiteHome = "https://www.torvane.com/";
   std::string helpCentre = "https://www.torvane.com/help/";
   std::string imRegistrationPage = "https://feixin.10086.cn/account/register";
+  // 帮助: the six help pages of the tutorial pane, keyed by the name of their link.
+  std::string helpSimpleDelivery = "https://www.torvane.com/help/simple.htm";   // 帮助/简单发货
+  std::string helpChatSetup = "https://www.torvane.com/help/wangwang.htm";      // 帮助/手机修改
+  std::string helpMailSetup = "https://www.torvane.com/help/mail.htm";          // 帮助/邮箱设置
+  std::string helpAddCards = "https://www.torvane.com/help/add-cards.htm";      // 帮助/添加卡密
+  std::string helpEditCards = "https://www.torvane.com/help/edit-cards.htm";    // 帮助/修改卡密
+  std::string helpDeleteCards = "https://www.torvane.com/help/delete-cards.htm";  // 帮助/删除卡密
 };
 
 // "部署配置.ini" in the given configuration directory.
@@ -61,13 +77,18 @@ std::filesystem::path DeploymentPath(const std::filesystem::path& configDir);
 // with lone CR line ends is read converted, and note then says so in one line for the seller
 // (otherwise it is emptied). A file that exists but cannot be read, or holds none of the keys above,
 // would silently leave every default (the real marketplace hosts) in force: error then names the
-// file and says why (otherwise it is emptied), and the defaults are returned.
+// file and says why (otherwise it is emptied), and the defaults are returned. An 邮件/加密 value
+// other than STARTTLS, SSL or 无 (ASCII letters in any case) is an error naming the key too.
 Deployment LoadDeployment(const std::filesystem::path& deploymentFile, std::string* error = nullptr,
                           std::string* note = nullptr);
 
 // Checks the addresses that carry the seller's session, form token and SMS password (the marketplace
 // roles, the SMS service, the update notice page): each must be an http(s) address without user-info,
-// and plain http only on a loopback host. False with a message naming the first faulty key.
+// and plain http only on a loopback host; and mail without encryption only to a loopback server.
+// False with a message naming the first faulty key.
 bool CheckDeploymentAddresses(const Deployment& deployment, std::string* error);
+
+// True when the mail server is this machine: "localhost", 127.x.y.z, "::1" or "[::1]".
+bool IsLoopbackMailServer(const std::string& server);
 
 }  // namespace torvane

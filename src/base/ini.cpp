@@ -55,10 +55,11 @@ IniFile IniFile::FromText(std::string_view text) {
       if (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') {
         line.ending = "\r\n";
       } else if (text[end] == '\r') {
-        line.ending = "\r";
+        // assign(count, byte): GCC 12 at -O3 reports a false -Wrestrict for a one-byte literal here.
+        line.ending.assign(1, '\r');
         ini.form_.loneCrLineEnds = true;
       } else {
-        line.ending = "\n";
+        line.ending.assign(1, '\n');
       }
       pos = end + line.ending.size();
     }
@@ -195,7 +196,8 @@ void IniFile::Set(std::string_view section, std::string_view key, std::string_vi
     Section fresh;
     fresh.hasHeader = true;
     fresh.name.assign(section);
-    fresh.header.content = "[" + std::string(section) + "]";
+    // Appended piece by piece: GCC 12 at -O3 reports a false -Wrestrict for "[" + std::string(...).
+    fresh.header.content.append(1, '[').append(section).append(1, ']');
     fresh.header.ending = "\r\n";
     sections_.push_back(std::move(fresh));
     s = &sections_.back();
@@ -253,7 +255,7 @@ std::string IniFile::Text() const {
   return out;
 }
 
-bool IniFile::Save(const std::filesystem::path& path, std::string* error, mode_t mode) const {
+bool IniFile::Save(const std::filesystem::path& path, std::string* error, unsigned mode) const {
   return WriteFileAtomic(path, Text(), error, mode);
 }
 

@@ -1,13 +1,12 @@
 #include "base/text.h"
 
-#include <iconv.h>
-#include <opencc.h>
+#include "base/code_pages.h"
+#include "base/system.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
 namespace torvane {
 
@@ -189,7 +188,7 @@ std::string FormatDateTime(const std::tm& t) {
 std::string NowDateTimeText() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
-  localtime_r(&now, &local);
+  LocalTime(now, &local);
   return FormatDateTime(local);
 }
 
@@ -240,122 +239,9 @@ std::string PercentEncodeForm(std::string_view gbk) {
   return out;
 }
 
-namespace {
+std::u16string ToUtf16(std::string_view text, CodePage from) { return DecodeCodePage(text, from); }
 
-const char* IconvName(CodePage page) {
-  switch (page) {
-    case CodePage::Utf8:
-      return "UTF-8";
-    case CodePage::Gbk:
-      return "GBK";
-    case CodePage::Big5:
-      return "BIG5";
-  }
-  return "UTF-8";
-}
-
-class Iconv {
- public:
-  Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-  ~Iconv() {
-    if (ok()) iconv_close(cd_);
-  }
-  Iconv(const Iconv&) = delete;
-  Iconv& operator=(const Iconv&) = delete;
-  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-  iconv_t get() const { return cd_; }
-
- private:
-  iconv_t cd_;
-};
-
-// Decodes text in a multi-byte code page to UTF-16; an invalid byte becomes U+FFFD and is skipped.
-std::u16string DecodeToUtf16(std::string_view text, const char* fromName) {
-  std::u16string out;
-  Iconv cv("UTF-16LE", fromName);
-  if (!cv.ok() || text.empty()) return out;
-  out.reserve(text.size());
-  char* in = const_cast<char*>(text.data());
-  std::size_t inLeft = text.size();
-  char buffer[4096];
-  while (inLeft > 0) {
-    char* outPtr = buffer;
-    std::size_t outLeft = sizeof(buffer);
-    std::size_t r = iconv(cv.get(), &in, &inLeft, &outPtr, &outLeft);
-    std::size_t produced = sizeof(buffer) - outLeft;
-    for (std::size_t i = 0; i + 1 < produced; i += 2) {
-      out.push_back(static_cast<char16_t>(static_cast<unsigned char>(buffer[i]) |
-                                          (static_cast<unsigned char>(buffer[i + 1]) << 8)));
-    }
-    if (r == static_cast<std::size_t>(-1)) {
-      if (errno == E2BIG) continue;
-      // EILSEQ or EINVAL: one replacement character for the bad byte, then go on.
-      out.push_back(u'\uFFFD');
-      ++in;
-      --inLeft;
-      iconv(cv.get(), nullptr, nullptr, nullptr, nullptr);
-    }
-  }
-  return out;
-}
-
-// Encodes UTF-16 into a code page; a character the page cannot hold becomes replacement, or ends the text when stopAtUnmappable.
-std::string EncodeFromUtf16(std::u16string_view text, const char* toName, bool stopAtUnmappable) {
-  std::string out;
-  Iconv cv(toName, "UTF-16LE");
-  if (!cv.ok() || text.empty()) return out;
-  std::string raw;
-  raw.reserve(text.size() * 2);
-  for (char16_t c : text) {
-    raw.push_back(static_cast<char>(c & 0xFF));
-    raw.push_back(static_cast<char>(c >> 8));
-  }
-  out.reserve(text.size() * 2);
-  char* in = raw.data();
-  std::size_t inLeft = raw.size();
-  char buffer[4096];
-  while (inLeft > 0) {
-    char* outPtr = buffer;
-    std::size_t outLeft = sizeof(buffer);
-    std::size_t r = iconv(cv.get(), &in, &inLeft, &outPtr, &outLeft);
-    out.append(buffer, sizeof(buffer) - outLeft);
-    if (r == static_cast<std::size_t>(-1)) {
-      if (errno == E2BIG) continue;
-      if (stopAtUnmappable) break;
-      // Skip one UTF-16 unit, or a whole surrogate pair.
-      std::size_t skip = 2;
-      if (inLeft >= 4) {
-        char16_t unit = static_cast<char16_t>(static_cast<unsigned char>(in[0]) | (static_cast<unsigned char>(in[1]) << 8));
-        char16_t next = static_cast<char16_t>(static_cast<unsigned char>(in[2]) | (static_cast<unsigned char>(in[3]) << 8));
-        if (unit >= 0xD800 && unit <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) skip = 4;
-      }
-      skip = std::min(skip, inLeft);
-      in += skip;
-      inLeft -= skip;
-      out.push_back('?');
-      iconv(cv.get(), nullptr, nullptr, nullptr, nullptr);
-    }
-  }
-  return out;
-}
-
-std::string ConvertOpenCcTraditionalToSimplified(const std::string& utf8) {
-  static std::mutex mutex;
-  static opencc_t handle = opencc_open(OPENCC_DEFAULT_CONFIG_TRAD_TO_SIMP);
-  if (handle == reinterpret_cast<opencc_t>(-1)) return utf8;
-  std::lock_guard<std::mutex> lock(mutex);
-  char* converted = opencc_convert_utf8(handle, utf8.data(), utf8.size());
-  if (converted == nullptr) return utf8;
-  std::string result(converted);
-  opencc_convert_utf8_free(converted);
-  return result;
-}
-
-}  // namespace
-
-std::u16string ToUtf16(std::string_view text, CodePage from) { return DecodeToUtf16(text, IconvName(from)); }
-
-std::string FromUtf16(std::u16string_view text, CodePage to) { return EncodeFromUtf16(text, IconvName(to), false); }
+std::string FromUtf16(std::u16string_view text, CodePage to) { return EncodeCodePage(text, to); }
 
 std::string Utf8ToGbk(std::string_view utf8) {
   if (IsAscii(utf8)) return std::string(utf8);
@@ -370,18 +256,7 @@ std::string GbkToUtf8(std::string_view gbk) {
 std::string Big5ToGbkSimplified(std::string_view big5) {
   if (IsAscii(big5)) return std::string(big5);
   std::string utf8 = FromUtf16(ToUtf16(big5, CodePage::Big5), CodePage::Utf8);
-  // OpenCC works on zero-terminated text; a zero byte would end it early.
-  std::string simplified;
-  std::size_t pos = 0;
-  while (pos <= utf8.size()) {
-    std::size_t z = utf8.find('\0', pos);
-    std::size_t end = z == std::string::npos ? utf8.size() : z;
-    simplified += ConvertOpenCcTraditionalToSimplified(utf8.substr(pos, end - pos));
-    if (z == std::string::npos) break;
-    simplified.push_back('\0');
-    pos = z + 1;
-  }
-  return EncodeFromUtf16(ToUtf16(simplified, CodePage::Utf8), "GBK", true);
+  return EncodeCodePage(ToUtf16(TraditionalToSimplifiedUtf8(utf8), CodePage::Utf8), CodePage::Gbk, true);
 }
 
 namespace {
@@ -467,6 +342,42 @@ bool HasControlCharacter(std::string_view text) {
   });
 }
 
+std::string StripControlCharacters(std::string_view gbk) {
+  std::string out;
+  out.reserve(gbk.size());
+  for (std::size_t i = 0; i < gbk.size();) {
+    const std::size_t step = CharLengthAt(gbk, i);
+    const auto c = static_cast<unsigned char>(gbk[i]);
+    const bool control = step == 1 && (c < 0x20 || c == 0x7F || c == 0x80 || c == 0xFF);
+    if (!control) out.append(gbk.substr(i, step));
+    i += step;
+  }
+  return out;
+}
+
+std::string EscapeTerminalControls(std::string_view utf8) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  auto escape = [](std::string& out, unsigned c) {
+    out += "\\x";
+    out.push_back(kHex[c >> 4]);
+    out.push_back(kHex[c & 15]);
+  };
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F) {
+      escape(out, c);
+    } else if (c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
+      escape(out, static_cast<unsigned char>(utf8[++i]));
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  return out;
+}
+
 std::size_t LineNumberAt(std::string_view text, std::size_t pos) {
   std::size_t line = 1;
   pos = std::min(pos, text.size());
@@ -485,33 +396,75 @@ DecodedText Fault(std::size_t line, std::string what) {
   return out;
 }
 
-// Converts with iconv, stopping at the first sequence it cannot convert; failedAt is that input offset.
+// A conversion that stops at the first sequence it cannot convert; failedAt is that input offset.
 struct StrictConversion {
   std::string out;
   std::size_t failedAt = kNotFound;
 };
 
-StrictConversion ConvertStrict(std::string_view text, const char* to, const char* from) {
+// Well-formed UTF-8 as GBK, up to the first character GBK cannot hold.
+StrictConversion Utf8ToGbkStrict(std::string_view utf8) {
   StrictConversion result;
-  Iconv cv(to, from);
-  if (!cv.ok()) {
-    result.failedAt = 0;
-    return result;
+  const std::u16string units = ToUtf16(utf8, CodePage::Utf8);
+  std::size_t stoppedAt = units.size();
+  result.out = EncodeCodePage(units, CodePage::Gbk, true, &stoppedAt);
+  if (stoppedAt >= units.size()) return result;
+  // Back from UTF-16 units to UTF-8 bytes: a four-byte sequence is two units.
+  std::size_t unit = 0, pos = 0;
+  while (pos < utf8.size() && unit < stoppedAt) {
+    const std::size_t len = Utf8SequenceAt(utf8, pos);
+    unit += len == 4 ? 2 : 1;
+    pos += len == 0 ? 1 : len;
   }
-  result.out.reserve(text.size());
-  char* in = const_cast<char*>(text.data());
-  std::size_t inLeft = text.size();
-  char buffer[4096];
-  while (inLeft > 0) {
-    char* outPtr = buffer;
-    std::size_t outLeft = sizeof(buffer);
-    std::size_t r = iconv(cv.get(), &in, &inLeft, &outPtr, &outLeft);
-    result.out.append(buffer, sizeof(buffer) - outLeft);
-    if (r == static_cast<std::size_t>(-1) && errno != E2BIG) {
-      result.failedAt = static_cast<std::size_t>(in - text.data());
-      break;
+  result.failedAt = pos;
+  return result;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+enum class Utf16Order { kNone, kLittle, kBig };
+
+// UTF-16 bytes as UTF-8, up to a lone surrogate or a last odd byte.
+StrictConversion Utf16ToUtf8Strict(std::string_view bytes, Utf16Order order) {
+  StrictConversion result;
+  result.out.reserve(bytes.size());
+  auto unitAt = [&](std::size_t pos) {
+    const auto first = static_cast<unsigned char>(bytes[pos]), second = static_cast<unsigned char>(bytes[pos + 1]);
+    return static_cast<std::uint32_t>(order == Utf16Order::kBig ? (first << 8) | second : (second << 8) | first);
+  };
+  std::size_t pos = 0;
+  while (pos < bytes.size()) {
+    if (pos + 2 > bytes.size()) break;
+    std::uint32_t cp = unitAt(pos);
+    std::size_t len = 2;
+    if (cp >= 0xDC00 && cp <= 0xDFFF) break;
+    if (cp >= 0xD800 && cp <= 0xDBFF) {
+      if (pos + 4 > bytes.size()) break;
+      const std::uint32_t low = unitAt(pos + 2);
+      if (low < 0xDC00 || low > 0xDFFF) break;
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+      len = 4;
     }
+    AppendUtf8(result.out, cp);
+    pos += len;
   }
+  if (pos < bytes.size()) result.failedAt = pos;
   return result;
 }
 
@@ -532,7 +485,7 @@ DecodedText DecodeUtf8Bytes(std::string_view bytes, std::string_view readAs) {
   if (scan.firstBad != kNotFound) {
     return Fault(LineNumberAt(bytes, scan.firstBad), "不是有效的" + std::string(readAs) + "文本");
   }
-  StrictConversion gbk = ConvertStrict(bytes, "GBK", "UTF-8");
+  StrictConversion gbk = Utf8ToGbkStrict(bytes);
   if (gbk.failedAt != kNotFound) {
     return Fault(LineNumberAt(bytes, gbk.failedAt), "字符 " + CodePointText(bytes, gbk.failedAt) +
                                                         " 无法用GBK保存 (按" + std::string(readAs) + "读取)");
@@ -542,8 +495,8 @@ DecodedText DecodeUtf8Bytes(std::string_view bytes, std::string_view readAs) {
   return out;
 }
 
-DecodedText DecodeUtf16Bytes(std::string_view bytes, const char* iconvName) {
-  StrictConversion utf8 = ConvertStrict(bytes, "UTF-8", iconvName);
+DecodedText DecodeUtf16Bytes(std::string_view bytes, Utf16Order order) {
+  StrictConversion utf8 = Utf16ToUtf8Strict(bytes, order);
   if (utf8.failedAt != kNotFound) return Fault(LineNumberAt(utf8.out, utf8.out.size()), "不是有效的UTF-16文本");
   return DecodeUtf8Bytes(utf8.out, "UTF-16");
 }
@@ -557,15 +510,15 @@ DecodedText DecodeGbkBytes(std::string_view bytes) {
 }
 
 // UTF-16 without a byte-order mark: every zero byte on odd offsets (little-endian) or on even ones.
-const char* Utf16ByZeroBytes(std::string_view bytes) {
-  if (bytes.size() % 2 != 0) return nullptr;
+Utf16Order Utf16ByZeroBytes(std::string_view bytes) {
+  if (bytes.size() % 2 != 0) return Utf16Order::kNone;
   bool even = false, odd = false;
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     if (bytes[i] == 0) (i % 2 == 0 ? even : odd) = true;
   }
-  if (odd && !even) return "UTF-16LE";
-  if (even && !odd) return "UTF-16BE";
-  return nullptr;
+  if (odd && !even) return Utf16Order::kLittle;
+  if (even && !odd) return Utf16Order::kBig;
+  return Utf16Order::kNone;
 }
 
 }  // namespace
@@ -573,10 +526,10 @@ const char* Utf16ByZeroBytes(std::string_view bytes) {
 DecodedText DecodeToGbk(std::string_view bytes, TextEncoding encoding) {
   static constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
   if (encoding == TextEncoding::kDetect) {
-    if (bytes.substr(0, 2) == "\xFF\xFE") return DecodeUtf16Bytes(bytes.substr(2), "UTF-16LE");
-    if (bytes.substr(0, 2) == "\xFE\xFF") return DecodeUtf16Bytes(bytes.substr(2), "UTF-16BE");
+    if (bytes.substr(0, 2) == "\xFF\xFE") return DecodeUtf16Bytes(bytes.substr(2), Utf16Order::kLittle);
+    if (bytes.substr(0, 2) == "\xFE\xFF") return DecodeUtf16Bytes(bytes.substr(2), Utf16Order::kBig);
     if (bytes.find('\0') != std::string_view::npos) {
-      if (const char* utf16 = Utf16ByZeroBytes(bytes)) return DecodeUtf16Bytes(bytes, utf16);
+      if (Utf16Order order = Utf16ByZeroBytes(bytes); order != Utf16Order::kNone) return DecodeUtf16Bytes(bytes, order);
     }
   }
   const bool utf8Mark = bytes.substr(0, 3) == kUtf8Mark;

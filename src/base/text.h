@@ -116,6 +116,15 @@ std::size_t FirstInvalidGbk(std::string_view text);
 // True when the text holds a control character (bytes 0x00-0x1F and 0x7F).
 bool HasControlCharacter(std::string_view text);
 
+// The GBK text without control characters: bytes 0x00-0x1F and 0x7F, and the single bytes 0x80 and
+// 0xFF that are no part of a character. Two-byte characters stay whole, also those whose lead byte
+// lies in 0x80-0x9F.
+std::string StripControlCharacters(std::string_view gbk);
+
+// UTF-8 text made harmless for a terminal: every control character (0x00-0x1F but line feed and tab,
+// 0x7F, and the C1 controls U+0080-U+009F) written as \xNN, NN its code in upper-case hexadecimal.
+std::string EscapeTerminalControls(std::string_view utf8);
+
 // 1-based number of the line that holds position pos; CR LF, LF and a lone CR each end a line.
 std::size_t LineNumberAt(std::string_view text, std::size_t pos);
 

@@ -25,6 +25,14 @@ bool IdCharacterAt(std::string_view text, std::size_t pos) {
   return IsIdByte(c);
 }
 
+// The first chat window whose title names the buyer; 0 when there is none.
+WindowHandle FindBuyerWindow(WindowSystem& windows, std::string_view buyer) {
+  for (const TopLevelWindow& w : windows.FindTopLevelWindows(std::string(kChatWindowClass))) {
+    if (TitleNamesBuyer(w.title, buyer)) return w.handle;
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::string ChatAddress(std::string_view buyer, std::string_view orderNumber) {
@@ -61,18 +69,23 @@ ChatSendResult SendWangwangMessage(WindowSystem& windows, std::string_view buyer
     result.outcome = ChatOutcome::kNoClient;
     return result;
   }
+  if (std::optional<ChatOutcome> whole = windows.SendWhole({buyer, orderNumber, message, waitSeconds})) {
+    result.outcome = *whole;
+    return result;
+  }
   windows.OpenAddress(ChatAddress(buyer, orderNumber));
 
+  // Wait for the buyer's chat window and for the text controls in it: a client makes the window
+  // first and the controls inside it a moment later.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(waitSeconds < 0 ? 0 : waitSeconds);
   WindowHandle chat = 0;
+  std::vector<WindowHandle> controls;
   while (true) {
-    for (const TopLevelWindow& w : windows.FindTopLevelWindows(std::string(kChatWindowClass))) {
-      if (TitleNamesBuyer(w.title, buyer)) {
-        chat = w.handle;
-        break;
-      }
+    chat = FindBuyerWindow(windows, buyer);
+    if (chat != 0) {
+      controls = windows.Descendants(chat, std::string(kTextControlClass));
+      if (!controls.empty()) break;
     }
-    if (chat != 0) break;
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) break;
     // Round the rest up: a rest below one millisecond must still sleep, not spin.
@@ -85,7 +98,7 @@ ChatSendResult SendWangwangMessage(WindowSystem& windows, std::string_view buyer
   }
 
   bool textSet = false;
-  for (WindowHandle control : windows.Descendants(chat, std::string(kTextControlClass))) {
+  for (WindowHandle control : controls) {
     if (windows.SetText(control, message)) textSet = true;
   }
   if (!textSet) {

@@ -9,14 +9,6 @@
 
 namespace torvane {
 
-enum class ChatOutcome {
-  kHandedOver,    // text set into the chat window and Enter posted
-  kNoClient,      // no chat client on this machine; nothing was tried
-  kNoWindow,      // no chat window for the buyer appeared within the wait
-  kNoInputField,  // the window was found but held no text control that took the text
-  kKeyNotPosted,  // the text was set but the Enter key could not be posted
-};
-
 struct ChatSendResult {
   ChatOutcome outcome = ChatOutcome::kNoClient;
   bool HandedOver() const { return outcome == ChatOutcome::kHandedOver; }
@@ -34,8 +26,9 @@ std::string ChatAddress(std::string_view buyer, std::string_view orderNumber);
 bool TitleNamesBuyer(std::string_view title, std::string_view buyer);
 
 // Opens the chat address, waits up to waitSeconds for a StandardFrame window that names the buyer
-// (checking again every `pause`, sleeping in between), sets the message into every RichEditComponent
-// below it, then posts Enter and Escape to the window.
+// and holds a RichEditComponent (checking again every `pause`, sleeping in between), sets the message
+// into every RichEditComponent below it, then posts Enter and Escape to the window. A window system that sends whole messages
+// (WindowSystem::SendWhole) does all of that itself and its outcome is returned.
 ChatSendResult SendWangwangMessage(WindowSystem& windows, std::string_view buyer, std::string_view orderNumber,
                                    const std::string& message, int waitSeconds,
                                    std::chrono::milliseconds pause = std::chrono::milliseconds(200));

@@ -99,19 +99,34 @@ void DeliveryEngine::SetTokenSource(std::function<std::string()> tokenSource) { 
 
 void DeliveryEngine::SetChatPollPause(std::chrono::milliseconds pause) { chatPollPause_ = pause; }
 
+void DeliveryEngine::SetAfterDurableStep(std::function<void(DurableStep)> hook) { afterDurableStep_ = std::move(hook); }
+
+void DeliveryEngine::Durable(DurableStep step) {
+  if (afterDurableStep_) afterDurableStep_(step);
+}
+
 std::string DeliveryEngine::Token() const { return tokenSource_ ? tokenSource_() : FormToken(); }
 
 bool DeliveryEngine::IsListedItem(const std::string& title) const { return torvane::IsListedItem(dataDir_, title); }
 
 void DeliveryEngine::AppendToBlacklist(const std::string& number) {
   std::string error;
-  if (!BlacklistAppend(dataDir_, number, &error)) log_.LogActivity(OrderTag(number) + " 无法写入临时黑名单: " + error);
+  const bool appended = BlacklistAppend(dataDir_, number, &error, [this] { Durable(DurableStep::kHandledOrder); });
+  if (!appended) {
+    log_.LogActivity(OrderTag(number) + " 无法写入临时黑名单: " + error);
+    return;
+  }
+  Durable(DurableStep::kBlacklist);
 }
 
 bool DeliveryEngine::Ship(const PaidOrder& order) {
   std::string refusal;
   const bool shipped = EmptyShipWithToken(deployment_, order.shipLink, order.orderNumber, Token(), &refusal);
-  if (!refusal.empty()) log_.LogActivity(OrderTag(order.orderNumber) + " 未提交发货: " + refusal);
+  if (!refusal.empty()) {
+    log_.LogActivity(OrderTag(order.orderNumber) + " 未提交发货: " + refusal);
+  } else {
+    Durable(DurableStep::kConsign);
+  }
   return shipped;
 }
 
@@ -370,7 +385,10 @@ bool DeliveryEngine::Take(OrderWork& work, DeliverySummary& summary) {
   // order waits until the inventory holds all it needs.
   work.records = stores_.TakeCards(order.title, static_cast<std::size_t>(work.quantity), number, order.buyer,
                                    order.quantity, work.note, std::string(kStatusSending), NowDateTimeText());
-  if (!work.records.empty()) return true;
+  if (!work.records.empty()) {
+    Durable(DurableStep::kCardsTaken);
+    return true;
+  }
   const std::string error = LastStoreError();
   if (error == kOrderAlreadyHasRecords) {
     // Another process took codes for this order since it was checked.
@@ -421,6 +439,8 @@ void DeliveryEngine::Finish(const OrderWork& work, const HandOverOutcome& outcom
   if (!outcome.handedOver) {
     if (!stores_.SetSentStatus(numbers, std::string(kStatusSendFailed), NowDateTimeText())) {
       log_.LogActivity(OrderTag(number) + " 发货记录更新失败: " + LastStoreError());
+    } else {
+      Durable(DurableStep::kStatus);
     }
     AppendToBlacklist(number);
     log_.LogActivity(OrderTag(number) + " 卡密发送失败 请手动处理" + (mail ? ": " + outcome.reason : std::string()));
@@ -432,6 +452,8 @@ void DeliveryEngine::Finish(const OrderWork& work, const HandOverOutcome& outcom
   if (mail) ClearProblem(Problem::kMailServer);
   if (!stores_.SetSentStatus(numbers, outcome.channelText, NowDateTimeText())) {
     log_.LogActivity(OrderTag(number) + " 发货记录更新失败: " + LastStoreError());
+  } else {
+    Durable(DurableStep::kStatus);
   }
   AppendToBlacklist(number);
   ++summary.delivered;

@@ -48,6 +48,15 @@ struct DeliverySummary {
   int skipped = 0;      // duplicates, unknown items, out of stock, waiting for a chat client, ...
 };
 
+// The durable writes a pass makes for one order, in the order it makes them.
+enum class DurableStep {
+  kCardsTaken,    // the order's codes moved into the sent store as "发货中"
+  kStatus,        // their status set to the channel, or to "发送失败"
+  kHandledOrder,  // the order number recorded whole in 已处理订单.log
+  kBlacklist,     // the order number appended to 临时黑名单.log
+  kConsign,       // the consign form posted (whatever the marketplace answered)
+};
+
 // What `sent resend` did for one order.
 struct ResendResult {
   bool sent = false;     // the recorded codes were handed to the channel again
@@ -75,6 +84,10 @@ class DeliveryEngine {
   void SetTokenSource(std::function<std::string()> tokenSource);
   // Pause between looks for the chat window (default 200 ms).
   void SetChatPollPause(std::chrono::milliseconds pause);
+  // For crash tests: called right after each durable write of a pass (or a resend). A hook that
+  // throws ends the pass there as a crash would (nothing after that write happens); the exception
+  // reaches the caller of DeliveryRun and the engine stays usable.
+  void SetAfterDurableStep(std::function<void(DurableStep)> hook);
 
   // One pass: scan, then deliver (or only mark shipped in the empty-shipment mode).
   DeliverySummary DeliveryRun();
@@ -137,6 +150,7 @@ class DeliveryEngine {
   bool Ship(const PaidOrder& order);
   void AppendToBlacklist(const std::string& number);
   std::string Token() const;
+  void Durable(DurableStep step);
 
   const Deployment& deployment_;
   CardStores& stores_;
@@ -149,6 +163,7 @@ class DeliveryEngine {
   std::function<void()> refreshViews_;
   std::function<std::string()> tokenSource_;
   std::chrono::milliseconds chatPollPause_{200};
+  std::function<void(DurableStep)> afterDurableStep_;
   std::mutex runMutex_;
   mutable std::mutex summaryMutex_;
   DeliverySummary lastSummary_;

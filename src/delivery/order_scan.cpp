@@ -64,9 +64,8 @@ class AlignedPage {
     if (part.empty()) return from;
     std::size_t at = from;
     while (at < limit && limit - at >= part.size()) {
-      const void* found = memmem(text_.data() + at, limit - at, part.data(), part.size());
-      if (found == nullptr) return kNotFound;
-      const std::size_t hit = static_cast<std::size_t>(static_cast<const char*>(found) - text_.data());
+      const std::size_t hit = text_.substr(0, limit).find(part, at);
+      if (hit == std::string_view::npos) return kNotFound;
       if (starts_[hit] != 0) return hit;
       at = hit + 1;
     }
@@ -101,11 +100,17 @@ std::string WithoutLineBreaks(std::string_view text) {
 }
 
 // A field as the seller's texts hold it: cut out escaped, so decoded after the cut, then trimmed.
-std::string FieldText(std::string_view escaped) { return Trim(DecodeCharacterReferences(Trim(escaped))); }
+// Control characters go: they would reach the terminal, the history, the records and the SMS text.
+std::string FieldText(std::string_view escaped) {
+  return Trim(StripControlCharacters(DecodeCharacterReferences(Trim(escaped))));
+}
+
+// A field taken as written (order number, ship link), without control characters.
+std::string PlainField(std::string_view text) { return Trim(StripControlCharacters(text)); }
 
 PaidOrder ParseBlock(const AlignedPage& page, std::size_t from, std::size_t limit) {
   PaidOrder order;
-  order.orderNumber = Trim(page.Between(from, limit, kOrderNumberStart, kOrderNumberEnd));
+  order.orderNumber = PlainField(page.Between(from, limit, kOrderNumberStart, kOrderNumberEnd));
   const std::string titleText = Trim(page.Between(from, limit, kTitleStart, kTitleEnd));
   const std::size_t sep = FindText(titleText, kQuantitySeparator);
   if (sep == kNotFound) {
@@ -122,7 +127,7 @@ PaidOrder ParseBlock(const AlignedPage& page, std::size_t from, std::size_t limi
   order.buyer = FieldText(TextBetween(buyerPart, kNickStart, kNickEnd));
   const std::string messagePart = Trim(page.Between(from, limit, kMessageStart, kMessageEnd));
   order.buyerMessage = FieldText(TextBetween(messagePart, kMessageInnerStart, kMessageInnerEnd));
-  order.shipLink = Trim(page.Between(from, limit, kShipLinkStart, kShipLinkEnd));
+  order.shipLink = PlainField(page.Between(from, limit, kShipLinkStart, kShipLinkEnd));
   return order;
 }
 

@@ -23,6 +23,7 @@ struct PaidOrder {
 // each "<tbody>" ... "</tbody>" block is one order. A block whose title text lacks the quantity
 // separator gives the whole title text as title and "" as quantity. Title, quantity, buyer and
 // message are written HTML-escaped on the page and come back decoded (DecodeCharacterReferences).
+// No field keeps a control character (StripControlCharacters).
 std::vector<PaidOrder> ParseOrderPage(std::string_view page);
 
 // The GBK text with the character references a page writes replaced by their characters: the named

@@ -1,12 +1,13 @@
 #include "notify/mail.h"
 
 #include <curl/curl.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <mutex>
 
 #include "notify/password.h"
+#include "platform/process.h"
+#include "base/system.h"
 #include "base/text.h"
 
 namespace torvane {
@@ -25,9 +26,8 @@ void InitCurlOnce() {
 bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
 std::string LocalHostName() {
-  char name[256] = {};
-  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
-  std::string host(name);
+  std::string host = HostName();
+  if (host.empty()) return "localhost";
   // Only characters that may stand in a host name and in a URL path.
   for (char c : host) {
     bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
@@ -51,6 +51,7 @@ size_t ReadUpload(char* buffer, size_t size, size_t count, void* user) {
   return n;
 }
 
+// What the server said during one attempt, gathered from curl's protocol trace.
 int ReplyCode(std::string_view line) {
   if (line.size() < 3) return 0;
   int code = 0;
@@ -73,6 +74,27 @@ std::string ReplyText(std::string_view reply) {
   std::string out;
   for (char c : reply.substr(0, 200)) out.push_back(c >= 0x20 && c < 0x7F ? c : '?');
   return out;
+}
+
+bool IsTlsError(CURLcode code) {
+  switch (code) {
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace
@@ -98,14 +120,21 @@ void NoteSmtpTrace(SmtpExchange& exchange, bool outgoing, std::string_view text)
   }
 }
 
-MailResult ClassifyMailFailure(int curlCode, long smtpCode, const SmtpExchange& exchange) {
+MailResult ClassifyMailFailure(int curlCode, long smtpCode, const SmtpExchange& exchange, std::string_view curlError) {
   const auto code = static_cast<CURLcode>(curlCode);
   MailResult result;
   result.failure = MailFailure::kTransient;
   const int refused = ReplyCode(exchange.failedReply);
   const std::string detail = exchange.failedReply.empty() ? std::string(curl_easy_strerror(code))
                                                           : ReplyText(exchange.failedReply);
-  if (refused >= 500 && (exchange.failedCommand == "RCPT" || exchange.failedCommand == "DATA")) {
+  const std::string curlDetail = ReplyText(!curlError.empty() ? curlError : std::string_view(curl_easy_strerror(code)));
+  if (code == CURLE_USE_SSL_FAILED) {
+    // STARTTLS not offered, or refused (then the server's reply says why).
+    result.reason = std::string(kMailNoStartTls) + ": " +
+                    (exchange.failedCommand == "STARTTLS" ? ReplyText(exchange.failedReply) : curlDetail);
+  } else if (IsTlsError(code)) {
+    result.reason = std::string(kMailTlsFailed) + ": " + curlDetail;
+  } else if (refused >= 500 && (exchange.failedCommand == "RCPT" || exchange.failedCommand == "DATA")) {
     result.failure = MailFailure::kRecipient;
     result.reason = std::string(kMailRefused) + ": " + detail;
   } else if (code == CURLE_LOGIN_DENIED || exchange.failedCommand == "AUTH") {
@@ -151,8 +180,9 @@ std::string MailDateText(std::time_t moment) {
   static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   std::tm local{};
-  localtime_r(&moment, &local);
-  long offsetMinutes = local.tm_gmtoff / 60;
+  long offsetSeconds = 0;
+  LocalTime(moment, &local, &offsetSeconds);
+  long offsetMinutes = offsetSeconds / 60;
   char sign = offsetMinutes < 0 ? '-' : '+';
   if (offsetMinutes < 0) offsetMinutes = -offsetMinutes;
   char buf[64];
@@ -213,6 +243,12 @@ MailResult SmtpMailSender::SendMail(const std::string& recipient, const std::str
     return result;
   }
 
+  const MailEncryption encryption = account_.encryption;
+  if (encryption == MailEncryption::kNone && !IsLoopbackMailServer(account_.server)) {
+    result.reason = std::string(kMailCleartextRefused) + ": " + account_.server;
+    return result;
+  }
+
   InitCurlOnce();
   CURL* curl = curl_easy_init();
   if (curl == nullptr) {
@@ -221,18 +257,24 @@ MailResult SmtpMailSender::SendMail(const std::string& recipient, const std::str
   }
 
   int port = account_.port > 0 ? account_.port : 25;
+  const std::string host = account_.server.find(':') != std::string::npos ? "[" + account_.server + "]" : account_.server;
   // The path of an SMTP address is the name curl greets the server with.
-  std::string url = "smtp://" + account_.server + ":" + std::to_string(port) + "/" + LocalHostName();
+  std::string url = std::string(encryption == MailEncryption::kImplicitTls ? "smtps://" : "smtp://") + host + ":" +
+                    std::to_string(port) + "/" + LocalHostName();
   std::string password = RevealMailPassword(account_.passwordObfuscated);
+  const std::string caFile = GbkToUtf8(account_.caFile);
   std::string message = BuildMailMessage(account_.fromAddress, recipient, subject, body, std::time(nullptr));
   Upload upload{message, 0};
 
   curl_slist* recipients = curl_slist_append(nullptr, recipient.c_str());
   SmtpExchange exchange;
+  char curlError[CURL_ERROR_SIZE];
   auto attempt = [&](const char* loginOptions, long* smtpCode) {
     upload.pos = 0;
     exchange = SmtpExchange{};
+    curlError[0] = '\0';
     curl_easy_reset(curl);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, curlError);
     curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, OnTrace);
     curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &exchange);
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
@@ -240,7 +282,11 @@ MailResult SmtpMailSender::SendMail(const std::string& recipient, const std::str
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeoutSeconds_));
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(totalTimeoutSeconds_));
-    curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+    curl_easy_setopt(curl, CURLOPT_USE_SSL,
+                     static_cast<long>(encryption == MailEncryption::kNone ? CURLUSESSL_NONE : CURLUSESSL_ALL));
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
     if (!account_.userName.empty()) {
       curl_easy_setopt(curl, CURLOPT_USERNAME, account_.userName.c_str());
       curl_easy_setopt(curl, CURLOPT_PASSWORD, password.c_str());
@@ -273,7 +319,7 @@ MailResult SmtpMailSender::SendMail(const std::string& recipient, const std::str
     result.failure = MailFailure::kNone;
     return result;
   }
-  return ClassifyMailFailure(code, smtpCode, exchange);
+  return ClassifyMailFailure(code, smtpCode, exchange, curlError);
 }
 
 }  // namespace torvane

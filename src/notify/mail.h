@@ -18,6 +18,9 @@ inline constexpr std::string_view kMailRefused = "邮件服务器拒收";
 inline constexpr std::string_view kMailTimedOut = "邮件服务器响应超时";
 inline constexpr std::string_view kMailNoRecipient = "收信地址为空";
 inline constexpr std::string_view kMailBadHeader = "收信地址或标题含有换行符";
+inline constexpr std::string_view kMailNoStartTls = "邮件服务器不肯加密连接";
+inline constexpr std::string_view kMailTlsFailed = "邮件服务器加密连接失败";
+inline constexpr std::string_view kMailCleartextRefused = "不加密的邮件只能发往本机的邮件服务器";
 
 // What the sender gathers from the server's replies during one attempt.
 struct SmtpExchange {
@@ -29,21 +32,26 @@ struct SmtpExchange {
 // Notes one piece of the protocol trace: command text sent (outgoing) or reply lines received.
 void NoteSmtpTrace(SmtpExchange& exchange, bool outgoing, std::string_view text);
 
-// Why an attempt failed, from curl's result code (a CURLcode), the last reply code and the replies:
-// kRecipient for a 5xx answer to RCPT or DATA, else kTransient; the reason quotes the refusal as
-// printable ASCII.
-MailResult ClassifyMailFailure(int curlCode, long smtpCode, const SmtpExchange& exchange);
+// Why an attempt failed, from curl's result code (a CURLcode), the last reply code, the replies and
+// curl's own error text: kRecipient for a 5xx answer to RCPT or DATA, else kTransient; the reason
+// names the kind of failure and quotes the refusal (or curl's error) as printable ASCII.
+MailResult ClassifyMailFailure(int curlCode, long smtpCode, const SmtpExchange& exchange,
+                               std::string_view curlError = {});
 
-// Submits mail through the account's server (smtp://server:port, EHLO with the local
-// host name, AUTH LOGIN preferred, AUTH PLAIN when only that is offered, STARTTLS when
-// offered). Thread-safe: every call has its own connection and curl handle.
+// Submits mail through the account's server (EHLO with the local host name, AUTH LOGIN preferred,
+// AUTH PLAIN when only that is offered). The connection is encrypted before the login as the account
+// says: STARTTLS (required: a server that does not offer it or refuses it gets neither the login nor
+// the message), TLS from the start (smtps), or, only for a server on this machine, not at all. The
+// server's certificate is checked against the system's certificates or the account's CA file.
+// Thread-safe: every call has its own connection and curl handle.
 class SmtpMailSender : public MailSender {
  public:
   SmtpMailSender(MailAccount account, int connectTimeoutSeconds = 15, int totalTimeoutSeconds = 60);
 
   // accepted is true only when the server took the message for delivery. A failure is kRecipient
   // for a 5xx reply to RCPT or to the message (and for an empty or multi-line address), else
-  // kTransient: no connection, time-out, any 4xx reply, refused login, refusals of the sender.
+  // kTransient: no connection, time-out, any 4xx reply, refused login, refusals of the sender, no
+  // encryption to be had or a failed one.
   MailResult SendMail(const std::string& recipient, const std::string& subject, const std::string& body) override;
 
  private:

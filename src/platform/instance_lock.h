@@ -2,11 +2,15 @@
 // same files could hand out one card code twice.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 namespace torvane {
+
+// The lock file of a data directory (".torvane.lock").
+std::filesystem::path InstanceLockPath(const std::filesystem::path& dataDir);
 
 class InstanceLock {
  public:
@@ -17,8 +21,8 @@ class InstanceLock {
   InstanceLock& operator=(const InstanceLock&) = delete;
 
  private:
-  explicit InstanceLock(int fd) : fd_(fd) {}
-  int fd_;
+  explicit InstanceLock(std::intptr_t handle) : handle_(handle) {}
+  std::intptr_t handle_;  // the open lock file
 };
 
 }  // namespace torvane

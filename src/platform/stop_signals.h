@@ -2,10 +2,9 @@
 // work under way finishes its current step), a second ends the process at once.
 #pragma once
 
-#include <signal.h>
-
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -34,11 +33,11 @@ class StopSignals {
 
  private:
   void Watch();
+  // Runs the hook of the signal; a second one ends the process with 128 + its number.
+  void Deliver(int signalNumber);
 
-  sigset_t signals_;
-  sigset_t previousMask_;
-  int signalFd_ = -1;
-  int wakeFd_ = -1;
+  struct Watching;  // what the operating system needs to watch for the signals
+  std::unique_ptr<Watching> watching_;
   mutable std::mutex mutex_;
   std::condition_variable received_;
   bool first_ = false;

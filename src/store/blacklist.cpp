@@ -140,7 +140,8 @@ bool CompleteBlacklist(const std::filesystem::path& dataDir, std::string* error)
   return WriteFileAtomic(BlacklistPath(dataDir), files.blacklist, error);
 }
 
-bool BlacklistAppend(const std::filesystem::path& dataDir, std::string_view orderNumber, std::string* error) {
+bool BlacklistAppend(const std::filesystem::path& dataDir, std::string_view orderNumber, std::string* error,
+                     const std::function<void()>& afterSideRecord) {
   std::lock_guard lock(AppendMutex());
   BlacklistFiles files = ReadForChange(dataDir);
   if (!files.ok) {
@@ -158,6 +159,7 @@ bool BlacklistAppend(const std::filesystem::path& dataDir, std::string_view orde
       WriteFileAtomic(BlacklistPath(dataDir), files.blacklist);
       return false;
     }
+    if (afterSideRecord) afterSideRecord();
   }
   files.blacklist.append(orderNumber);
   return WriteFileAtomic(BlacklistPath(dataDir), files.blacklist, error);

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -37,8 +38,10 @@ bool BlacklistContains(const std::filesystem::path& dataDir, std::string_view or
 // side record, then appends its bytes to the blacklist (each file created when missing and
 // rewritten atomically). False with error when a write failed; a file that exists but cannot be
 // read is never replaced. A number holding CR or LF is only appended to the blacklist (where the
-// substring search still finds it).
-bool BlacklistAppend(const std::filesystem::path& dataDir, std::string_view orderNumber, std::string* error = nullptr);
+// substring search still finds it). afterSideRecord, when given, runs between the two writes
+// (crash tests; if it throws, the blacklist is not written).
+bool BlacklistAppend(const std::filesystem::path& dataDir, std::string_view orderNumber, std::string* error = nullptr,
+                     const std::function<void()>& afterSideRecord = {});
 
 // Appends to the blacklist the last recorded number when a stop came between its two writes (its
 // place is the blacklist's end). True when there was nothing to do or it was done; false with error

@@ -91,6 +91,15 @@ class RecordStore {
   // Overwrites one record by number; false (and nothing changed) when it no longer exists.
   virtual bool WriteRecord(RecordNumber number, const std::vector<std::string>& fields) = 0;
 
+  // Windowed reads for the list windows: the numbers of a whole list, then its rows page by page.
+  // Numbers of the records whose field at position equals text byte for byte (position 0: every
+  // record), in store order; nullopt on a store failure (LastStoreError() names the file).
+  virtual std::optional<std::vector<RecordNumber>> SelectNumbers(std::size_t position, const std::string& text) = 0;
+  // The fields of the records with these numbers, in the order given, under one lock; an entry is
+  // nullopt when its record no longer exists. nullopt on a store failure.
+  virtual std::optional<std::vector<std::optional<std::vector<std::string>>>> ReadRecords(
+      const std::vector<RecordNumber>& numbers) = 0;
+
   // For each record with one of these numbers that still exists, replaces the fields whose entry in
   // values (index = position - 1) holds a text and keeps the others; one transaction. Missing numbers
   // change nothing. Returns how many records were changed; nullopt (and nothing changed) on failure.
@@ -189,6 +198,10 @@ class CardStores {
   // Sets status (field 8) and time (field 9) of exactly these sent records, in one transaction.
   virtual bool SetSentStatus(const std::vector<RecordNumber>& numbers, const std::string& status,
                              const std::string& time) = 0;
+
+  // A mark that changes whenever either store was written, through these stores or by another
+  // process: two equal marks mean the lists read in between are still current. nullopt on a failure.
+  virtual std::optional<std::array<std::int64_t, 3>> WriteMark() = 0;
 
   // Closes both files (the stores are unusable afterwards).
   virtual void Close() = 0;

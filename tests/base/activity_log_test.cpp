@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/deadline.h"
 #include "support/temp_dir.h"
 #include "base/text.h"
 
@@ -189,8 +190,8 @@ TEST(ActivityConcurrency, LinesFromManyThreadsAreAllKeptAcrossSavesAndPrintedInT
   std::thread saver([&log] {
     for (int i = 0; i < 20; ++i) log.SaveHistory();
   });
-  for (auto& th : threads) th.join();
-  saver.join();
+  threads.push_back(std::move(saver));
+  test::JoinWithin(threads, "the logging and saving threads");
   ASSERT_TRUE(log.SaveHistory());
 
   const std::string text = log.Text();

@@ -30,7 +30,7 @@ TEST(Deployment, ReadsEverySectionAndDropsTrailingSlashOfHosts) {
              "[邮件]\r\n服务器=127.0.0.1\r\n端口=2525\r\n发信地址=a@b.c\r\n用户名=user\r\n密码=XYZ\r\n"
              "[发货人]\r\n地区码一=86110000\r\n地区码二=110100\r\n姓名=李女士\r\n街道=某街\r\n"
              "详细地址=北京市某街\r\n分段地址=北京市^^^某街\r\n邮编=100000\r\n手机=13700000000\r\n"
-             "[帮助]\r\n官网=http://h/\r\n帮助中心=http://h/help\r\n飞信注册=http://h/reg\r\n[未知]\r\nx=1\r\n");
+             "[帮助]\r\n官网=http://h/\r\n帮助中心=http://h/help\r\n飞信注册=http://h/reg\r\n删除卡密=http://h/del\r\n[未知]\r\nx=1\r\n");
   Deployment d = LoadDeployment(file);
   EXPECT_EQ(d.loginHost, "http://127.0.0.1:8080");
   EXPECT_EQ(d.personalHost, "http://127.0.0.1:8081");
@@ -51,6 +51,7 @@ TEST(Deployment, ReadsEverySectionAndDropsTrailingSlashOfHosts) {
   EXPECT_EQ(d.shipper.joinedAddress, "北京市^^^某街");
   EXPECT_EQ(d.shipper.mobile, "13700000000");
   EXPECT_EQ(d.helpCentre, "http://h/help");
+  EXPECT_EQ(d.helpDeleteCards, "http://h/del");
 }
 
 TEST(Deployment, NumbersThatAreNotPositiveKeepTheDefault) {
@@ -171,6 +172,47 @@ TEST(Deployment, ServiceAddressesAreSecureUnlessOnThisMachine) {
       if (!row.accepted) {
         EXPECT_NE(error.find(role.key), std::string::npos) << GbkToUtf8(error);
       }
+    }
+  }
+}
+
+// Mail is encrypted unless the file says otherwise, and it may say so only for this machine.
+TEST(Deployment, MailEncryptionAndCleartextOnlyOnThisMachine) {
+  struct Row {
+    std::string keys;  // lines of [邮件]
+    MailEncryption encryption;
+    int port;
+    bool loads;     // no error from LoadDeployment
+    bool accepted;  // CheckDeploymentAddresses
+  };
+  const Row rows[] = {
+      {"服务器=smtp.example.com\r\n", MailEncryption::kStartTls, 25, true, true},
+      {"服务器=smtp.example.com\r\n加密=starttls\r\n", MailEncryption::kStartTls, 25, true, true},
+      {"服务器=smtp.example.com\r\n加密=SSL\r\n", MailEncryption::kImplicitTls, 465, true, true},
+      {"服务器=smtp.example.com\r\n端口=2465\r\n加密=ssl\r\n", MailEncryption::kImplicitTls, 2465, true, true},
+      {"服务器=127.0.0.1\r\n加密=无\r\n", MailEncryption::kNone, 25, true, true},
+      {"服务器=LocalHost\r\n加密=无\r\n", MailEncryption::kNone, 25, true, true},
+      {"服务器=::1\r\n加密=无\r\n", MailEncryption::kNone, 25, true, true},
+      {"服务器=smtp.example.com\r\n加密=无\r\n", MailEncryption::kNone, 25, true, false},
+      {"服务器=127.0.0.1.example.com\r\n加密=无\r\n", MailEncryption::kNone, 25, true, false},
+      {"服务器=smtp.example.com\r\n加密=none\r\n", MailEncryption::kStartTls, 25, false, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(GbkToUtf8(row.keys));
+    TempDir dir;
+    WriteBytes(DeploymentPath(dir.path()), "[邮件]\r\n" + row.keys);
+    std::string error;
+    Deployment d = LoadDeployment(DeploymentPath(dir.path()), &error);
+    EXPECT_EQ(error.empty(), row.loads) << GbkToUtf8(error);
+    if (!row.loads) {
+      EXPECT_NE(error.find("[邮件] 加密"), std::string::npos) << GbkToUtf8(error);
+    }
+    EXPECT_EQ(d.mail.encryption, row.encryption);
+    EXPECT_EQ(d.mail.port, row.port);
+    error.clear();
+    EXPECT_EQ(CheckDeploymentAddresses(d, &error), row.accepted);
+    if (!row.accepted) {
+      EXPECT_NE(error.find("[邮件] 加密"), std::string::npos) << GbkToUtf8(error);
     }
   }
 }

@@ -147,6 +147,17 @@ TEST(StripLineBreaksRules, RemovesCrLfAndTabOnly) {
   EXPECT_EQ(StripLineBreaks("\r\n"), "");
 }
 
+TEST(TerminalEscapes, ControlCharactersAreShownAsHexAndTextIsLeftAlone) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"a\tb\nc", "a\tb\nc"},
+      {"\x1B]0;t\x07\x1B[2J", "\\x1B]0;t\\x07\\x1B[2J"},
+      {"\r\x7F", "\\x0D\\x7F"},
+      {"\xC2\x9B" "1m\xC2\x85", "\\x9B" "1m\\x85"},                 // C1 controls in UTF-8
+      {"\xC2\xA0\xE4\xB8\xAD\xEF\xBF\xBD", "\xC2\xA0\xE4\xB8\xAD\xEF\xBF\xBD"},  // no-break space, 中, U+FFFD
+  };
+  for (const auto& [text, shown] : rows) EXPECT_EQ(EscapeTerminalControls(text), shown) << text;
+}
+
 TEST(UpToFirstZeroRules, CutsAtTheFirstZeroByte) {
   EXPECT_EQ(UpToFirstZero(std::string_view("ab\0cd\0", 6)), "ab");
   EXPECT_EQ(UpToFirstZero("abc"), "abc");
@@ -278,6 +289,17 @@ TEST(PercentEncoding, EveryByteOrOnlyTheUnsafeOnes) {
   EXPECT_EQ(PercentEncodeGbk("中a"), "%D6%D0%61");
   EXPECT_EQ(PercentEncodeUtf8("中a"), "%E4%B8%AD%61");
   EXPECT_EQ(PercentEncodeForm("a_Z9-中 +"), "a_Z9%2D%D6%D0%20%2B");
+}
+
+TEST(PercentEncoding, FormKeepsLettersDigitsAndUnderscoreOnly) {
+  // Each kept range with the bytes just outside it.
+  const std::pair<std::string, std::string> rows[] = {
+      {"/", "%2F"}, {"0", "0"},   {"9", "9"},   {":", "%3A"}, {"@", "%40"}, {"A", "A"},   {"Z", "Z"},
+      {"[", "%5B"}, {"^", "%5E"}, {"_", "_"},   {"`", "%60"}, {"a", "a"},   {"z", "z"},   {"{", "%7B"},
+      {std::string(1, '\0'), "%00"}, {"\x7F", "%7F"}, {"\x80", "%80"}, {"\xFF", "%FF"},
+      {"-", "%2D"}, {".", "%2E"}, {"~", "%7E"}, {"\r\n", "%0D%0A"}, {"&=", "%26%3D"},
+  };
+  for (const auto& [text, encoded] : rows) EXPECT_EQ(PercentEncodeForm(text), encoded) << encoded;
 }
 
 // ---------------------------------------------------------------------------------------------

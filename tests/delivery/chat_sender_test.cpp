@@ -19,6 +19,7 @@ class FakeDesktop : public WindowSystem {
 
   bool available = true;
   int appearAfterLooks = 0;  // top-level windows are visible only from this look on
+  int controlsAfterLooks = 0;  // and their text controls only from this one
   std::vector<Window> topLevel;
   std::map<WindowHandle, std::vector<WindowHandle>> richEdits;  // below a window, depth-first
   std::vector<std::string> opened;
@@ -41,7 +42,7 @@ class FakeDesktop : public WindowSystem {
     return out;
   }
   std::vector<WindowHandle> Descendants(WindowHandle window, const std::string& className) override {
-    if (className != "RichEditComponent") return {};
+    if (className != "RichEditComponent" || looks <= controlsAfterLooks) return {};
     auto it = richEdits.find(window);
     return it == richEdits.end() ? std::vector<WindowHandle>{} : it->second;
   }
@@ -106,6 +107,14 @@ TEST(ChatSender, WaitsForTheWindowWithPausesAndGivesUpAtTheBound) {
   late.appearAfterLooks = 3;
   EXPECT_TRUE(SendWangwangMessage(late, "buyer", "1", "m", 5, std::chrono::milliseconds(1)).HandedOver());
   EXPECT_EQ(late.looks, 4);
+
+  // The window comes before the text controls inside it: the wait goes on until they are there.
+  FakeDesktop bareAtFirst;
+  bareAtFirst.topLevel = {{5, "StandardFrame", "buyer"}};
+  bareAtFirst.richEdits[5] = {51};
+  bareAtFirst.controlsAfterLooks = 2;
+  EXPECT_TRUE(SendWangwangMessage(bareAtFirst, "buyer", "1", "m", 5, std::chrono::milliseconds(1)).HandedOver());
+  EXPECT_EQ(bareAtFirst.looks, 3);
 
   // The window never comes: one second with 100 ms pauses allows about ten looks, not thousands.
   FakeDesktop never;

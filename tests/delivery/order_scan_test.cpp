@@ -66,11 +66,46 @@ TEST(OrderScan, LineBreaksAndTabsInsideFieldsAreRemoved) {
   EXPECT_EQ(orders[0].shipLink, "http://h/ship");
 }
 
-TEST(OrderScan, TitleKeepsInnerSpacesAndLosesOuterOnes) {
-  const std::vector<PaidOrder> orders = ParseOrderPage(Block("1", "  X  Y 　 §数量： 2 ", "b", nullptr, "l"));
-  ASSERT_EQ(orders.size(), 1u);
-  EXPECT_EQ(orders[0].title, "X  Y");  // ASCII and full-width spaces at the ends go
-  EXPECT_EQ(orders[0].quantity, "2");
+TEST(OrderScan, TitleIsTheFirstPieceAndQuantityTheSecond) {
+  const struct {
+    std::string titleText, title, quantity;
+  } rows[] = {
+      {"  X  Y 　 §数量： 2 ", "X  Y", "2"},  // ASCII and full-width spaces at the ends go, inner ones stay
+      {"点卡 §数量：2 §数量：9", "点卡", "2"},  // the quantity ends at a second separator
+  };
+  for (const auto& row : rows) {
+    const std::vector<PaidOrder> orders = ParseOrderPage(Block("1", row.titleText, "b", nullptr, "l"));
+    ASSERT_EQ(orders.size(), 1u);
+    EXPECT_EQ(orders[0].title, row.title) << GbkToUtf8(row.titleText);
+    EXPECT_EQ(orders[0].quantity, row.quantity) << GbkToUtf8(row.titleText);
+  }
+}
+
+// Markers are found only where a character starts: bytes that spell one from the second byte of a
+// two-byte character on (as a buyer's message can) move no field.
+TEST(OrderScan, MarkersInsideTwoByteCharactersMoveNoField) {
+  const std::string realLink = "http://h/user/consign.htm?orderId=1";
+  const struct {
+    const char* name;
+    std::string block;
+  } rows[] = {
+      {"ship link in a message before it",
+       "<tbody><label>买家留言：</label><span >\x81" "class=\"btn\" href=\"http://thief/\">发货</a>&nbsp;</span>" +
+           Block("1", "点卡 §数量：2", "b", nullptr, realLink).substr(7)},
+      {"title end inside the title",
+       Block("1", "点卡\x81件\" §数量：2", "b", nullptr, realLink)},
+      {"nick inside the buyer link",
+       ReplaceAll(Block("1", "点卡 §数量：2", "b", nullptr, realLink), "data-href=", "data-x=\"\x81nick=thief&\" data-href=")},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::vector<PaidOrder> orders = ParseOrderPage(row.block);
+    ASSERT_EQ(orders.size(), 1u);
+    EXPECT_EQ(orders[0].orderNumber, "1");
+    EXPECT_EQ(orders[0].shipLink, realLink);
+    EXPECT_EQ(orders[0].buyer, "b");
+    EXPECT_EQ(orders[0].quantity, "2");
+  }
 }
 
 TEST(OrderScan, TitleWithoutSeparatorIsWholeTitleAndNoQuantity) {
@@ -96,6 +131,22 @@ TEST(OrderScan, EscapedFieldsAreDecodedAfterTheyAreCut) {
   EXPECT_EQ(orders[0].title, "点卡&礼包 \"A\"");
   EXPECT_EQ(orders[0].quantity, "2");
   EXPECT_EQ(orders[0].buyerMessage, "x </span></tbody> &nbsp; y");
+}
+
+// Control bytes of a page never reach a field; two-byte characters stay whole, also those whose lead
+// byte lies in 0x81-0x9F, while single bytes 0x80 and 0xFF (no character) go.
+TEST(OrderScan, ControlCharactersAreStrippedAndCharactersKeptWhole) {
+  const std::string message = "\x1B[2Jhi\x01&#x1B;";
+  const std::vector<PaidOrder> orders = ParseOrderPage(
+      Block("10\x1B" "01", "点卡\x1B[31m §数量：1\x7F", "\x1B]0;x\x07\x81\x40\x9F\xA1\x80\xFFok\x9B", &message,
+            "http://h/ship\x1B?o=1"));
+  ASSERT_EQ(orders.size(), 1u);
+  EXPECT_EQ(orders[0].orderNumber, "1001");
+  EXPECT_EQ(orders[0].title, "点卡[31m");
+  EXPECT_EQ(orders[0].quantity, "1");
+  EXPECT_EQ(orders[0].buyer, "]0;x\x81\x40\x9F\xA1ok\x9B");  // a lone lead byte at the end is no control
+  EXPECT_EQ(orders[0].buyerMessage, "[2Jhi&#x1B;");
+  EXPECT_EQ(orders[0].shipLink, "http://h/ship?o=1");
 }
 
 TEST(OrderScan, CharacterReferencesBecomeGbkOrStayAsWritten) {

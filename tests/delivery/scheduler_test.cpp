@@ -6,6 +6,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "support/deadline.h"
 #include "support/market_sim.h"
 #include "support/temp_dir.h"
 
@@ -55,14 +56,15 @@ class NoNotices : public SellerNotices {
   void NotifyProblem(const std::string&) override {}
 };
 
-// A gate the test opens; passes that reach it wait there.
+// A gate the test opens; passes that reach it wait there (a gate never opened fails the test and
+// lets them go on after kWaitLimit).
 class Gate {
  public:
   void Pass() {
     std::unique_lock<std::mutex> lock(mutex_);
     ++arrived_;
     changed_.notify_all();
-    changed_.wait(lock, [&] { return open_; });
+    if (!changed_.wait_for(lock, test::kWaitLimit, [&] { return open_; })) ADD_FAILURE() << "the gate was never opened";
   }
   void Open() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -70,8 +72,10 @@ class Gate {
     changed_.notify_all();
   }
   void WaitArrivals(int n) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return arrived_ >= n; });
+    test::WithinDeadline("passes at the gate", [&] {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [&] { return arrived_ >= n; });
+    });
   }
   int Arrived() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -109,7 +113,18 @@ class SchedulerTest : public ::testing::Test {
     scheduler_->SetLoginRefresh([this] { ++loginRefreshes_; });
   }
   void TearDown() override {
-    if (scheduler_) scheduler_->Shutdown();
+    if (scheduler_) Shutdown();
+  }
+  void WaitIdle() {
+    test::WithinDeadline("the workers to finish", [&] { scheduler_->WaitIdle(); });
+  }
+  void Shutdown() {
+    test::WithinDeadline("the shutdown", [&] { scheduler_->Shutdown(); });
+  }
+  void WaitUntil(const std::string& what, const std::function<bool()>& done) {
+    test::WithinDeadline(what, [&] {
+      while (!done()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
   }
 
   static inline test::MarketSim* sharedSim_ = nullptr;
@@ -141,11 +156,11 @@ TEST_F(SchedulerTest, ATickDuringADeliveryPassStartsNoSecondPassButStillRates) {
   delivery.WaitArrivals(1);
   EXPECT_TRUE(scheduler_->DeliveryBusy());
   // The first rating pass may still be running; wait for it so the next tick may start another.
-  while (scheduler_->RatingBusy()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  WaitUntil("the first rating pass", [&] { return !scheduler_->RatingBusy(); });
   scheduler_->ScanTick();
   scheduler_->ScanTick();
   delivery.Open();
-  scheduler_->WaitIdle();
+  WaitIdle();
   EXPECT_EQ(delivery.Arrived(), 1);
   EXPECT_EQ(log_.Count("登录已失效 请重新登录淘宝"), 1);
   EXPECT_GE(ratings.load(), 2);
@@ -153,7 +168,7 @@ TEST_F(SchedulerTest, ATickDuringADeliveryPassStartsNoSecondPassButStillRates) {
 
   // Lowered again: the next tick runs a pass.
   scheduler_->ScanTick();
-  scheduler_->WaitIdle();
+  WaitIdle();
   EXPECT_EQ(delivery.Arrived(), 2);
 }
 
@@ -161,7 +176,7 @@ TEST_F(SchedulerTest, RatingPassesNeverOverlapAndOnlyRunWhenSwitchedOn) {
   Gate rating;
   scheduler_->SetRatingPass([&] { rating.Pass(); });
   scheduler_->ScanTick();
-  scheduler_->WaitIdle();
+  WaitIdle();
   EXPECT_EQ(rating.Arrived(), 0);  // rating is off
 
   Settings s;
@@ -172,23 +187,57 @@ TEST_F(SchedulerTest, RatingPassesNeverOverlapAndOnlyRunWhenSwitchedOn) {
   scheduler_->ScanTick();
   scheduler_->ScanTick();
   rating.Open();
-  scheduler_->WaitIdle();
+  WaitIdle();
   EXPECT_EQ(rating.Arrived(), 1);
 }
 
-TEST_F(SchedulerTest, EmptyShipmentPassesAreGuardedToo) {
-  Settings s;
-  s.deliverEmpty = true;
-  settings_.Set(s);
-  Gate pass;
-  scheduler_->SetAfterDeliveryRun([&] { pass.Pass(); });
-  scheduler_->ScanTick();
-  pass.WaitArrivals(1);
-  EXPECT_TRUE(scheduler_->DeliveryBusy());
-  scheduler_->ScanTick();
-  pass.Open();
-  scheduler_->WaitIdle();
-  EXPECT_EQ(pass.Arrived(), 1);
+// However long a pass takes to begin its work or to end it, in either mode, ticks meanwhile start
+// no other pass: the tick itself raises the busy flag.
+TEST_F(SchedulerTest, TicksDuringAPassStartNoOtherInEitherMode) {
+  const struct {
+    const char* name;
+    bool emptyShipment;
+    bool heldBeforeItsWork;
+  } rows[] = {
+      {"delivery, held before its work", false, true},
+      {"delivery, held after its work", false, false},
+      {"empty shipment, held before its work", true, true},
+      {"empty shipment, held after its work", true, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Settings s;
+    s.deliverEmpty = row.emptyShipment;
+    settings_.Set(s);
+    Gate gate;
+    std::atomic<int> passes{0};
+    if (row.heldBeforeItsWork) {
+      // Each worker waits at the gate before it does anything.
+      scheduler_->SetThreadMaker([&gate](std::function<void()> entry) {
+        return std::thread([&gate, entry = std::move(entry)] {
+          gate.Pass();
+          entry();
+        });
+      });
+      scheduler_->SetAfterDeliveryRun([&] { ++passes; });
+    } else {
+      scheduler_->SetThreadMaker([](std::function<void()> entry) { return std::thread(std::move(entry)); });
+      scheduler_->SetAfterDeliveryRun([&] {
+        ++passes;
+        gate.Pass();
+      });
+    }
+    scheduler_->ScanTick();
+    scheduler_->ScanTick();
+    gate.WaitArrivals(1);
+    EXPECT_TRUE(scheduler_->DeliveryBusy());
+    scheduler_->ScanTick();
+    gate.Open();
+    WaitIdle();
+    EXPECT_EQ(passes.load(), 1);
+    EXPECT_EQ(gate.Arrived(), 1);
+    EXPECT_FALSE(scheduler_->DeliveryBusy());
+  }
 }
 
 TEST_F(SchedulerTest, SwitchingOnTicksAtThePeriodAndSwitchingOffStops) {
@@ -203,13 +252,13 @@ TEST_F(SchedulerTest, SwitchingOnTicksAtThePeriodAndSwitchingOffStops) {
   scheduler_->SwitchDeliveryOn(20);
   EXPECT_TRUE(scheduler_->DeliveryOn());
   EXPECT_EQ(scheduler_->PeriodMs(), 20);
-  {
+  test::WithinDeadline("three ticks", [&] {
     std::unique_lock<std::mutex> lock(m);
     cv.wait(lock, [&] { return passes >= 3; });
-  }
+  });
   scheduler_->SwitchDeliveryOff();
   EXPECT_FALSE(scheduler_->DeliveryOn());
-  scheduler_->WaitIdle();
+  WaitIdle();
   int settled;
   {
     std::lock_guard<std::mutex> lock(m);
@@ -233,7 +282,7 @@ TEST_F(SchedulerTest, SwitchingOnAgainRearmsAndShutdownJoinsARunningPass) {
   EXPECT_EQ(scheduler_->PeriodMs(), 3600000);
   scheduler_->SwitchDeliveryOn(300000);
   EXPECT_EQ(scheduler_->PeriodMs(), 300000);
-  scheduler_->WaitIdle();
+  WaitIdle();
   EXPECT_EQ(loginRefreshes_.load(), 3);
 
   Gate pass;
@@ -244,13 +293,14 @@ TEST_F(SchedulerTest, SwitchingOnAgainRearmsAndShutdownJoinsARunningPass) {
   });
   scheduler_->ScanTick();
   pass.WaitArrivals(1);
-  std::thread opener([&] {
+  std::vector<std::thread> opener;
+  opener.emplace_back([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     pass.Open();
   });
-  scheduler_->Shutdown();
+  Shutdown();
   EXPECT_TRUE(finished.load());
-  opener.join();
+  test::JoinWithin(opener, "the gate opener");
   // No work after shutdown.
   scheduler_->ScanTick();
   EXPECT_FALSE(scheduler_->DeliveryBusy());
@@ -282,15 +332,13 @@ TEST_F(SchedulerTest, ThreadsThatCannotStartAreLoggedAndTheTimerKeepsTicking) {
 
   scheduler_->SwitchDeliveryOn(20);
   EXPECT_TRUE(scheduler_->DeliveryOn());
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while ((passes < 2 || ratings < 2) && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  ASSERT_GE(passes.load(), 2) << "the timer stopped ticking after a worker could not start";
+  EXPECT_TRUE(test::PollUntil([&] { return passes >= 2 && ratings >= 2; }))
+      << "the timer stopped ticking after a worker could not start";
+  EXPECT_GE(passes.load(), 2);
   EXPECT_GE(ratings.load(), 2);
   EXPECT_EQ(log_.CountStartingWith("工作线程无法启动"), 3);
   scheduler_->SwitchDeliveryOff();
-  scheduler_->WaitIdle();
+  WaitIdle();
   EXPECT_FALSE(scheduler_->DeliveryBusy());
   EXPECT_FALSE(scheduler_->RatingBusy());
 }

@@ -46,10 +46,12 @@ std::string Printable(std::string_view reply) {
 void CheckReplies(FuzzedDataProvider& input) {
   static constexpr CURLcode kCodes[] = {CURLE_LOGIN_DENIED, CURLE_OPERATION_TIMEDOUT, CURLE_COULDNT_CONNECT,
                                         CURLE_RECV_ERROR,   CURLE_SEND_ERROR,         CURLE_WEIRD_SERVER_REPLY,
-                                        CURLE_SSL_CONNECT_ERROR, CURLE_GOT_NOTHING,   CURLE_COULDNT_RESOLVE_HOST};
+                                        CURLE_SSL_CONNECT_ERROR, CURLE_GOT_NOTHING,   CURLE_COULDNT_RESOLVE_HOST,
+                                        CURLE_USE_SSL_FAILED,    CURLE_PEER_FAILED_VERIFICATION};
   const CURLcode code = input.PickValueInArray(kCodes);
   const long smtpCode = input.ConsumeIntegralInRange<long>(0, 999);
 
+  const std::string curlError = input.ConsumeRandomLengthString(300);
   SmtpExchange exchange;
   std::string command;         // the model: verb of the last command sent
   std::string firstRefusal;    // first reply line of code 400 or more
@@ -78,10 +80,13 @@ void CheckReplies(FuzzedDataProvider& input) {
     }
   }
 
-  const MailResult result = ClassifyMailFailure(code, smtpCode, exchange);
+  const MailResult result = ClassifyMailFailure(code, smtpCode, exchange, curlError);
   FUZZ_CHECK(!result.accepted);
+  // A connection that could not be encrypted never reached RCPT, whatever the trace says.
+  const bool tlsCode = code == CURLE_USE_SSL_FAILED || code == CURLE_SSL_CONNECT_ERROR ||
+                       code == CURLE_PEER_FAILED_VERIFICATION;
   const bool recipientFault =
-      LeadingCode(firstRefusal) >= 500 && (refusedCommand == "RCPT" || refusedCommand == "DATA");
+      !tlsCode && LeadingCode(firstRefusal) >= 500 && (refusedCommand == "RCPT" || refusedCommand == "DATA");
   FUZZ_CHECK((result.failure == MailFailure::kRecipient) == recipientFault);
   FUZZ_CHECK(result.failure == MailFailure::kRecipient || result.failure == MailFailure::kTransient);
   // One line for the log, in GBK, that says which kind of failure and quotes the server.
@@ -89,11 +94,20 @@ void CheckReplies(FuzzedDataProvider& input) {
   FUZZ_CHECK(FirstInvalidGbk(result.reason) == kNotFound);
   FUZZ_CHECK(result.reason.size() <= 400);
   bool known = false;
-  for (std::string_view prefix : {kMailNoConnection, kMailLoginFailed, kMailRefused, kMailTimedOut}) {
+  for (std::string_view prefix :
+       {kMailNoConnection, kMailLoginFailed, kMailRefused, kMailTimedOut, kMailNoStartTls, kMailTlsFailed}) {
     known = known || result.reason.starts_with(std::string(prefix) + ": ");
   }
   FUZZ_CHECK(known);
-  if (!firstRefusal.empty()) FUZZ_CHECK(result.reason.ends_with(": " + Printable(firstRefusal)));
+  // A failed encryption says so and quotes curl's error, or the server's refusal of STARTTLS.
+  if (code == CURLE_USE_SSL_FAILED) {
+    FUZZ_CHECK(result.reason.starts_with(std::string(kMailNoStartTls) + ": "));
+    if (refusedCommand == "STARTTLS") FUZZ_CHECK(result.reason.ends_with(": " + Printable(firstRefusal)));
+  } else if (code == CURLE_SSL_CONNECT_ERROR || code == CURLE_PEER_FAILED_VERIFICATION) {
+    FUZZ_CHECK(result.reason.starts_with(std::string(kMailTlsFailed) + ": "));
+  } else if (!firstRefusal.empty()) {
+    FUZZ_CHECK(result.reason.ends_with(": " + Printable(firstRefusal)));
+  }
   if (firstRefusal.empty() && code != CURLE_LOGIN_DENIED && refusedCommand.empty()) {
     FUZZ_CHECK(!result.reason.starts_with(std::string(kMailRefused)));
   }

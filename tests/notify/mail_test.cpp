@@ -11,6 +11,7 @@
 #include "notify/mail.h"
 #include "notify/password.h"
 #include "notify/test_buttons.h"
+#include "support/deadline.h"
 #include "support/smtp_server.h"
 #include "base/text.h"
 
@@ -37,6 +38,7 @@ MailAccount AccountFor(const SmtpTestServer& server) {
   account.fromAddress = "notices@torvane.test";
   account.userName = server.options().user;
   account.passwordObfuscated = ObfuscateMailPassword(server.options().password);
+  account.encryption = MailEncryption::kNone;
   return account;
 }
 
@@ -263,6 +265,10 @@ TEST_F(MailServerTest, EachRefusalSaysWhetherTheSameMailMayBeSentAgain) {
       {{"450 4.2.1 Busy", "", ""}, MailFailure::kTransient, refused + "450 4.2.1 Busy"},
       {{"452 4.3.1 Full", "", ""}, MailFailure::kTransient, refused + "452 4.3.1 Full"},
       {{"", "451 4.3.0 Later", ""}, MailFailure::kTransient, refused + "451 4.3.0 Later"},
+      {{"451 4.3.0 Later", "", ""}, MailFailure::kTransient, refused + "451 4.3.0 Later"},
+      {{"", "421 4.3.2 Closing", ""}, MailFailure::kTransient, refused + "421 4.3.2 Closing"},
+      {{"", "450 4.2.1 Busy", ""}, MailFailure::kTransient, refused + "450 4.2.1 Busy"},
+      {{"", "452 4.3.1 Full", ""}, MailFailure::kTransient, refused + "452 4.3.1 Full"},
       {{"", "", "535 5.7.8 Bad credentials"}, MailFailure::kTransient,
        std::string(kMailLoginFailed) + ": 535 5.7.8 Bad credentials"},
       {{"", "", "454 4.7.0 Try later"}, MailFailure::kTransient, std::string(kMailLoginFailed) + ": 454 4.7.0"},
@@ -303,7 +309,7 @@ TEST_F(MailServerTest, ConcurrentSendersEachDeliverTheirOwnMessage) {
       }
     });
   }
-  for (auto& th : threads) th.join();
+  test::JoinWithin(threads, "the sending threads");
   EXPECT_EQ(accepted, std::vector<int>(4, 2));
   std::set<std::string> seen;
   for (const auto& mail : server_->Messages()) {
@@ -325,6 +331,54 @@ TEST_F(MailServerTest, BadRecipientOrSubjectNeverReachesTheServer) {
   EXPECT_EQ(sender.SendMail("a@b.test", "s\nX: y", "x").reason, kMailBadHeader);
   EXPECT_TRUE(server_->Logins().empty());
   EXPECT_TRUE(server_->Messages().empty());
+}
+
+// Mail is encrypted before the login or not sent at all: a server that will not encrypt, or whose
+// certificate is not trusted, never sees the login nor the message, and the failure says why.
+TEST(MailTls, NoLoginNorMessageWithoutTrustedEncryption) {
+  struct Row {
+    const char* what;
+    test::SmtpTls server;
+    MailEncryption client;
+    bool trusted;        // the account names the server's certificate as its CA file
+    std::string reason;  // the beginning of the reason; "" when the mail goes through
+  };
+  const std::string noStartTls = std::string(kMailNoStartTls) + ": ";
+  const std::string tlsFailed = std::string(kMailTlsFailed) + ": ";
+  const Row rows[] = {
+      {"STARTTLS not offered", test::SmtpTls::kNone, MailEncryption::kStartTls, true, noStartTls},
+      {"STARTTLS answered with 454", test::SmtpTls::kStartTlsRefused, MailEncryption::kStartTls, true,
+       noStartTls + "454 4.7.0 TLS not available"},
+      {"certificate of nobody trusted", test::SmtpTls::kStartTls, MailEncryption::kStartTls, false, tlsFailed},
+      {"TLS asked of a plain server", test::SmtpTls::kNone, MailEncryption::kImplicitTls, true, tlsFailed},
+      {"STARTTLS, trusted", test::SmtpTls::kStartTls, MailEncryption::kStartTls, true, ""},
+      {"smtps, trusted", test::SmtpTls::kImplicit, MailEncryption::kImplicitTls, true, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    SmtpServerOptions options;
+    options.tls = row.server;
+    SmtpTestServer server(options);
+    ASSERT_TRUE(server.running()) << server.error();
+    MailAccount account = AccountFor(server);
+    account.encryption = row.client;
+    if (row.trusted) account.caFile = server.certificateFile().string();
+    MailResult result = SmtpMailSender(account, 5, 20).SendMail("buyer@example.test", "您购买的宝贝送到", "卡密: S1");
+    const auto commands = server.Commands();
+    if (row.reason.empty()) {
+      ASSERT_TRUE(result.accepted) << GbkToUtf8(result.reason);
+      EXPECT_EQ(server.Messages().size(), 1u);
+      ASSERT_FALSE(commands.empty());
+      for (const auto& command : commands) EXPECT_TRUE(command.overTls || command.verb == "STARTTLS") << command.verb;
+      continue;
+    }
+    EXPECT_FALSE(result.accepted);
+    EXPECT_EQ(result.failure, MailFailure::kTransient);
+    EXPECT_EQ(result.reason.rfind(row.reason, 0), 0u) << GbkToUtf8(result.reason);
+    EXPECT_TRUE(server.Logins().empty());
+    EXPECT_TRUE(server.Messages().empty());
+    for (const auto& command : commands) EXPECT_EQ(command.verb, "STARTTLS");
+  }
 }
 
 TEST(MailUnreachable, ClosedPortOrSilentServerFailsAsNoConnection) {

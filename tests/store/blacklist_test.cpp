@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/deadline.h"
 #include "support/temp_dir.h"
 
 namespace torvane {
@@ -105,7 +106,7 @@ TEST(BlacklistAppendMany, LargeFileAndConcurrentAppendsLoseNothing) {
       for (int i = 0; i < 25; ++i) BlacklistAppend(small.path(), "<" + std::to_string(t * 100 + i) + ">");
     });
   }
-  for (auto& th : threads) th.join();
+  test::JoinWithin(threads, "the appending threads");
   for (int n = 0; n < 400; ++n) {
     if (n % 100 >= 25) continue;
     EXPECT_TRUE(BlacklistContains(small.path(), "<" + std::to_string(n) + ">")) << n;

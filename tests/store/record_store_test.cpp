@@ -13,12 +13,14 @@
 #include <thread>
 
 #include "base/files.h"
+#include "support/deadline.h"
 #include "support/store_faults.h"
 #include "support/temp_dir.h"
 
 using namespace torvane;
 using torvane::test::DamagePage;
 using torvane::test::InChildBoundByFilePermissions;
+using torvane::test::InChildWithFileSizeLimit;
 using torvane::test::PageDamage;
 using torvane::test::ReadBytes;
 using torvane::test::TempDir;
@@ -253,6 +255,8 @@ TEST_P(DamagedStore, EveryReadFailsNamingTheFileAndOpeningRefusesIt) {
       {"inventory Select", true, [&] { return stores->Inventory().Select(1, "A").empty(); }},
       {"SentRecordsOf", false, [&] { return stores->SentRecordsOf("o1", "S").empty(); }},
       {"sent Select", false, [&] { return stores->Sent().Select(2, "o2").empty(); }},
+      {"inventory SelectNumbers", true, [&] { return !stores->Inventory().SelectNumbers(0, {}); }},
+      {"sent ReadRecords", false, [&] { return !stores->Sent().ReadRecords({1, 2, 3000}); }},
       {"TakeCards", c.inventory,
        [&] { return stores->TakeCards("A", 1, c.inventory ? "new" : "o1", "b", "1", "n", "S", "T").empty(); }},
   };
@@ -387,6 +391,18 @@ TEST(RecordStore, StaleRecordNumbersFindAndChangeNothing) {
   inv.Pack();
   EXPECT_EQ(Column(inv.Select(0, ""), 2), (std::vector<std::string>{"1", "3"}));
   EXPECT_EQ(Column(inv.Select(0, ""), 1), (std::vector<std::string>{"A", "A"}));
+  // The list windows' reads: numbers in store order, a page in the order asked, a stale number missing;
+  // reading leaves the write mark as it is.
+  const auto mark = stores->WriteMark();
+  ASSERT_TRUE(mark);
+  EXPECT_EQ(inv.SelectNumbers(1, "A"), (std::optional<std::vector<RecordNumber>>{{a, c}}));
+  EXPECT_EQ(inv.SelectNumbers(2, "2"), std::optional<std::vector<RecordNumber>>(std::vector<RecordNumber>{}));
+  EXPECT_EQ(inv.ReadRecords({c, b, a}),
+            (std::optional<std::vector<std::optional<std::vector<std::string>>>>{
+                {Card("A", "3"), std::nullopt, Card("A", "1")}}));
+  EXPECT_EQ(stores->WriteMark(), mark);
+  inv.AppendRecord(Card("A", "4"));
+  EXPECT_NE(stores->WriteMark(), mark);
 
   ASSERT_TRUE(inv.GoToRecordNumber(a));
   EXPECT_TRUE(inv.ModifyRecord(Card("B", "1b", "s2", "n2")));
@@ -514,7 +530,8 @@ TEST(TakeCards, ThreadsSharingTheStoresNeverTakeACardTwice) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
-      for (int order = 0;; ++order) {
+      // Bounded: takes that never left the inventory must not loop for ever.
+      for (int order = 0; order < 61; ++order) {
         auto taken = stores->TakeCards("A", 3, std::to_string(t) + "-" + std::to_string(order), "b", "3", "n", "S", "T");
         if (taken.empty()) break;
         results[static_cast<std::size_t>(t)].insert(results[static_cast<std::size_t>(t)].end(), taken.begin(), taken.end());
@@ -524,7 +541,7 @@ TEST(TakeCards, ThreadsSharingTheStoresNeverTakeACardTwice) {
       }
     });
   }
-  for (auto& th : threads) th.join();
+  test::JoinWithin(threads, "the taking threads");
   std::set<std::string> numbers;
   std::size_t total = 0;
   for (auto& r : results) {
@@ -559,7 +576,7 @@ TEST(TakeCards, TwoConnectionsNeverHandOutTwoSetsForOneOrder) {
       }
     });
   }
-  for (auto& th : threads) th.join();
+  test::JoinWithin(threads, "the taking threads");
   EXPECT_EQ(sets.load(), kOrders);
   for (auto& r : refusals) {
     for (auto& error : r) EXPECT_EQ(error, kOrderAlreadyHasRecords);
@@ -599,6 +616,39 @@ TEST(TakeCards, ASentStoreThatCannotBeWrittenIsTheFileNamed) {
     return child->CountCardsOf("A") == 2 ? "" : "cards left the inventory";
   });
   EXPECT_EQ(failure, "");
+}
+
+// The disk fills up while the take commits: no card leaves the inventory, the sent store gains
+// nothing, and the take reports the failure instead of records.
+TEST(TakeCards, ACommitThatFailsTakesNothingAndSaysSo) {
+  TempDir dir;
+  {
+    auto stores = OpenOrFail(dir.path());
+    // A sent store larger than any journal of one take, and a card too big for the pages it has.
+    std::vector<std::vector<std::string>> sent;
+    for (int i = 0; i < 2000; ++i) {
+      sent.push_back({"X", "old" + std::to_string(i), "b", "1", "c" + std::to_string(i), "s", "", "旺旺发送", "T"});
+    }
+    ASSERT_EQ(stores->Sent().AppendMany(sent), sent.size());
+    ASSERT_EQ(stores->Inventory().AppendMany({Card("A", "1", std::string(20000, 'k')), Card("A", "2")}), 2u);
+  }
+  const std::uint64_t sentSize = std::filesystem::file_size(dir / kSent);
+  const std::string failure = InChildWithFileSizeLimit(sentSize, [&]() -> std::string {
+    StoreError e;
+    auto child = CardStores::Open(dir.path(), &e);
+    if (!child) return e.message;
+    if (!child->TakeCards("A", 1, "o1", "b", "1", "n", "发货中", "T").empty()) return "a take whose commit failed gave records";
+    if (LastStoreError().find("已发卡密.edb") == std::string::npos) return "the failed commit says: " + LastStoreError();
+    return "";
+  });
+  EXPECT_EQ(failure, "");
+
+  auto stores = OpenOrFail(dir.path());
+  EXPECT_EQ(stores->CountCardsOf("A"), 2);
+  EXPECT_TRUE(stores->Sent().Select(2, "o1").empty());
+  EXPECT_EQ(stores->Sent().RecordCount(), 2000);
+  // With room on the disk again the same take goes through.
+  EXPECT_EQ(stores->TakeCards("A", 1, "o1", "b", "1", "n", "发货中", "T").size(), 1u);
 }
 
 TEST(TakeCards, ClosedStoresFailLoudly) {

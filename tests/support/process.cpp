@@ -18,13 +18,14 @@ std::filesystem::path TorvaneBinary() { return TORVANE_BINARY_PATH; }
 
 namespace {
 
-// outFd >= 0: standard output is that descriptor instead of outFile.
+// outFd >= 0: standard output is that descriptor instead of outFile. Standard input: inFile, else /dev/null.
 pid_t Spawn(const std::filesystem::path& program, const std::vector<std::string>& args,
             const std::filesystem::path& workDir, const std::filesystem::path& outFile, int outFd,
-            const std::filesystem::path& errFile) {
+            const std::filesystem::path& errFile, const std::filesystem::path& inFile = {}) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  const std::filesystem::path input = inFile.empty() ? std::filesystem::path("/dev/null") : std::filesystem::absolute(inFile);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input.c_str(), O_RDONLY, 0);
   if (outFd >= 0) {
     posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
   } else {
@@ -72,7 +73,8 @@ int WaitProcess(pid_t pid, std::chrono::milliseconds timeout) {
 namespace {
 
 ProcessResult Run(const std::filesystem::path& program, const std::vector<std::string>& args,
-                  const std::filesystem::path& workDir, std::chrono::milliseconds timeout, bool closedOutput) {
+                  const std::filesystem::path& workDir, std::chrono::milliseconds timeout, bool closedOutput,
+                  const std::filesystem::path& inputFile = {}) {
   TempDir out;
   ProcessResult result;
   pid_t pid = -1;
@@ -83,7 +85,7 @@ ProcessResult Run(const std::filesystem::path& program, const std::vector<std::s
     pid = Spawn(program, args, workDir, {}, fds[1], out / "err");
     ::close(fds[1]);
   } else {
-    pid = SpawnProcess(program, args, workDir, out / "out", out / "err");
+    pid = Spawn(program, args, workDir, out / "out", -1, out / "err", inputFile);
   }
   if (pid < 0) return result;
   int code = WaitProcess(pid, timeout);
@@ -100,8 +102,9 @@ ProcessResult Run(const std::filesystem::path& program, const std::vector<std::s
 }  // namespace
 
 ProcessResult RunProcess(const std::filesystem::path& program, const std::vector<std::string>& args,
-                         const std::filesystem::path& workDir, std::chrono::milliseconds timeout) {
-  return Run(program, args, workDir, timeout, false);
+                         const std::filesystem::path& workDir, std::chrono::milliseconds timeout,
+                         const std::filesystem::path& inputFile) {
+  return Run(program, args, workDir, timeout, false, inputFile);
 }
 
 ProcessResult RunProcessWithClosedOutput(const std::filesystem::path& program, const std::vector<std::string>& args,

@@ -17,9 +17,10 @@ struct ProcessResult {
   std::string err;      // standard error
 };
 
-// Runs program with args in workDir and waits at most timeout.
+// Runs program with args in workDir and waits at most timeout; standard input is inputFile, else empty.
 ProcessResult RunProcess(const std::filesystem::path& program, const std::vector<std::string>& args,
-                         const std::filesystem::path& workDir, std::chrono::milliseconds timeout);
+                         const std::filesystem::path& workDir, std::chrono::milliseconds timeout,
+                         const std::filesystem::path& inputFile = {});
 
 // Like RunProcess, with standard output a pipe whose reader has already gone (`torvane ... | head -0`).
 ProcessResult RunProcessWithClosedOutput(const std::filesystem::path& program, const std::vector<std::string>& args,

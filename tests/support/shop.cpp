@@ -35,6 +35,7 @@ Shop::Shop(Settings settings, bool withMail) {
     deployment.Load(DeploymentPath(configDir()));
     deployment.Set("邮件", "服务器", "127.0.0.1");
     deployment.Set("邮件", "端口", std::to_string(mail_->port()));
+    deployment.Set("邮件", "加密", "无");
     deployment.Set("邮件", "发信地址", "shop@torvane.test");
     deployment.Set("邮件", "用户名", mail_->options().user);
     deployment.Set("邮件", "密码", ObfuscateMailPassword(mail_->options().password));

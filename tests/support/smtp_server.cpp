@@ -53,6 +53,34 @@ std::string Unbase64(const std::string& text) {
   return out;
 }
 
+std::string ReadText(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A self-signed certificate for 127.0.0.1 and its key; false when openssl failed (its output in log).
+bool MakeCertificate(const std::filesystem::path& certificate, const std::filesystem::path& key,
+                     const std::filesystem::path& log) {
+  std::vector<std::string> args = {"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                                   "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+                                   "subjectAltName=IP:127.0.0.1", "-keyout", key.string(), "-out", certificate.string()};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd >= 0) {
+      dup2(fd, STDOUT_FILENO);
+      dup2(fd, STDERR_FILENO);
+    }
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 std::vector<std::string> LogLines(const std::filesystem::path& log) {
   std::vector<std::string> lines;
   std::ifstream in(log);
@@ -75,6 +103,14 @@ SmtpTestServer::SmtpTestServer(SmtpServerOptions options, std::filesystem::path 
   std::filesystem::create_directories(dir_);
   log_ = dir_ / "received.jsonl";
   control_ = dir_ / "control.json";
+  if (options_.tls == SmtpTls::kStartTls || options_.tls == SmtpTls::kImplicit) {
+    certificate_ = dir_ / "server.pem";
+    key_ = dir_ / "server.key";
+    if (!MakeCertificate(certificate_, key_, dir_ / "openssl.log")) {
+      error_ = "openssl could not make a certificate: " + ReadText(dir_ / "openssl.log");
+      return;
+    }
+  }
   Launch(0);
 }
 
@@ -118,6 +154,13 @@ void SmtpTestServer::Launch(int port) {
                                    options_.password,           "--port=" + std::to_string(port),
                                    "--control=" + control_.string()};
   if (options_.onlyPlain) args.push_back("--only-plain");
+  const std::string pair = certificate_.string() + "," + key_.string();
+  switch (options_.tls) {
+    case SmtpTls::kNone: break;
+    case SmtpTls::kStartTls: args.push_back("--starttls=" + pair); break;
+    case SmtpTls::kStartTlsRefused: args.push_back("--refuse-starttls"); break;
+    case SmtpTls::kImplicit: args.push_back("--smtps=" + pair); break;
+  }
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -207,6 +250,15 @@ std::vector<AuthAttempt> SmtpTestServer::Logins() const {
   for (const auto& line : LogLines(log_)) {
     if (StringField(line, "event") != "auth") continue;
     out.push_back({StringField(line, "mechanism"), line.find("\"ok\": true") != std::string::npos});
+  }
+  return out;
+}
+
+std::vector<SmtpCommand> SmtpTestServer::Commands() const {
+  std::vector<SmtpCommand> out;
+  for (const auto& line : LogLines(log_)) {
+    if (StringField(line, "event") != "command") continue;
+    out.push_back({StringField(line, "verb"), line.find("\"tls\": true") != std::string::npos});
   }
   return out;
 }

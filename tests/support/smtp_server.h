@@ -10,10 +10,20 @@
 
 namespace torvane::test {
 
+// How the server speaks TLS. Where it needs a certificate, one for 127.0.0.1 is made for the server
+// alone (self-signed, with openssl): a client trusts it only when given certificateFile().
+enum class SmtpTls {
+  kNone,             // never: STARTTLS is not offered
+  kStartTls,         // offers STARTTLS
+  kStartTlsRefused,  // offers STARTTLS and answers it with 454
+  kImplicit,         // TLS from the first byte (smtps)
+};
+
 struct SmtpServerOptions {
   std::string user = "notice-sender";
   std::string password = "Pw1234567";
   bool onlyPlain = false;      // offer AUTH PLAIN only
+  SmtpTls tls = SmtpTls::kNone;
 };
 
 // Answers that replace the server's own, changeable while it runs ("" lets the command through),
@@ -36,6 +46,12 @@ struct AuthAttempt {
   bool ok = false;
 };
 
+// A STARTTLS, AUTH, MAIL, RCPT or DATA command as the server received it.
+struct SmtpCommand {
+  std::string verb;
+  bool overTls = false;
+};
+
 class SmtpTestServer {
  public:
   // Starts the server; the script is found in the source tree (or given).
@@ -51,6 +67,9 @@ class SmtpTestServer {
 
   std::vector<ReceivedMail> Messages() const;
   std::vector<AuthAttempt> Logins() const;
+  std::vector<SmtpCommand> Commands() const;
+  // The server's certificate (PEM), "" when it has none.
+  std::filesystem::path certificateFile() const { return certificate_; }
   // From the next command on, the server answers so; false when the answers could not be written.
   bool SetReplies(const SmtpReplies& replies);
   // Stops the server (also done by the destructor): connections to its port are refused.
@@ -66,6 +85,8 @@ class SmtpTestServer {
   std::filesystem::path log_;
   std::filesystem::path control_;
   std::filesystem::path script_;
+  std::filesystem::path certificate_;
+  std::filesystem::path key_;
   pid_t pid_ = -1;
   int port_ = 0;
   std::string error_;

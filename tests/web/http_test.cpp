@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "notify/notify_interfaces.h"
+#include "support/deadline.h"
 #include "support/raw_http_server.h"
 #include "support/temp_dir.h"
 #include "web/cookie_store.h"
@@ -525,8 +526,9 @@ TEST_F(WebTest, CookiesSetByOneResponseTravelWithTheNextRequestOnAnotherThread) 
   server_.Enqueue(RawReply::Http(200, "sent"));
   EXPECT_EQ(网页_访问(server_.BaseUrl() + "/login"), "set");
   std::string second;
-  std::thread other([&] { second = 网页_访问(server_.BaseUrl() + "/member/x.htm"); });
-  other.join();
+  std::vector<std::thread> other;
+  other.emplace_back([&] { second = 网页_访问(server_.BaseUrl() + "/member/x.htm"); });
+  torvane::test::JoinWithin(other, "the request on another thread");
   EXPECT_EQ(second, "sent");
   auto r = server_.Requests();
   ASSERT_EQ(r.size(), 2u);
@@ -762,7 +764,7 @@ TEST_F(WebTest, ManyThreadsShareOneCookieStore) {
       }
     });
   }
-  for (auto& th : threads) th.join();
+  torvane::test::JoinWithin(threads, "the requesting threads");
   EXPECT_EQ(answered, kThreads * kEach);
   EXPECT_EQ(CookieCount(), static_cast<std::size_t>(kThreads * kEach));
   // The last request of each thread carried at least every cookie that thread itself had set before.

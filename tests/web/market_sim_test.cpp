@@ -14,6 +14,7 @@
 #include "../../tools/market-sim/json.h"
 #include "base/deployment.h"
 #include "support/market_sim.h"
+#include "support/process.h"
 #include "support/temp_dir.h"
 #include "base/text.h"
 
@@ -120,10 +121,7 @@ TEST_F(MarketSimTest, StartsOnAFreePortAndStopsOnShutdown) {
   pid_t pid = second->Pid();
   std::string secondBase = second->BaseUrl();
   EXPECT_TRUE(second->Shutdown());
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(test::WaitProcess(pid, std::chrono::seconds(30)), 0) << "market-sim did not exit by itself";
   Browser browser;
   EXPECT_FALSE(browser.Get(secondBase + "/my_taobao.htm").ok);
 

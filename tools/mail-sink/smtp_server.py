@@ -1,13 +1,19 @@
 #!/usr/bin/python3
 """Local SMTP server for the mail tests, the benchmark and the demo.
 
-Listens on 127.0.0.1 at a free port, offers AUTH LOGIN and PLAIN without TLS,
-accepts one fixed user, answers a failed login with 535, and appends one JSON
-line per event to the log file:
+Listens on 127.0.0.1 at a free port, offers AUTH LOGIN and PLAIN (without TLS
+unless asked for), accepts one fixed user, answers a failed login with 535, and
+appends one JSON line per event to the log file:
+  {"event": "command", "verb": "AUTH", "tls": false}
   {"event": "auth", "mechanism": "LOGIN", "ok": true}
   {"event": "mail", "from": B64, "rcpt": [B64, ...], "helo": B64, "data": B64}
-Every text value of a mail event is base64 of its bytes. Prints "READY <port>"
-once listening; stops on SIGTERM or SIGINT.
+A command event is written for every STARTTLS, AUTH, MAIL, RCPT and DATA received,
+saying whether it came over TLS. Every text value of a mail event is base64 of its
+bytes. Prints "READY <port>" once listening; stops on SIGTERM or SIGINT.
+
+TLS, for tests: --starttls=CERT,KEY offers STARTTLS with that certificate and key
+(PEM files); --smtps=CERT,KEY speaks TLS from the first byte; --refuse-starttls
+offers STARTTLS but answers it with 454.
 
 Refusals, for tests: --refuse-rcpt answers every RCPT with 550, --refuse-data the end
 of every message with 554. --control FILE names a JSON file read afresh at every
@@ -17,14 +23,17 @@ command, so a test can change the answers while the server runs:
 missing or empty lets the command through (a missing file: everything goes through).
 
 Usage: smtp_server.py LOG USER PASSWORD [--port=N] [--control=FILE] [--only-plain]
-                      [--refuse-rcpt] [--refuse-data]
+                      [--refuse-rcpt] [--refuse-data] [--starttls=CERT,KEY | --smtps=CERT,KEY |
+                      --refuse-starttls]
 """
 
 import asyncio
 import base64
+import functools
 import json
 import logging
 import signal
+import ssl
 import sys
 import warnings
 
@@ -55,6 +64,10 @@ class Recorder:
             return None
         return value or None
 
+    def command(self, verb, transport):
+        tls = transport is not None and transport.get_extra_info("ssl_object") is not None
+        self.write({"event": "command", "verb": verb, "tls": tls})
+
     def write(self, record):
         with open(self.path, "a", encoding="ascii") as f:
             f.write(json.dumps(record) + "\n")
@@ -83,6 +96,40 @@ class Recorder:
         return "250 OK"
 
 
+def recorded(verb):
+    """SMTP's handler of verb, noting the command first."""
+    base = getattr(SMTP, "smtp_" + verb)
+
+    @functools.wraps(base)
+    async def method(self, arg):
+        self.event_handler.command(verb, self.transport)
+        return await base(self, arg)
+    return method
+
+
+class RecordingSMTP(SMTP):
+    refuse_starttls = False
+    smtp_AUTH = recorded("AUTH")
+    smtp_MAIL = recorded("MAIL")
+    smtp_RCPT = recorded("RCPT")
+    smtp_DATA = recorded("DATA")
+
+    @functools.wraps(SMTP.smtp_STARTTLS)
+    async def smtp_STARTTLS(self, arg):
+        self.event_handler.command("STARTTLS", self.transport)
+        if self.refuse_starttls:
+            await self.push("454 4.7.0 TLS not available due to temporary reason")
+            return
+        await SMTP.smtp_STARTTLS(self, arg)
+
+
+def server_context(cert_and_key):
+    cert, key = cert_and_key.split(",", 1)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    return context
+
+
 def main():
     args = [a for a in sys.argv[1:] if not a.startswith("--")]
     flags = {a for a in sys.argv[1:] if a.startswith("--") and "=" not in a}
@@ -108,16 +155,25 @@ def main():
         return AuthResult(success=ok, handled=False, message=None if ok else refusal)
 
     exclude = ["LOGIN"] if "--only-plain" in flags else []
+    starttls = None
+    if "starttls" in values:
+        starttls = server_context(values["starttls"])
+    elif "--refuse-starttls" in flags:
+        starttls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)  # only to be offered: every STARTTLS gets 454
+    implicit = server_context(values["smtps"]) if "smtps" in values else None
 
     def factory():
-        return SMTP(recorder, hostname="smtp.test", authenticator=authenticator,
-                    auth_required=True, auth_require_tls=False,
-                    auth_exclude_mechanism=exclude)
+        server = RecordingSMTP(recorder, hostname="smtp.test", authenticator=authenticator,
+                               auth_required=True, auth_require_tls=False,
+                               auth_exclude_mechanism=exclude, tls_context=starttls)
+        server.refuse_starttls = "--refuse-starttls" in flags
+        return server
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
     server = loop.run_until_complete(loop.create_server(factory, host="127.0.0.1",
-                                                        port=int(values.get("port", "0"))))
+                                                        port=int(values.get("port", "0")),
+                                                        ssl=implicit))
     port = server.sockets[0].getsockname()[1]
     for sig in (signal.SIGTERM, signal.SIGINT):
         loop.add_signal_handler(sig, loop.stop)

@@ -103,18 +103,19 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std:
   return data;
 }
 
-bool WriteFileAtomic(const std::filesystem::path& path, std::string_view data, std::string* error, mode_t mode) {
+bool WriteFileAtomic(const std::filesystem::path& path, std::string_view data, std::string* error, unsigned mode) {
   if (error) error->clear();
   std::filesystem::path dir = path.parent_path();
   if (dir.empty()) dir = ".";
   std::random_device rd;
   std::filesystem::path temp = dir / (path.filename().string() + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
   if (fd < 0) {
     if (error) *error = ErrnoText("cannot create", temp);
     return false;
   }
-  ::fchmod(fd, mode);
+  // The umask may have taken bits from the mode at creation; a failed change keeps the stricter one.
+  ::fchmod(fd, static_cast<mode_t>(mode));
   bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
   if (!ok && error) *error = ErrnoText("cannot write", temp);
   if (::close(fd) != 0 && ok) {
@@ -135,6 +136,99 @@ bool WriteFileAtomic(const std::filesystem::path& path, std::string_view data, s
     ::close(dfd);
   }
   return true;
+}
+
+bool CreatePrivateDirectory(const std::filesystem::path& dir, std::string* error) {
+  if (error) error->clear();
+  if (::mkdir(dir.c_str(), 0700) != 0) {
+    const int err = errno;
+    struct stat st {};
+    if (err == EEXIST && ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+    errno = err;
+    if (error) *error = ErrnoText("cannot create", dir);
+    return false;
+  }
+  if (::chmod(dir.c_str(), 0700) != 0) {
+    if (error) *error = ErrnoText("cannot protect", dir);
+    return false;
+  }
+  return true;
+}
+
+std::optional<unsigned> FilePermissions(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return static_cast<unsigned>(st.st_mode & 07777);
+}
+
+bool CreatePrivateFile(const std::filesystem::path& path, std::string* error) {
+  if (error) error->clear();
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    if (error) *error = ErrnoText("cannot create", path);
+    return false;
+  }
+  // The umask may have taken bits at creation; this sets exactly owner read and write.
+  const bool ok = ::fchmod(fd, 0600) == 0;
+  if (!ok && error) *error = ErrnoText("cannot protect", path);
+  ::close(fd);
+  if (!ok) ::unlink(path.c_str());
+  return ok;
+}
+
+}  // namespace torvane
+
+namespace torvane {
+
+std::optional<std::string> ReadRegularFile(const std::filesystem::path& path, std::uint64_t maxBytes,
+                                           ReadRefusal* refusal, std::string* error) {
+  *refusal = ReadRefusal::kNone;
+  if (error) error->clear();
+  auto refuse = [&](ReadRefusal why, int err) -> std::optional<std::string> {
+    *refusal = why;
+    if (error && err != 0) *error = std::strerror(err);
+    return std::nullopt;
+  };
+  struct stat before {};
+  if (::stat(path.c_str(), &before) != 0) return refuse(errno == ENOENT ? ReadRefusal::kMissing : ReadRefusal::kFailed, errno);
+  if (!S_ISREG(before.st_mode)) return refuse(ReadRefusal::kNotRegular, 0);
+  if (static_cast<std::uint64_t>(before.st_size) > maxBytes) return refuse(ReadRefusal::kTooLarge, 0);
+  // Opened without waiting, then checked to be the file just looked at: nothing swapped in meanwhile.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return refuse(ReadRefusal::kFailed, errno);
+  struct stat opened {};
+  if (::fstat(fd, &opened) != 0 || opened.st_dev != before.st_dev || opened.st_ino != before.st_ino) {
+    ::close(fd);
+    return refuse(ReadRefusal::kReplaced, 0);
+  }
+  std::string bytes;
+  bytes.reserve(static_cast<std::size_t>(opened.st_size));
+  char buffer[1 << 16];
+  while (true) {
+    ssize_t n = ::read(fd, buffer, sizeof(buffer));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int err = errno;
+      ::close(fd);
+      return refuse(ReadRefusal::kFailed, err);
+    }
+    if (n == 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+    if (bytes.size() > maxBytes) {
+      ::close(fd);
+      return refuse(ReadRefusal::kTooLarge, 0);
+    }
+  }
+  ::close(fd);
+  return bytes;
+}
+
+bool SyncToDisk(const std::filesystem::path& path, std::string* error) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  bool ok = fd >= 0 && ::fsync(fd) == 0;
+  if (!ok && error) *error = std::strerror(errno);
+  if (fd >= 0) ::close(fd);
+  return ok;
 }
 
 }  // namespace torvane

@@ -1,6 +1,7 @@
 #include "platform/stop_signals.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
@@ -12,16 +13,24 @@
 
 namespace torvane {
 
-StopSignals::StopSignals() {
-  sigemptyset(&signals_);
-  sigaddset(&signals_, SIGINT);
-  sigaddset(&signals_, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals_, &previousMask_);
-  signalFd_ = signalfd(-1, &signals_, SFD_CLOEXEC);
-  wakeFd_ = eventfd(0, EFD_CLOEXEC);
+struct StopSignals::Watching {
+  sigset_t signals;
+  sigset_t previousMask;
+  int signalFd = -1;
+  int wakeFd = -1;
+};
+
+StopSignals::StopSignals() : watching_(std::make_unique<Watching>()) {
+  Watching& w = *watching_;
+  sigemptyset(&w.signals);
+  sigaddset(&w.signals, SIGINT);
+  sigaddset(&w.signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &w.signals, &w.previousMask);
+  w.signalFd = signalfd(-1, &w.signals, SFD_CLOEXEC);
+  w.wakeFd = eventfd(0, EFD_CLOEXEC);
   // Without the descriptors the signals stay blocked and pending: nobody could tell the process to stop.
-  if (signalFd_ < 0 || wakeFd_ < 0) {
-    pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
+  if (w.signalFd < 0 || w.wakeFd < 0) {
+    pthread_sigmask(SIG_SETMASK, &w.previousMask, nullptr);
     return;
   }
   watcher_ = std::thread([this] { Watch(); });
@@ -29,15 +38,16 @@ StopSignals::StopSignals() {
 
 StopSignals::~StopSignals() {
   Stop();
-  if (signalFd_ >= 0) close(signalFd_);
-  if (wakeFd_ >= 0) close(wakeFd_);
-  pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
+  Watching& w = *watching_;
+  if (w.signalFd >= 0) close(w.signalFd);
+  if (w.wakeFd >= 0) close(w.wakeFd);
+  pthread_sigmask(SIG_SETMASK, &w.previousMask, nullptr);
 }
 
 void StopSignals::Stop() {
   if (!watcher_.joinable()) return;
   const std::uint64_t one = 1;
-  while (write(wakeFd_, &one, sizeof one) < 0 && errno == EINTR) {
+  while (write(watching_->wakeFd, &one, sizeof one) < 0 && errno == EINTR) {
   }
   watcher_.join();
 }
@@ -68,7 +78,7 @@ bool StopSignals::Received() const {
 }
 
 void StopSignals::Watch() {
-  pollfd fds[2] = {{signalFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+  pollfd fds[2] = {{watching_->signalFd, POLLIN, 0}, {watching_->wakeFd, POLLIN, 0}};
   for (;;) {
     if (poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
@@ -77,19 +87,23 @@ void StopSignals::Watch() {
     if (fds[1].revents != 0) return;
     if (fds[0].revents == 0) continue;
     signalfd_siginfo info{};
-    if (read(signalFd_, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) continue;
-    std::function<void()> hook;
-    bool second = false;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      second = first_;
-      first_ = true;
-      hook = second ? onSecond_ : onFirst_;
-    }
-    received_.notify_all();
-    if (hook) hook();
-    if (second) std::_Exit(128 + static_cast<int>(info.ssi_signo));
+    if (read(watching_->signalFd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) continue;
+    Deliver(static_cast<int>(info.ssi_signo));
   }
+}
+
+void StopSignals::Deliver(int signalNumber) {
+  std::function<void()> hook;
+  bool second = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    second = first_;
+    first_ = true;
+    hook = second ? onSecond_ : onFirst_;
+  }
+  received_.notify_all();
+  if (hook) hook();
+  if (second) std::_Exit(128 + signalNumber);
 }
 
 }  // namespace torvane

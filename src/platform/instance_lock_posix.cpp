@@ -11,9 +11,11 @@
 
 namespace torvane {
 
+std::filesystem::path InstanceLockPath(const std::filesystem::path& dataDir) { return dataDir / ".torvane.lock"; }
+
 std::unique_ptr<InstanceLock> InstanceLock::Acquire(const std::filesystem::path& dataDir, std::string* message) {
   // The kernel drops the lock when the process ends, however it ends.
-  std::filesystem::path lockFile = dataDir / ".torvane.lock";
+  const std::filesystem::path lockFile = InstanceLockPath(dataDir);
   int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) {
     if (message) *message = "无法打开锁文件 " + PathText(lockFile) + ": " + std::strerror(errno);
@@ -40,7 +42,7 @@ std::unique_ptr<InstanceLock> InstanceLock::Acquire(const std::filesystem::path&
 }
 
 InstanceLock::~InstanceLock() {
-  if (fd_ >= 0) ::close(fd_);
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
 }
 
 }  // namespace torvane

@@ -1,0 +1,115 @@
+// Takes the README's screenshots: each pane on the demo shop after a delivery pass, the release notes in
+// both states, the login window, the pop-up and the tray menu. Run under an X server (scripts/screenshots.sh).
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QWebEngineView>
+#include <cstdio>
+
+#include "app/cli.h"
+#include "delivery/scheduler.h"
+#include "gui/desktop_app.h"
+#include "gui/gui_context.h"
+#include "gui/inventory_pane.h"
+#include "gui/login_window.h"
+#include "gui/main_window.h"
+#include "gui/message_box.h"
+#include "gui/notice_popup.h"
+#include "gui/release_notes_window.h"
+#include "gui/tray_icon.h"
+
+namespace {
+
+void Settle(int ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+
+// The window as the screen shows it (the browser's content included).
+bool Save(QWidget* window, const QString& file) {
+  window->raise();
+  Settle(400);
+  const QRect frame = window->frameGeometry();
+  QPixmap shot = window->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+  const bool ok = shot.save(file);
+  std::printf("%s %s\n", ok ? "saved" : "NOT SAVED", qPrintable(file));
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  QApplication application(argc, argv);
+  application.setQuitOnLastWindowClosed(false);
+  const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshots");
+  QDir().mkpath(out);
+  torvane::MessageBox::SetAnswerWithoutShowing(true);
+
+  torvane::WindowOptions options;
+  options.programDir = torvane::ProgramDirectory();  // the build directory, beside market-sim
+  options.demo = true;
+  torvane::DesktopApp app(options);
+  if (!app.Start()) return 1;
+  int failures = 0;
+  auto* notes = app.ReleaseNotes();
+  notes->move(440, 260);
+  failures += !Save(notes, out + "/release_notes.png");
+  {
+    torvane::ReleaseNotesWindow question;
+    question.move(440, 260);
+    question.show();
+    question.ShowNewVersion();
+    failures += !Save(&question, out + "/release_notes_update.png");
+  }
+
+  app.DismissReleaseNotes();
+  app.Main()->move(275, 90);
+  // A few passes over the orders the simulated buyers place meanwhile.
+  for (int pass = 0; pass < 3; ++pass) {
+    Settle(6000);
+    app.Scheduler()->ScanTick();
+    app.Scheduler()->WaitIdle();
+  }
+  Settle(500);
+  const char* panes[] = {"pane_settings", "pane_activity", "pane_inventory", "pane_sent", "pane_tutorial"};
+  for (int i = 0; i < 5; ++i) {
+    app.Main()->ShowPane(i);
+    failures += !Save(app.Main(), out + "/" + panes[i] + ".png");
+  }
+
+  // The inventory's batch window over its pane.
+  app.Main()->ShowPane(2);
+  if (QWidget* batch = app.Main()->Inventory()->OpenBatchWindow()) {
+    batch->move(app.Main()->x() + 160, app.Main()->y() + 150);
+    failures += !Save(batch, out + "/inventory_batch.png");
+    batch->close();
+  }
+
+  QWidget* popup = torvane::NoticePopup::ShowNoticePopup(
+      QStringLiteral(u"感谢使用本程序\r\n\r\n第一次使用请仔细看使用教程"));
+  Settle(1500);
+  failures += !Save(popup, out + "/popup.png");
+
+  torvane::LoginWindow* login = app.OpenLoginWindow();
+  login->move(400, 150);
+  Settle(4000);
+  failures += !Save(login, out + "/login_window.png");
+  login->close();
+
+  QMenu* menu = app.Tray()->Menu();
+  menu->popup(QPoint(600, 300));
+  Settle(500);
+  failures += !Save(menu, out + "/tray_menu.png");
+  menu->hide();
+
+  app.ExitProgram(0);
+  return failures == 0 ? 0 : 1;
+}
