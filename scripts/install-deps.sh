@@ -9,6 +9,8 @@ packages=(
   qt6-base-dev qt6-webengine-dev qt6-svg-dev
   xvfb trayer fonts-noto-cjk
   g++-mingw-w64-x86-64-posix wine wine64
+  nlohmann-json3-dev
+  dpkg-dev file man-db lintian desktop-file-utils systemd
 )
 missing=()
 for p in "${packages[@]}"; do
