@@ -10,6 +10,8 @@ packages=(
   xvfb trayer fonts-noto-cjk
   g++-mingw-w64-x86-64-posix wine wine64
   clang-14 libclang-rt-14-dev
+  nlohmann-json3-dev
+  dpkg-dev file man-db lintian desktop-file-utils systemd
 )
 missing=()
 for p in "${packages[@]}"; do

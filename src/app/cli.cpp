@@ -15,7 +15,9 @@
 #include "notify/password.h"
 #include "app/demo.h"
 #include "app/resend.h"
+#include "app/paths.h"
 #include "app/runner.h"
+#include "app/version.h"
 #include "platform/process.h"
 #include "base/deployment.h"
 #include "base/files.h"
@@ -34,19 +36,24 @@ namespace {
 
 constexpr const char* kUsage =
     "usage:\n"
-    "  torvane [--demo] [--config-dir DIR]     (the window)\n"
-    "  torvane run [--config-dir DIR] [--once]\n"
-    "  torvane cards import FILE --item NAME [--note TEXT] [--encoding gbk|utf-8] [--allow-duplicates]\n"
-    "  torvane cards list [--item NAME]\n"
-    "  torvane sent list [--order N | --buyer B]\n"
-    "  torvane sent export FILE.csv\n"
-    "  torvane sent resend --order N [--to ADDRESS] [--config-dir DIR]\n"
+    "  torvane [--demo] [--config-dir DIR] [--data-dir DIR]     (the window)\n"
+    "  torvane run [--config-dir DIR] [--data-dir DIR] [--once]\n"
+    "  torvane cards import FILE --item NAME [--note TEXT] [--encoding gbk|utf-8] [--allow-duplicates] [--data-dir DIR]\n"
+    "  torvane cards list [--item NAME] [--data-dir DIR]\n"
+    "  torvane sent list [--order N | --buyer B] [--data-dir DIR]\n"
+    "  torvane sent export FILE.csv [--data-dir DIR]\n"
+    "  torvane sent resend --order N [--to ADDRESS] [--config-dir DIR] [--data-dir DIR]\n"
     "  torvane demo\n"
-    "  torvane mail-password        (the password on standard input)\n";
+    "  torvane mail-password        (the password on standard input)\n"
+    "  torvane --version | --help\n"
+    "Without --config-dir and --data-dir: a copy run from its own folder (a build, an unpacked copy, or one\n"
+    "holding its 配置文件.ini) keeps its configuration beside the program and its data in the current\n"
+    "directory; an installed copy uses ~/.config/torvane and ~/.local/share/torvane ($XDG_CONFIG_HOME,\n"
+    "$XDG_DATA_HOME). See torvane(1).\n";
 
 int Usage(const std::string& problem = {}) {
   if (!problem.empty()) std::fprintf(stderr, "torvane: %s\n", EscapeTerminalControls(problem).c_str());
-  std::fputs(kUsage, stderr);
+  std::fputs(GbkToUtf8(kUsage).c_str(), stderr);  // the usage names files in Chinese
   return 2;
 }
 
@@ -131,9 +138,24 @@ Arguments ParseArguments(int argc, char** argv, int first, const std::vector<std
   return args;
 }
 
-std::filesystem::path ConfigDirectory(const Arguments& args) {
-  if (args.Has("config-dir")) return std::filesystem::path(args.options.at("config-dir"));
-  return ProgramDirectory();
+// The configuration and data directories by the program's one rule (app/paths.h), the options taken
+// into account; nullopt after saying why they cannot be had.
+std::optional<SessionPaths> Directories(const Arguments& args) {
+  PathOptions options;
+  if (args.Has("config-dir")) options.configDir = args.options.at("config-dir");
+  if (args.Has("data-dir")) options.dataDir = args.options.at("data-dir");
+  std::string error;
+  std::optional<SessionPaths> paths = ResolveSessionPaths(options, &error);
+  if (!paths) PrintError(error);
+  return paths;
+}
+
+// The problem with an empty --config-dir or --data-dir (an empty path would mean "not given"); "" when none.
+std::string EmptyDirectoryOption(const Arguments& args) {
+  for (const char* name : {"config-dir", "data-dir"}) {
+    if (args.Has(name) && args.options.at(name).empty()) return std::string("--") + name + " must not be empty";
+  }
+  return {};
 }
 
 // A field of a listing: tabs, line breaks and backslashes written as \t, \n, \r and \\ so a record stays one line.
@@ -271,7 +293,9 @@ int CardsImport(const Arguments& args) {
     return 1;
   }
 
-  std::filesystem::path dataDir = std::filesystem::current_path();
+  const std::optional<SessionPaths> paths = Directories(args);
+  if (!paths) return 1;
+  const std::filesystem::path& dataDir = paths->dataDir;
   auto stores = OpenStoresOrComplain(dataDir);
   if (!stores) return 1;
 
@@ -314,7 +338,9 @@ bool ListingRead() {
 
 int CardsList(const Arguments& args) {
   if (args.words.size() != 2) return Usage("cards list takes no further words");
-  auto stores = OpenStoresOrComplain(std::filesystem::current_path(), StoreAccess::kReadOnly);
+  const std::optional<SessionPaths> paths = Directories(args);
+  if (!paths) return 1;
+  auto stores = OpenStoresOrComplain(paths->dataDir, StoreAccess::kReadOnly);
   if (!stores) return 1;
   std::vector<CardRecord> cards = args.Has("item")
                                       ? ListCards(*stores, CardListMode::kByItem, Utf8ToGbk(args.options.at("item")))
@@ -328,7 +354,9 @@ int CardsList(const Arguments& args) {
 int SentList(const Arguments& args) {
   if (args.words.size() != 2) return Usage("sent list takes no further words");
   if (args.Has("order") && args.Has("buyer")) return Usage("give --order or --buyer, not both");
-  auto stores = OpenStoresOrComplain(std::filesystem::current_path(), StoreAccess::kReadOnly);
+  const std::optional<SessionPaths> paths = Directories(args);
+  if (!paths) return 1;
+  auto stores = OpenStoresOrComplain(paths->dataDir, StoreAccess::kReadOnly);
   if (!stores) return 1;
   std::vector<SentRecord> records;
   if (args.Has("order")) {
@@ -358,9 +386,9 @@ std::string CsvField(const std::string& utf8) {
 }
 
 // The program's own data and configuration files, wherever the program may look for them.
-std::vector<std::filesystem::path> OwnFiles(const std::filesystem::path& dataDir) {
+std::vector<std::filesystem::path> OwnFiles(const SessionPaths& paths) {
   std::vector<std::filesystem::path> files;
-  for (const std::filesystem::path& dir : {dataDir, ProgramDirectory()}) {
+  for (const std::filesystem::path& dir : {paths.dataDir, paths.configDir, ProgramDirectory()}) {
     for (std::u8string_view store : {kInventoryFileName, kSentFileName}) {
       files.push_back(dir / store);
       files.push_back(dir / (std::u8string(store) + u8"-journal"));
@@ -380,8 +408,8 @@ std::vector<std::filesystem::path> OwnFiles(const std::filesystem::path& dataDir
 // Where an export to target may be written: the file itself, symbolic links followed. nullopt
 // (and *problem says why) for one of the program's own files, under any name (same path or same
 // file), and for anything that exists but is not a regular file (a directory, FIFO, device...).
-std::optional<std::filesystem::path> ExportTarget(const std::filesystem::path& target,
-                                                  const std::filesystem::path& dataDir, std::string* problem) {
+std::optional<std::filesystem::path> ExportTarget(const std::filesystem::path& target, const SessionPaths& paths,
+                                                  std::string* problem) {
   std::error_code ec;
   std::filesystem::path where = std::filesystem::absolute(target, ec);
   if (!ec) where = std::filesystem::weakly_canonical(where, ec);
@@ -400,7 +428,7 @@ std::optional<std::filesystem::path> ExportTarget(const std::filesystem::path& t
     *problem = "无法导出到 " + PathText(target) + ": 不是普通文件";
     return std::nullopt;
   }
-  for (const auto& own : OwnFiles(dataDir)) {
+  for (const auto& own : OwnFiles(paths)) {
     std::error_code ownError;
     std::filesystem::path ownWhere = std::filesystem::weakly_canonical(own, ownError);
     std::error_code sameError;
@@ -415,14 +443,15 @@ std::optional<std::filesystem::path> ExportTarget(const std::filesystem::path& t
 
 int SentExport(const Arguments& args) {
   if (args.words.size() != 3) return Usage("sent export needs exactly one FILE.csv");
-  const std::filesystem::path dataDir = std::filesystem::current_path();
+  const std::optional<SessionPaths> paths = Directories(args);
+  if (!paths) return 1;
   std::string problem;
-  std::optional<std::filesystem::path> file = ExportTarget(args.words[2], dataDir, &problem);
+  std::optional<std::filesystem::path> file = ExportTarget(args.words[2], *paths, &problem);
   if (!file) {
     PrintError(problem);
     return 1;
   }
-  auto stores = OpenStoresOrComplain(dataDir, StoreAccess::kReadOnly);
+  auto stores = OpenStoresOrComplain(paths->dataDir, StoreAccess::kReadOnly);
   if (!stores) return 1;
   auto records = ListSent(*stores, SentListMode::kAll);
   if (!ListingRead()) return 1;  // an earlier export stays as it was
@@ -456,9 +485,11 @@ int SentExport(const Arguments& args) {
 int SentResend(const Arguments& args) {
   if (args.words.size() != 2) return Usage("sent resend takes no further words");
   if (!args.Has("order") || args.options.at("order").empty()) return Usage("sent resend needs --order N");
+  const std::optional<SessionPaths> paths = Directories(args);
+  if (!paths) return 1;
   ResendOptions options;
-  options.configDir = ConfigDirectory(args);
-  options.dataDir = std::filesystem::current_path();
+  options.configDir = paths->configDir;
+  options.dataDir = paths->dataDir;
   options.orderNumber = Utf8ToGbk(args.options.at("order"));
   if (args.Has("to")) options.mailTo = Utf8ToGbk(args.options.at("to"));
   options.printLine = PrintActivityLine;
@@ -486,9 +517,11 @@ int MailPassword(int argc) {
 
 int Run(const Arguments& args) {
   if (args.words.size() != 1) return Usage("run takes no further words");
+  const std::optional<SessionPaths> paths = Directories(args);
+  if (!paths) return 1;
   RunOptions options;
-  options.configDir = ConfigDirectory(args);
-  options.dataDir = std::filesystem::current_path();
+  options.configDir = paths->configDir;
+  options.dataDir = paths->dataDir;
   options.once = args.Flag("once");
   options.printLine = PrintActivityLine;
   return RunHeadless(options);
@@ -502,22 +535,29 @@ int RunCommandLine(int argc, char** argv) {
   if (argc < 2) return Usage();
   std::string command = argv[1];
   if (command == "-h" || command == "--help" || command == "help") {
-    std::fputs(kUsage, stdout);
+    std::fputs(GbkToUtf8(kUsage).c_str(), stdout);
+    return 0;
+  }
+  if (command == "--version") {
+    std::printf("torvane %s\n", kProgramVersion);
     return 0;
   }
   if (command == "run") {
-    Arguments args = ParseArguments(argc, argv, 1, {"config-dir"}, {"once"});
+    Arguments args = ParseArguments(argc, argv, 1, {"config-dir", "data-dir"}, {"once"});
+    if (args.problem.empty()) args.problem = EmptyDirectoryOption(args);
     if (!args.problem.empty()) return Usage(args.problem);
     return Run(args);
   }
   if (command == "sent" && argc > 2 && std::string(argv[2]) == "resend") {
-    Arguments args = ParseArguments(argc, argv, 1, {"order", "to", "config-dir"}, {});
+    Arguments args = ParseArguments(argc, argv, 1, {"order", "to", "config-dir", "data-dir"}, {});
+    if (args.problem.empty()) args.problem = EmptyDirectoryOption(args);
     if (!args.problem.empty()) return Usage(args.problem);
     return SentResend(args);
   }
   if (command == "cards" || command == "sent") {
-    Arguments args =
-        ParseArguments(argc, argv, 1, {"item", "note", "encoding", "order", "buyer"}, {"allow-duplicates"});
+    Arguments args = ParseArguments(argc, argv, 1, {"item", "note", "encoding", "order", "buyer", "data-dir"},
+                                    {"allow-duplicates"});
+    if (args.problem.empty()) args.problem = EmptyDirectoryOption(args);
     if (!args.problem.empty()) return Usage(args.problem);
     std::string sub = args.words.size() > 1 ? args.words[1] : "";
     if (command == "cards" && sub == "import") return CardsImport(args);
@@ -533,7 +573,7 @@ int RunCommandLine(int argc, char** argv) {
       return SentList(args);
     }
     if (command == "sent" && sub == "export") {
-      if (!args.options.empty()) return Usage("sent export takes no options");
+      if (args.options.size() != (args.Has("data-dir") ? 1u : 0u)) return Usage("sent export takes only --data-dir");
       return SentExport(args);
     }
     return Usage("unknown command: " + command + " " + sub);

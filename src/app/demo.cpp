@@ -26,8 +26,6 @@ namespace {
 
 constexpr const char* kSellerName = "演示店铺";
 constexpr const char* kSellerPassword = "secret";
-constexpr const char* kMailUser = "demo";
-constexpr const char* kMailPassword = "demo-password";
 
 // Items of the demo shop and how many cards each starts with; one runs out early on purpose.
 struct DemoItem {
@@ -41,14 +39,6 @@ void Say(const std::string& gbk) {
   std::string utf8 = EscapeTerminalControls(GbkToUtf8(gbk));
   std::fprintf(stdout, "%s\n", utf8.c_str());
   std::fflush(stdout);
-}
-
-std::filesystem::path FindBeside(const std::filesystem::path& programDir, const std::vector<std::string>& candidates) {
-  for (const auto& c : candidates) {
-    auto p = programDir / c;
-    if (std::filesystem::exists(p)) return p;
-  }
-  return {};
 }
 
 std::filesystem::path DemoWinePrefix() {
@@ -81,12 +71,13 @@ bool RunWine(const std::filesystem::path& program, const std::vector<std::string
 DemoChat SetUpDemoChat(const std::filesystem::path& root, const std::filesystem::path& programDir) {
   DemoChat chat;
   const std::filesystem::path wine = FindProgramInPath("wine"), wineserver = FindProgramInPath("wineserver");
-  const std::filesystem::path client = FindBeside(programDir, {"tools/fake-chat-client.exe"});
+  const std::filesystem::path client = FindCompanionFile(programDir, {"tools/fake-chat-client.exe", "fake-chat-client.exe"});
+  const std::filesystem::path sender = FindCompanionFile(programDir, {"torvane-chat.exe"});
   if (wine.empty() || wineserver.empty()) {
     chat.problem = "未找到 wine, 旺旺发货的订单将等待 (安装 wine 后再运行演示)";
     return chat;
   }
-  if (client.empty() || !std::filesystem::exists(programDir / "torvane-chat.exe")) {
+  if (client.empty() || sender.empty()) {
     chat.problem = "未找到 torvane-chat.exe 或 tools/fake-chat-client.exe, 旺旺发货的订单将等待";
     return chat;
   }
@@ -158,6 +149,8 @@ bool SeedShop(const std::filesystem::path& dataDir, std::string* error) {
   return ok;
 }
 
+}  // namespace
+
 bool WriteDemoConfig(const std::filesystem::path& configDir, const std::string& simBase, int smtpPort,
                      const DemoChat& chat, std::string* error) {
   IniFile deployment;
@@ -172,8 +165,10 @@ bool WriteDemoConfig(const std::filesystem::path& configDir, const std::string& 
     deployment.Set("邮件", "服务器", "127.0.0.1");
     deployment.Set("邮件", "端口", std::to_string(smtpPort));
     deployment.Set("邮件", "发信地址", "shop@torvane.test");
-    deployment.Set("邮件", "用户名", kMailUser);
-    deployment.Set("邮件", "密码", ObfuscateMailPassword(kMailPassword));
+    deployment.Set("邮件", "用户名", kDemoMailUser);
+    deployment.Set("邮件", "密码", ObfuscateMailPassword(kDemoMailPassword));
+    // The demo's mail server on this machine speaks no TLS; mail to any other server must be encrypted.
+    deployment.Set("邮件", "加密", "无");
   }
   if (chat.problem.empty() && !chat.prefix.empty()) {
     deployment.Set("聊天", "WINEPREFIX", PathText(chat.prefix));
@@ -193,6 +188,8 @@ bool WriteDemoConfig(const std::filesystem::path& configDir, const std::string& 
   settings.signature = "Torvane演示店铺 欢迎再次光临";
   return SaveSettings(SettingsPath(configDir), settings, error);
 }
+
+namespace {
 
 bool LogInToSimulator(const std::string& simBase) {
   std::string body = std::string("TPL_username=") + PercentEncodeGbk(kSellerName) + "&TPL_password=" + kSellerPassword;
@@ -237,9 +234,9 @@ std::unique_ptr<DemoEnvironment> PrepareDemo(const DemoOptions& options, std::st
     if (error) *error = why;
     return nullptr;
   };
-  auto simPath = FindBeside(options.programDir, {"tools/market-sim/market-sim", "market-sim"});
+  auto simPath = FindCompanionFile(options.programDir, {"tools/market-sim/market-sim", "market-sim"});
   if (simPath.empty()) {
-    return fail("找不到 market-sim 程序（应在 " + PathText(options.programDir) + " 下的 tools/market-sim/ 中）");
+    return fail("找不到 market-sim 程序（应在 " + PathText(options.programDir) + " 中或其下的 tools/market-sim/ 中）");
   }
   auto env = std::make_unique<DemoEnvironment>();
   env->root = MakePrivateTempDirectory("torvane-demo-");
@@ -268,10 +265,10 @@ std::unique_ptr<DemoEnvironment> PrepareDemo(const DemoOptions& options, std::st
 
   // E-mail deliveries go to a local mail server when Debian's aiosmtpd is there.
   env->mailLog = env->root / "mail.log";
-  auto smtpScript = FindBeside(options.programDir, {"tools/smtp_server.py"});
+  auto smtpScript = FindCompanionFile(options.programDir, {"tools/smtp_server.py", "smtp_server.py"});
   if (!smtpScript.empty() && std::filesystem::exists("/usr/bin/python3")) {
     env->smtp = ChildProcess::Start(
-        "/usr/bin/python3", {smtpScript.string(), env->mailLog.string(), kMailUser, kMailPassword}, &problem);
+        "/usr/bin/python3", {smtpScript.string(), env->mailLog.string(), kDemoMailUser, kDemoMailPassword}, &problem);
     while (env->smtp && env->smtp->ReadLine(&line, std::chrono::seconds(10))) {
       if (line.rfind("READY ", 0) == 0) {
         env->smtpPort = std::atoi(line.c_str() + 6);

@@ -49,6 +49,16 @@ struct DemoEnvironment {
   std::string SummaryLine(int pass, const DeliverySummary& summary, std::int64_t cardsLeft) const;
 };
 
+// The demo's account on its local mail server.
+inline constexpr const char* kDemoMailUser = "demo";
+inline constexpr const char* kDemoMailPassword = "demo-password";
+
+// Writes the demo shop's 部署配置.ini (every service at the simulator's simBase, the local mail server at
+// smtpPort when it is above 0, the stand-in chat client's prefix when chat is ready) and its 配置文件.ini.
+// False with error (GBK) when a file cannot be written.
+bool WriteDemoConfig(const std::filesystem::path& configDir, const std::string& simBase, int smtpPort,
+                     const DemoChat& chat, std::string* error);
+
 // Starts the simulator (and the mail server when Debian's aiosmtpd is there), writes the configuration,
 // seeds the shop and logs in to it; with sayProgress, what it set up is said on standard output.
 // nullptr with error (GBK) when a step fails.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/paths.h"
 #include "base/activity_log.h"
 #include "base/deployment.h"
 #include "notify/notify_interfaces.h"
@@ -13,11 +14,6 @@
 #include "store/record_store.h"
 
 namespace torvane {
-
-struct SessionPaths {
-  std::filesystem::path configDir;  // holds 配置文件.ini and 部署配置.ini
-  std::filesystem::path dataDir;    // holds the stores, item names, blacklist, history, cookies
-};
 
 class Session {
  public:

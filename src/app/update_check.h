@@ -6,12 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include "app/version.h"
 #include "base/deployment.h"
 
 namespace torvane {
-
-// This program's own version text.
-inline constexpr const char* kProgramVersion = "1.8";
 
 // What the check needs of the release-notes window. ShowNewVersion is called on the checking thread;
 // the window hands the change to its own thread (and ignores it once the window is closed).

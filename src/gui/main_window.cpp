@@ -20,7 +20,7 @@ namespace torvane {
 MainWindow::MainWindow(GuiContext& context, QWidget* parent) : QWidget(parent), context_(context) {
   setObjectName(QStringLiteral("MainWindow"));
   setWindowTitle(QStringLiteral(u"淘宝自动发货程序-Torvane"));
-  setWindowIcon(QIcon(QStringLiteral(":/torvane/tray.svg")));
+  setWindowIcon(QIcon(QStringLiteral(":/torvane/logo.svg")));
   resize(730, 600);
 
   auto* header = new QWidget(this);

@@ -5,12 +5,14 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "app/version.h"
+
 namespace torvane {
 
 ReleaseNotesWindow::ReleaseNotesWindow(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("ReleaseNotesWindow"));
-  setWindowTitle(QStringLiteral(u"1.8更新内容"));
-  setWindowIcon(QIcon(QStringLiteral(":/torvane/tray.svg")));
+  setWindowTitle(QString::fromLatin1(kProgramVersion) + QStringLiteral(u"更新内容"));
+  setWindowIcon(QIcon(QStringLiteral(":/torvane/logo.svg")));
   setFixedSize(398, 261);
 
   group_ = new QGroupBox(QStringLiteral(u"更新导语"), this);

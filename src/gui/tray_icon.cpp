@@ -7,7 +7,7 @@
 namespace torvane {
 
 TrayIcon::TrayIcon(QObject* parent) : QObject(parent) {
-  icon_ = new QSystemTrayIcon(QIcon(QStringLiteral(":/torvane/tray.svg")), this);
+  icon_ = new QSystemTrayIcon(QIcon(QStringLiteral(":/torvane/logo.svg")), this);
   icon_->setObjectName(QStringLiteral(u"托盘图标_托盘"));
   icon_->setToolTip(QStringLiteral(u"淘宝自动发货程序-Torvane"));
   menu_ = new QMenu;

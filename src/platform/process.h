@@ -4,11 +4,27 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace torvane {
 
 // The directory of the running program; the current directory when it cannot be told.
 std::filesystem::path ProgramDirectory();
+
+// The directories where the companion files of the program in programDir lie (market-sim, the demo's mail
+// server, torvane-chat.exe): programDir itself (a build or an unpacked copy) and, when it is PREFIX/bin,
+// PREFIX/lib/torvane and PREFIX/share/torvane (an installed copy).
+std::vector<std::filesystem::path> CompanionDirectories(const std::filesystem::path& programDir);
+
+// The first of the relative names that exists in one of the companion directories (each directory tried
+// with every name before the next); empty when none does.
+std::filesystem::path FindCompanionFile(const std::filesystem::path& programDir, const std::vector<std::string>& names);
+
+// The user's home directory: $HOME, else the account's entry; empty when neither tells.
+std::filesystem::path HomeDirectory();
+
+// Whether this user may create files in the directory (false also when it cannot be told).
+bool IsWritableDirectory(const std::filesystem::path& dir);
 
 // This machine's host name; "" when it cannot be told.
 std::string HostName();

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <termios.h>
@@ -17,6 +18,39 @@ std::filesystem::path ProgramDirectory() {
   if (ec) return std::filesystem::current_path(ec);
   return exe.parent_path();
 }
+
+std::vector<std::filesystem::path> CompanionDirectories(const std::filesystem::path& programDir) {
+  std::vector<std::filesystem::path> dirs{programDir};
+  if (programDir.filename() == "bin") {
+    dirs.push_back(programDir.parent_path() / "lib" / "torvane");
+    dirs.push_back(programDir.parent_path() / "share" / "torvane");
+  }
+  return dirs;
+}
+
+std::filesystem::path FindCompanionFile(const std::filesystem::path& programDir, const std::vector<std::string>& names) {
+  for (const auto& dir : CompanionDirectories(programDir)) {
+    for (const auto& name : names) {
+      std::error_code ec;
+      if (std::filesystem::exists(dir / name, ec)) return dir / name;
+    }
+  }
+  return {};
+}
+
+std::filesystem::path HomeDirectory() {
+  if (const char* home = ::getenv("HOME"); home != nullptr && *home != '\0') return home;
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+      found->pw_dir != nullptr) {
+    return found->pw_dir;
+  }
+  return {};
+}
+
+bool IsWritableDirectory(const std::filesystem::path& dir) { return ::access(dir.c_str(), W_OK | X_OK) == 0; }
 
 std::string HostName() {
   char name[256] = {};

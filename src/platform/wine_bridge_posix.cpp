@@ -146,7 +146,12 @@ std::unique_ptr<WindowSystem> MakeWindowSystem(const Deployment& deployment) {
   WineBridgeSetup setup;
   setup.prefix = ExpandHome(GbkToUtf8(deployment.chatWinePrefix));  // file names are UTF-8
   setup.wine = FindProgramInPath("wine");
-  setup.chatProgram = ProgramDirectory() / "torvane-chat.exe";
+  setup.chatProgram = FindCompanionFile(ProgramDirectory(), {"torvane-chat.exe"});
+  if (setup.chatProgram.empty()) {
+    // The seller is told where it belongs: beside the program, or in PREFIX/lib/torvane when installed.
+    const std::vector<std::filesystem::path> dirs = CompanionDirectories(ProgramDirectory());
+    setup.chatProgram = dirs[dirs.size() > 1 ? 1 : 0] / "torvane-chat.exe";
+  }
   return MakeWineWindowSystem(setup);
 }
 

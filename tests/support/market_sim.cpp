@@ -13,14 +13,18 @@
 #include <mutex>
 #include <thread>
 
-#include "../../tools/market-sim/json.h"
+#include "../../tools/market-sim/json_fields.h"
 #include "base/deployment.h"
 #include "base/ini.h"
 #include "base/text.h"
 
 namespace torvane::test {
 
+using marketsim::Elements;
+using marketsim::Field;
 using marketsim::Json;
+using marketsim::Text;
+using marketsim::Flag;
 
 namespace {
 
@@ -59,9 +63,7 @@ std::optional<std::string> Exchange(const std::string& url, const std::string* p
 
 // A GBK text as a JSON string.
 std::string Quote(std::string_view gbk) {
-  std::string out;
-  Json::QuoteTo(out, GbkToUtf8(gbk));
-  return out;
+  return Json(GbkToUtf8(gbk)).dump();
 }
 
 std::string FromHex(std::string_view hex) {
@@ -72,12 +74,15 @@ std::string FromHex(std::string_view hex) {
   return out;
 }
 
-std::string Gbk(const Json& v) { return Utf8ToGbk(v.AsText()); }
+std::string Gbk(const Json& v) { return Utf8ToGbk(Text(v)); }
 
-std::optional<Json> ParsedState(const MarketSim& sim) {
-  std::string text = sim.State(true);
-  if (text.empty()) return std::nullopt;
-  return Json::Parse(text);
+std::optional<Json> ParsedState(const std::string& text) {
+  Json state = marketsim::Parse(text);
+  if (state.is_discarded()) return std::nullopt;
+  return state;
+}
+
+std::optional<Json> ParsedState(const MarketSim& sim) { return ParsedState(sim.State(true));
 }
 
 }  // namespace
@@ -238,16 +243,16 @@ std::vector<SimConsign> MarketSim::Consigns() const {
   std::vector<SimConsign> out;
   auto state = ParsedState(*this);
   if (!state) return out;
-  for (const Json& c : (*state)["consigns"].items()) {
+  for (const Json& c : Elements(Field(*state, "consigns"))) {
     SimConsign x;
     x.orderId = Gbk(c["orderId"]);
     x.bodyOrderId = Gbk(c["bodyOrderId"]);
-    x.token = c["token"].AsText();
-    x.tokenValid = c["tokenValid"].AsBool();
-    x.loggedIn = c["loggedIn"].AsBool();
-    x.success = c["success"].AsBool();
-    x.reason = c["reason"].AsText();
-    x.body = FromHex(c["bodyHex"].AsText());
+    x.token = Text(Field(c, "token"));
+    x.tokenValid = Flag(Field(c, "tokenValid"));
+    x.loggedIn = Flag(Field(c, "loggedIn"));
+    x.success = Flag(Field(c, "success"));
+    x.reason = Text(Field(c, "reason"));
+    x.body = FromHex(Text(Field(c, "bodyHex")));
     out.push_back(std::move(x));
   }
   return out;
@@ -257,21 +262,21 @@ std::vector<SimRating> MarketSim::Ratings() const {
   std::vector<SimRating> out;
   auto state = ParsedState(*this);
   if (!state) return out;
-  for (const Json& r : (*state)["ratings"].items()) {
+  for (const Json& r : Elements(Field(*state, "ratings"))) {
     SimRating x;
     x.tradeId = Gbk(r["tradeId"]);
     x.rateId = Gbk(r["rateId"]);
-    x.token = r["token"].AsText();
-    x.tokenValid = r["tokenValid"].AsBool();
+    x.token = Text(Field(r, "token"));
+    x.tokenValid = Flag(Field(r, "tokenValid"));
     x.text = Gbk(r["text"]);
     x.title = Gbk(r["title"]);
-    x.pictureUrl = r["pictureUrl"].AsText();
-    x.endTime = r["endTime"].AsText();
-    x.itemId = r["itemId"].AsText();
+    x.pictureUrl = Text(Field(r, "pictureUrl"));
+    x.endTime = Text(Field(r, "endTime"));
+    x.itemId = Text(Field(r, "itemId"));
     x.sellerNick = Gbk(r["sellerNick"]);
-    x.success = r["success"].AsBool();
-    x.reason = r["reason"].AsText();
-    x.body = FromHex(r["bodyHex"].AsText());
+    x.success = Flag(Field(r, "success"));
+    x.reason = Text(Field(r, "reason"));
+    x.body = FromHex(Text(Field(r, "bodyHex")));
     out.push_back(std::move(x));
   }
   return out;
@@ -281,18 +286,18 @@ std::vector<SimSms> MarketSim::Sms() const {
   std::vector<SimSms> out;
   auto state = ParsedState(*this);
   if (!state) return out;
-  for (const Json& s : (*state)["sms"].items()) {
+  for (const Json& s : Elements(Field(*state, "sms"))) {
     SimSms x;
     x.account = Gbk(s["account"]);
-    x.path = s["path"].AsText();
-    x.timed = s["timed"].AsBool();
-    x.timing = s["timing"].AsText();
-    x.utf8Bytes = FromHex(s["textHex"].AsText());
-    x.validUtf8 = s["validUtf8"].AsBool();
+    x.path = Text(Field(s, "path"));
+    x.timed = Flag(Field(s, "timed"));
+    x.timing = Text(Field(s, "timing"));
+    x.utf8Bytes = FromHex(Text(Field(s, "textHex")));
+    x.validUtf8 = Flag(Field(s, "validUtf8"));
     x.text = x.validUtf8 ? Utf8ToGbk(x.utf8Bytes) : std::string();
-    x.success = s["success"].AsBool();
-    x.reason = s["reason"].AsText();
-    x.body = FromHex(s["bodyHex"].AsText());
+    x.success = Flag(Field(s, "success"));
+    x.reason = Text(Field(s, "reason"));
+    x.body = FromHex(Text(Field(s, "bodyHex")));
     out.push_back(std::move(x));
   }
   return out;
@@ -301,45 +306,45 @@ std::vector<SimSms> MarketSim::Sms() const {
 namespace {
 const Json* FindOrderIn(const Json& state, std::string_view orderNumber) {
   std::string wanted = GbkToUtf8(orderNumber);
-  for (const Json& o : state["orders"].items())
-    if (o["orderNumber"].AsText() == wanted) return &o;
+  for (const Json& o : Elements(Field(state, "orders")))
+    if (Text(Field(o, "orderNumber")) == wanted) return &o;
   return nullptr;
 }
 }  // namespace
 
 std::string MarketSim::OrderStatus(std::string_view orderNumber) const {
-  auto state = Json::Parse(State(false));
+  auto state = ParsedState(State(false));
   if (!state) return {};
   const Json* o = FindOrderIn(*state, orderNumber);
-  return o ? (*o)["status"].AsText() : std::string();
+  return o ? Text(Field((*o), "status")) : std::string();
 }
 
 bool MarketSim::OrderRated(std::string_view orderNumber) const {
-  auto state = Json::Parse(State(false));
+  auto state = ParsedState(State(false));
   if (!state) return false;
   const Json* o = FindOrderIn(*state, orderNumber);
-  return o && (*o)["rated"].AsBool();
+  return o && Flag(Field((*o), "rated"));
 }
 
 std::vector<std::string> MarketSim::UpdateQueries() const {
   std::vector<std::string> out;
-  auto state = Json::Parse(State(false));
+  auto state = ParsedState(State(false));
   if (state)
-    for (const Json& q : (*state)["updateQueries"].items()) out.push_back(q.AsText());
+    for (const Json& q : Elements(Field(*state, "updateQueries"))) out.push_back(Text(q));
   return out;
 }
 
 std::vector<std::string> MarketSim::OrderListTokens() const {
   std::vector<std::string> out;
-  auto state = Json::Parse(State(false));
+  auto state = ParsedState(State(false));
   if (state)
-    for (const Json& q : (*state)["orderListRequests"].items()) out.push_back(q["utkn"].AsText());
+    for (const Json& q : Elements(Field(*state, "orderListRequests"))) out.push_back(Text(Field(q, "utkn")));
   return out;
 }
 
 std::size_t MarketSim::Count(std::string_view record) const {
-  auto state = Json::Parse(State(false));
-  return state ? (*state)[record].size() : 0;
+  auto state = ParsedState(State(false));
+  return state ? Field(*state, record).size() : 0;
 }
 
 bool MarketSim::WriteDeployment(const std::filesystem::path& configDir) const {

@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "app/version.h"
 #include "sim.h"
 
 namespace {
@@ -27,11 +28,16 @@ struct Options {
   int demoMaxOrders = 500;
   bool seedGiven = false;
   std::uint64_t seed = 0;
+  bool help = false;
+  bool version = false;
 };
 
-void Usage() {
-  std::cerr << "usage: market-sim [--port N] [--host 127.0.0.1] [--demo] [--demo-interval-ms N] "
-               "[--demo-orders N] [--seed S]\n";
+void Usage(std::ostream& out) {
+  out << "usage: market-sim [--port N] [--host 127.0.0.1] [--demo] [--demo-interval-ms N] "
+         "[--demo-orders N] [--seed S]\n"
+         "       market-sim --version | --help\n"
+         "Serves the simulated marketplace on 127.0.0.1 (port 0 or none: a free port) and prints\n"
+         "\"market-sim listening on http://127.0.0.1:PORT\"; SIGINT or SIGTERM stops it. See market-sim(1).\n";
 }
 
 bool ParseNumber(const char* text, long long low, long long high, long long& out) {
@@ -58,6 +64,10 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       o.host = argv[++i];
     } else if (a == "--demo") {
       o.demo = true;
+    } else if (a == "--help" || a == "-h") {
+      o.help = true;
+    } else if (a == "--version") {
+      o.version = true;
     } else if (a == "--demo-interval-ms") {
       if (!next(10, 3600000, v)) return false;
       o.demoIntervalMs = static_cast<int>(v);
@@ -143,8 +153,16 @@ void Apply(const marketsim::SimResponse& from, httplib::Response& to) {
 int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) {
-    Usage();
+    Usage(std::cerr);
     return 2;
+  }
+  if (options.help) {
+    Usage(std::cout);
+    return 0;
+  }
+  if (options.version) {
+    std::cout << "market-sim " << torvane::kProgramVersion << "\n";
+    return 0;
   }
   if (options.host != "127.0.0.1" && options.host != "localhost") {
     std::cerr << "market-sim serves 127.0.0.1 only\n";

@@ -65,21 +65,21 @@ SimResponse Page(std::string body, int status = 200) {
 SimResponse JsonAnswer(const Json& j, int status = 200) {
   SimResponse r;
   r.status = status;
-  r.body = j.Dump();
+  r.body = Dump(j);
   r.contentType = "application/json; charset=utf-8";
   return r;
 }
 
 SimResponse JsonError(std::string_view message, int status = 400) {
-  Json j = Json::Object();
-  j.Set("ok", false);
-  j.Set("error", std::string(message));
+  Json j = Json::object();
+  j["ok"] = false;
+  j["error"] = std::string(message);
   return JsonAnswer(j, status);
 }
 
 SimResponse JsonOk() {
-  Json j = Json::Object();
-  j.Set("ok", true);
+  Json j = Json::object();
+  j["ok"] = true;
   return JsonAnswer(j);
 }
 
@@ -108,8 +108,8 @@ std::string NoticePage(std::string_view title, std::string_view message, const s
 
 // Everything that identifies a recorded request body: its text and its exact bytes.
 void SetBody(Json& record, std::string_view body) {
-  record.Set("body", GbkToUtf8(body));
-  record.Set("bodyHex", HexOf(body));
+  record["body"] = GbkToUtf8(body);
+  record["bodyHex"] = HexOf(body);
 }
 
 }  // namespace
@@ -194,7 +194,7 @@ void Simulator::ResetLocked() {
   for (Json* record : {&logins_, &accountPageRequests_, &orderListRequests_, &consigns_, &soldQueries_,
                        &ratingPageRequests_, &ratings_, &updateQueries_, &imLogins_, &sms_, &imLogouts_,
                        &imOperations_})
-    *record = Json::Array();
+    *record = Json::array();
   demoOrders_ = 0;
 }
 
@@ -299,11 +299,11 @@ SimResponse Simulator::LoginPost(const SimRequest& request) {
   auto form = ParseForm(request.body);
   std::string user = FormValue(form, "TPL_username");
   std::string password = FormValue(form, "TPL_password");
-  Json record = Json::Object();
-  record.Set("user", GbkToUtf8(user));
+  Json record = Json::object();
+  record["user"] = GbkToUtf8(user);
   bool ok = !user.empty() && password == seller_.password;
-  record.Set("success", ok);
-  logins_.Push(std::move(record));
+  record["success"] = ok;
+  logins_.push_back(std::move(record));
   if (!ok) return LoginPage(request, "您输入的密码和账户名不匹配，请重新输入。");
 
   std::string cookie = RandomHex(16);
@@ -335,9 +335,9 @@ SimResponse Simulator::PersonalPage(const SimRequest& request) {
 
 SimResponse Simulator::AccountPage(const SimRequest& request) {
   const Session* session = SessionOf(request);
-  Json record = Json::Object();
-  record.Set("loggedIn", session != nullptr);
-  accountPageRequests_.Push(std::move(record));
+  Json record = Json::object();
+  record["loggedIn"] = session != nullptr;
+  accountPageRequests_.push_back(std::move(record));
   if (!session) return LoginPage(request, "");
   std::string s = PageHead("账户安全");
   s += "<div class=\"security\">\r\n";
@@ -353,11 +353,11 @@ SimResponse Simulator::AccountPage(const SimRequest& request) {
 
 SimResponse Simulator::OrderList(const SimRequest& request) {
   const Session* session = SessionOf(request);
-  Json record = Json::Object();
-  record.Set("query", request.query);
-  record.Set("utkn", QueryValue(request.query, "utkn"));
-  record.Set("loggedIn", session != nullptr);
-  orderListRequests_.Push(std::move(record));
+  Json record = Json::object();
+  record["query"] = request.query;
+  record["utkn"] = QueryValue(request.query, "utkn");
+  record["loggedIn"] = session != nullptr;
+  orderListRequests_.push_back(std::move(record));
   if (!session) return LoginPage(request, "");
 
   std::string s = PageHead("已卖出的宝贝 - 等待发货");
@@ -410,17 +410,17 @@ SimResponse Simulator::Consign(const SimRequest& request) {
   else if (order->status != OrderStatus::Paid) reason = "not a paid order";
   else if (FormValue(form, "event_submit_do_dummy") != "1") reason = "not a dummy consign";
 
-  Json record = Json::Object();
-  record.Set("orderId", linkOrder);
-  record.Set("bodyOrderId", bodyOrder);
-  record.Set("query", request.query);
-  record.Set("token", token);
-  record.Set("tokenValid", tokenValid);
-  record.Set("loggedIn", session != nullptr);
-  record.Set("success", reason.empty());
-  record.Set("reason", reason);
+  Json record = Json::object();
+  record["orderId"] = linkOrder;
+  record["bodyOrderId"] = bodyOrder;
+  record["query"] = request.query;
+  record["token"] = token;
+  record["tokenValid"] = tokenValid;
+  record["loggedIn"] = session != nullptr;
+  record["success"] = reason.empty();
+  record["reason"] = reason;
   SetBody(record, request.body);
-  consigns_.Push(std::move(record));
+  consigns_.push_back(std::move(record));
 
   if (!session) return LoginPage(request, "");
   if (!reason.empty()) {
@@ -450,13 +450,13 @@ SimResponse Simulator::SoldItems(const SimRequest& request) {
   else if (sellerNumId != seller_.userId) reason = "wrong seller id";
   else if (commentStatus != "I_HAS_NOT_COMMENT") reason = "not the unrated filter";
 
-  Json record = Json::Object();
-  record.Set("sellerNumID", sellerNumId);
-  record.Set("commentStatus", commentStatus);
-  record.Set("success", reason.empty());
-  record.Set("reason", reason);
+  Json record = Json::object();
+  record["sellerNumID"] = sellerNumId;
+  record["commentStatus"] = commentStatus;
+  record["success"] = reason.empty();
+  record["reason"] = reason;
   SetBody(record, request.body);
-  soldQueries_.Push(std::move(record));
+  soldQueries_.push_back(std::move(record));
 
   if (!session) return LoginPage(request, "");
   std::string s = PageHead("已卖出的宝贝");
@@ -478,10 +478,10 @@ SimResponse Simulator::RatingPage(const SimRequest& request) {
   const Session* session = SessionOf(request);
   std::string tradeId = QueryValue(request.query, "tradeID");
   Order* order = FindOrder(tradeId);
-  Json record = Json::Object();
-  record.Set("tradeID", tradeId);
-  record.Set("loggedIn", session != nullptr);
-  ratingPageRequests_.Push(std::move(record));
+  Json record = Json::object();
+  record["tradeID"] = tradeId;
+  record["loggedIn"] = session != nullptr;
+  ratingPageRequests_.push_back(std::move(record));
   if (!session) return LoginPage(request, "");
   if (!order || order->status != OrderStatus::Shipped || order->rated)
     return Page(NoticePage("评价", "该交易不存在或已经评价过了。", baseUrl_));
@@ -522,21 +522,21 @@ SimResponse Simulator::RatingPost(const SimRequest& request) {
   else if (order->rated) reason = "already rated";
   else if (FormValue(form, "rates" + rateId) != "1") reason = "not a good rating";
 
-  Json record = Json::Object();
-  record.Set("tradeId", tradeId);
-  record.Set("rateId", rateId);
-  record.Set("token", token);
-  record.Set("tokenValid", tokenValid);
-  record.Set("text", GbkToUtf8(FormValue(form, "rateContents" + rateId)));
-  record.Set("title", GbkToUtf8(FormValue(form, "auctionTitle" + rateId)));
-  record.Set("pictureUrl", FormValue(form, "auctionPictUrl" + rateId));
-  record.Set("endTime", FormValue(form, "smallEndTime" + rateId + "}"));
-  record.Set("itemId", FormValue(form, "auctionId" + rateId));
-  record.Set("sellerNick", GbkToUtf8(FormValue(form, "sellerNick4Buyer")));
-  record.Set("success", reason.empty());
-  record.Set("reason", reason);
+  Json record = Json::object();
+  record["tradeId"] = tradeId;
+  record["rateId"] = rateId;
+  record["token"] = token;
+  record["tokenValid"] = tokenValid;
+  record["text"] = GbkToUtf8(FormValue(form, "rateContents" + rateId));
+  record["title"] = GbkToUtf8(FormValue(form, "auctionTitle" + rateId));
+  record["pictureUrl"] = FormValue(form, "auctionPictUrl" + rateId);
+  record["endTime"] = FormValue(form, "smallEndTime" + rateId + "}");
+  record["itemId"] = FormValue(form, "auctionId" + rateId);
+  record["sellerNick"] = GbkToUtf8(FormValue(form, "sellerNick4Buyer"));
+  record["success"] = reason.empty();
+  record["reason"] = reason;
   SetBody(record, request.body);
-  ratings_.Push(std::move(record));
+  ratings_.push_back(std::move(record));
 
   if (!session) return LoginPage(request, "");
   if (!reason.empty()) return Page(NoticePage("评价失败", "评价未能提交：" + reason, baseUrl_));
@@ -545,7 +545,7 @@ SimResponse Simulator::RatingPost(const SimRequest& request) {
 }
 
 SimResponse Simulator::UpdatePage(const SimRequest& request) {
-  updateQueries_.Push(Json::String(request.query));
+  updateQueries_.push_back(request.query);
   if (updateRawSet_) return Page(updateRawPage_);
   std::string s = PageHead("Torvane 版本公告");
   s += "<div class=\"notice\">\r\n<p>最新版本公告</p>\r\n<p>==分类头==" + updateVersion_ + "|" + updateDownload_ +
@@ -583,12 +583,12 @@ SimResponse Simulator::ImLogin(const SimRequest& request) {
   std::string status = FormValue(form, "loginstatus");
   auto it = imAccounts_.find(account);
   bool ok = it != imAccounts_.end() && it->second == password && !account.empty();
-  Json record = Json::Object();
-  record.Set("account", GbkToUtf8(account));
-  record.Set("loginstatus", status);
-  record.Set("success", ok);
+  Json record = Json::object();
+  record["account"] = GbkToUtf8(account);
+  record["loginstatus"] = status;
+  record["success"] = ok;
   SetBody(record, request.body);
-  imLogins_.Push(std::move(record));
+  imLogins_.push_back(std::move(record));
   if (!ok) return Page(ImPage("飞信", "手机号或密码错误，请重新输入。"));
 
   std::string sid = RandomHex(16);
@@ -609,19 +609,19 @@ SimResponse Simulator::ImSend(const SimRequest& request, bool timed) {
   if (!session) reason = "not logged in";
   else if (timed && timing.size() != 12) reason = "bad timing";
 
-  Json record = Json::Object();
-  record.Set("account", session ? GbkToUtf8(session->account) : std::string());
-  record.Set("path", request.path);
-  record.Set("timed", timed);
-  record.Set("timing", timing);
+  Json record = Json::object();
+  record["account"] = session ? GbkToUtf8(session->account) : std::string();
+  record["path"] = request.path;
+  record["timed"] = timed;
+  record["timing"] = timing;
   bool utf8 = torvane::IsValidUtf8(msg);
-  record.Set("validUtf8", utf8);
-  record.Set("text", utf8 ? msg : GbkToUtf8(msg));
-  record.Set("textHex", HexOf(msg));
-  record.Set("success", reason.empty());
-  record.Set("reason", reason);
+  record["validUtf8"] = utf8;
+  record["text"] = utf8 ? msg : GbkToUtf8(msg);
+  record["textHex"] = HexOf(msg);
+  record["success"] = reason.empty();
+  record["reason"] = reason;
   SetBody(record, request.body);
-  sms_.Push(std::move(record));
+  sms_.push_back(std::move(record));
 
   if (!session) return Page(ImLoginForm());
   if (!reason.empty()) return Page(ImPage("飞信", "定时时间格式不正确。"));
@@ -640,10 +640,10 @@ SimResponse Simulator::ImLogout(const SimRequest& request) {
       imSessions_.erase(s);
     }
   }
-  Json record = Json::Object();
-  record.Set("account", GbkToUtf8(account));
-  record.Set("loggedIn", wasIn);
-  imLogouts_.Push(std::move(record));
+  Json record = Json::object();
+  record["account"] = GbkToUtf8(account);
+  record["loggedIn"] = wasIn;
+  imLogouts_.push_back(std::move(record));
   return Page(ImPage("飞信", "您已退出飞信。"));
 }
 
@@ -677,12 +677,12 @@ SimResponse Simulator::ImOther(const SimRequest& request) {
   };
   const ImSession* session = ImSessionOf(request);
   std::string path = request.path.rfind("//", 0) == 0 ? request.path.substr(1) : request.path;
-  Json record = Json::Object();
-  record.Set("path", request.path);
-  record.Set("query", request.query);
-  record.Set("loggedIn", session != nullptr);
+  Json record = Json::object();
+  record["path"] = request.path;
+  record["query"] = request.query;
+  record["loggedIn"] = session != nullptr;
   SetBody(record, request.body);
-  imOperations_.Push(std::move(record));
+  imOperations_.push_back(std::move(record));
   if (!session) return Page(ImLoginForm());
   if (path == "/im/index/searchOtherInfoList.action") {
     bool hit = !FormValue(ParseForm(request.body), "searchText").empty();
@@ -717,59 +717,59 @@ SimResponse Simulator::HandleAdmin(const SimRequest& request, bool& shutdown) {
     sessions_.clear();
     return JsonOk();
   }
-  std::optional<Json> body = Json::Parse(request.body.empty() ? std::string_view("{}") : request.body);
-  if (!body) return JsonError("the body is not JSON");
-  if (p == "/admin/orders") return AdminOrders(*body);
-  if (p == "/admin/sold") return AdminSold(*body);
-  if (p == "/admin/seller") return AdminSeller(*body);
-  if (p == "/admin/im-accounts") return AdminImAccounts(*body);
-  if (p == "/admin/update-notice") return AdminUpdateNotice(*body);
-  if (p == "/admin/faults") return AdminFaults(*body);
+  const Json body = Parse(request.body.empty() ? std::string_view("{}") : request.body);
+  if (body.is_discarded()) return JsonError("the body is not JSON");
+  if (p == "/admin/orders") return AdminOrders(body);
+  if (p == "/admin/sold") return AdminSold(body);
+  if (p == "/admin/seller") return AdminSeller(body);
+  if (p == "/admin/im-accounts") return AdminImAccounts(body);
+  if (p == "/admin/update-notice") return AdminUpdateNotice(body);
+  if (p == "/admin/faults") return AdminFaults(body);
   return JsonError("unknown admin request", 404);
 }
 
 SimResponse Simulator::AdminOrders(const Json& body) {
-  const Json& list = body.IsArray() ? body : body["orders"];
-  if (!list.IsArray()) return JsonError("expected an array of orders");
+  const Json& list = body.is_array() ? body : Field(body, "orders");
+  if (!list.is_array()) return JsonError("expected an array of orders");
   // Check the whole batch first so a rejected batch adds nothing.
   std::unordered_map<std::string, int> seen;
-  for (const Json& o : list.items()) {
-    std::string number = Utf8ToGbk(o["orderNumber"].AsText());
+  for (const Json& o : list) {
+    std::string number = Utf8ToGbk(Text(Field(o, "orderNumber")));
     if (number.empty()) return JsonError("an order without orderNumber");
-    if (orderIndex_.count(number) || seen[number]++) return JsonError("duplicate order number " + o["orderNumber"].AsText(), 409);
+    if (orderIndex_.count(number) || seen[number]++) return JsonError("duplicate order number " + Text(Field(o, "orderNumber")), 409);
   }
-  for (const Json& o : list.items()) {
+  for (const Json& o : list) {
     Order order;
-    order.number = Utf8ToGbk(o["orderNumber"].AsText());
-    order.title = Utf8ToGbk(o["title"].AsText());
-    order.quantity = Utf8ToGbk(o["quantity"].AsText("1"));
-    order.buyer = Utf8ToGbk(o["buyer"].AsText());
-    order.message = Utf8ToGbk(o["message"].AsText());
-    std::string status = o["status"].AsText("paid");
+    order.number = Utf8ToGbk(Text(Field(o, "orderNumber")));
+    order.title = Utf8ToGbk(Text(Field(o, "title")));
+    order.quantity = Utf8ToGbk(Text(Field(o, "quantity"), "1"));
+    order.buyer = Utf8ToGbk(Text(Field(o, "buyer")));
+    order.message = Utf8ToGbk(Text(Field(o, "message")));
+    std::string status = Text(Field(o, "status"), "paid");
     order.status = status == "shipped" ? OrderStatus::Shipped : OrderStatus::Paid;
-    order.rated = o["rated"].AsBool(false);
+    order.rated = Flag(Field(o, "rated"), false);
     AddOrderLocked(std::move(order));
   }
-  Json j = Json::Object();
-  j.Set("ok", true);
-  j.Set("added", list.size());
+  Json j = Json::object();
+  j["ok"] = true;
+  j["added"] = list.size();
   return JsonAnswer(j);
 }
 
 SimResponse Simulator::AdminSold(const Json& body) {
-  const Json& list = body.IsArray() ? body : body["trades"];
-  if (!list.IsArray()) return JsonError("expected an array of trades");
-  for (const Json& t : list.items()) {
-    std::string id = Utf8ToGbk(t["tradeId"].AsText());
+  const Json& list = body.is_array() ? body : Field(body, "trades");
+  if (!list.is_array()) return JsonError("expected an array of trades");
+  for (const Json& t : list) {
+    std::string id = Utf8ToGbk(Text(Field(t, "tradeId")));
     if (id.empty()) return JsonError("a trade without tradeId");
-    if (orderIndex_.count(id)) return JsonError("duplicate trade id " + t["tradeId"].AsText(), 409);
+    if (orderIndex_.count(id)) return JsonError("duplicate trade id " + Text(Field(t, "tradeId")), 409);
   }
-  for (const Json& t : list.items()) {
+  for (const Json& t : list) {
     Order order;
-    order.number = Utf8ToGbk(t["tradeId"].AsText());
-    order.title = Utf8ToGbk(t["title"].AsText());
-    order.quantity = Utf8ToGbk(t["quantity"].AsText("1"));
-    order.buyer = Utf8ToGbk(t["buyer"].AsText());
+    order.number = Utf8ToGbk(Text(Field(t, "tradeId")));
+    order.title = Utf8ToGbk(Text(Field(t, "title")));
+    order.quantity = Utf8ToGbk(Text(Field(t, "quantity"), "1"));
+    order.buyer = Utf8ToGbk(Text(Field(t, "buyer")));
     order.status = OrderStatus::Shipped;
     AddOrderLocked(std::move(order));
   }
@@ -777,39 +777,39 @@ SimResponse Simulator::AdminSold(const Json& body) {
 }
 
 SimResponse Simulator::AdminSeller(const Json& body) {
-  if (body.Has("nick")) seller_.nick = Utf8ToGbk(body["nick"].AsText());
-  if (body.Has("userId")) seller_.userId = body["userId"].AsText();
-  if (body.Has("password")) seller_.password = Utf8ToGbk(body["password"].AsText());
-  if (body.Has("token")) seller_.token = body["token"].AsText();
+  if (body.contains("nick")) seller_.nick = Utf8ToGbk(Text(Field(body, "nick")));
+  if (body.contains("userId")) seller_.userId = Text(Field(body, "userId"));
+  if (body.contains("password")) seller_.password = Utf8ToGbk(Text(Field(body, "password")));
+  if (body.contains("token")) seller_.token = Text(Field(body, "token"));
   return JsonOk();
 }
 
 SimResponse Simulator::AdminImAccounts(const Json& body) {
-  const Json& list = body.IsArray() ? body : body["accounts"];
-  if (!list.IsArray()) return JsonError("expected an array of accounts");
+  const Json& list = body.is_array() ? body : Field(body, "accounts");
+  if (!list.is_array()) return JsonError("expected an array of accounts");
   imAccounts_.clear();
-  for (const Json& a : list.items()) imAccounts_[Utf8ToGbk(a["account"].AsText())] = Utf8ToGbk(a["password"].AsText());
+  for (const Json& a : list) imAccounts_[Utf8ToGbk(Text(Field(a, "account")))] = Utf8ToGbk(Text(Field(a, "password")));
   return JsonOk();
 }
 
 SimResponse Simulator::AdminUpdateNotice(const Json& body) {
-  if (body.Has("version")) updateVersion_ = Utf8ToGbk(body["version"].AsText());
-  if (body.Has("download")) updateDownload_ = Utf8ToGbk(body["download"].AsText());
-  updateRawSet_ = body.Has("page");
-  updateRawPage_ = updateRawSet_ ? Utf8ToGbk(body["page"].AsText()) : std::string();
+  if (body.contains("version")) updateVersion_ = Utf8ToGbk(Text(Field(body, "version")));
+  if (body.contains("download")) updateDownload_ = Utf8ToGbk(Text(Field(body, "download")));
+  updateRawSet_ = body.contains("page");
+  updateRawPage_ = updateRawSet_ ? Utf8ToGbk(Text(Field(body, "page"))) : std::string();
   return JsonOk();
 }
 
 SimResponse Simulator::AdminFaults(const Json& body) {
   Faults f;
-  f.slowMs = static_cast<int>(body["slowMs"].AsInt(0));
+  f.slowMs = static_cast<int>(Integer(Field(body, "slowMs"), 0));
   if (f.slowMs < 0 || f.slowMs > 120000) return JsonError("slowMs must be 0 to 120000");
-  f.status500 = body["status500"].AsBool();
-  f.drop = body["drop"].AsBool();
-  f.truncate = body["truncate"].AsBool();
-  f.noMarkers = body["noMarkers"].AsBool();
-  for (const Json& p : body["paths"].items()) f.paths.push_back(p.AsText());
-  f.times = static_cast<int>(body["times"].AsInt(0));
+  f.status500 = Flag(Field(body, "status500"));
+  f.drop = Flag(Field(body, "drop"));
+  f.truncate = Flag(Field(body, "truncate"));
+  f.noMarkers = Flag(Field(body, "noMarkers"));
+  for (const Json& p : Elements(Field(body, "paths"))) f.paths.push_back(Text(p));
+  f.times = static_cast<int>(Integer(Field(body, "times"), 0));
   if (f.times < 0) return JsonError("times must not be negative");
   faults_ = f;
   return JsonOk();
@@ -817,45 +817,45 @@ SimResponse Simulator::AdminFaults(const Json& body) {
 
 SimResponse Simulator::AdminState(const SimRequest& request) {
   const bool bodies = QueryValue(request.query, "bodies") != "0";
-  Json j = Json::Object();
-  j.Set("baseUrl", baseUrl_);
-  Json& seller = j.Set("seller", Json::Object());
-  seller.Set("nick", GbkToUtf8(seller_.nick));
-  seller.Set("userId", seller_.userId);
-  seller.Set("sessions", sessions_.size());
-  Json& orders = j.Set("orders", Json::Array());
+  Json j = Json::object();
+  j["baseUrl"] = baseUrl_;
+  Json& seller = j["seller"] = Json::object();
+  seller["nick"] = GbkToUtf8(seller_.nick);
+  seller["userId"] = seller_.userId;
+  seller["sessions"] = sessions_.size();
+  Json& orders = j["orders"] = Json::array();
   for (const Order& o : orders_) {
-    Json& x = orders.Push(Json::Object());
-    x.Set("orderNumber", GbkToUtf8(o.number));
-    x.Set("title", GbkToUtf8(o.title));
-    x.Set("quantity", GbkToUtf8(o.quantity));
-    x.Set("buyer", GbkToUtf8(o.buyer));
-    x.Set("message", GbkToUtf8(o.message));
-    x.Set("status", o.status == OrderStatus::Paid ? "paid" : "shipped");
-    x.Set("rated", o.rated);
+    Json& x = orders.emplace_back(Json::object());
+    x["orderNumber"] = GbkToUtf8(o.number);
+    x["title"] = GbkToUtf8(o.title);
+    x["quantity"] = GbkToUtf8(o.quantity);
+    x["buyer"] = GbkToUtf8(o.buyer);
+    x["message"] = GbkToUtf8(o.message);
+    x["status"] = o.status == OrderStatus::Paid ? "paid" : "shipped";
+    x["rated"] = o.rated;
   }
   auto copy = [bodies](const Json& records) {
     if (bodies) return records;
-    Json out = Json::Array();
-    for (const Json& r : records.items()) {
-      Json& x = out.Push(Json::Object());
-      for (const auto& [k, v] : r.members())
-        if (k != "body" && k != "bodyHex") x.Set(k, v);
+    Json out = Json::array();
+    for (const Json& r : records) {
+      Json& x = out.emplace_back(Json::object());
+      for (auto it = r.begin(); it != r.end(); ++it)
+        if (it.key() != "body" && it.key() != "bodyHex") x[it.key()] = it.value();
     }
     return out;
   };
-  j.Set("logins", logins_);
-  j.Set("accountPageRequests", accountPageRequests_);
-  j.Set("orderListRequests", orderListRequests_);
-  j.Set("consigns", copy(consigns_));
-  j.Set("soldQueries", copy(soldQueries_));
-  j.Set("ratingPageRequests", ratingPageRequests_);
-  j.Set("ratings", copy(ratings_));
-  j.Set("updateQueries", updateQueries_);
-  j.Set("imLogins", copy(imLogins_));
-  j.Set("sms", copy(sms_));
-  j.Set("imLogouts", imLogouts_);
-  j.Set("imOperations", copy(imOperations_));
+  j["logins"] = logins_;
+  j["accountPageRequests"] = accountPageRequests_;
+  j["orderListRequests"] = orderListRequests_;
+  j["consigns"] = copy(consigns_);
+  j["soldQueries"] = copy(soldQueries_);
+  j["ratingPageRequests"] = ratingPageRequests_;
+  j["ratings"] = copy(ratings_);
+  j["updateQueries"] = updateQueries_;
+  j["imLogins"] = copy(imLogins_);
+  j["sms"] = copy(sms_);
+  j["imLogouts"] = imLogouts_;
+  j["imOperations"] = copy(imOperations_);
   return JsonAnswer(j);
 }
 

@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "json.h"
+#include "json_fields.h"
 
 namespace marketsim {
 
@@ -143,18 +143,18 @@ class Simulator {
   Faults faults_;
 
   // What the client did, in arrival order (JSON-ready, UTF-8).
-  Json logins_ = Json::Array();
-  Json accountPageRequests_ = Json::Array();
-  Json orderListRequests_ = Json::Array();
-  Json consigns_ = Json::Array();
-  Json soldQueries_ = Json::Array();
-  Json ratingPageRequests_ = Json::Array();
-  Json ratings_ = Json::Array();
-  Json updateQueries_ = Json::Array();
-  Json imLogins_ = Json::Array();
-  Json sms_ = Json::Array();
-  Json imLogouts_ = Json::Array();
-  Json imOperations_ = Json::Array();
+  Json logins_ = Json::array();
+  Json accountPageRequests_ = Json::array();
+  Json orderListRequests_ = Json::array();
+  Json consigns_ = Json::array();
+  Json soldQueries_ = Json::array();
+  Json ratingPageRequests_ = Json::array();
+  Json ratings_ = Json::array();
+  Json updateQueries_ = Json::array();
+  Json imLogins_ = Json::array();
+  Json sms_ = Json::array();
+  Json imLogouts_ = Json::array();
+  Json imOperations_ = Json::array();
 
   int demoOrders_ = 0;
 };
