@@ -1,5 +1,6 @@
 // The desktop application driven through its widgets, found by object name, on a real data directory
 // and the marketplace simulator. Message boxes are answered through the seam, never shown.
+#include <atomic>
 #include <unistd.h>
 
 #include <QApplication>
@@ -280,7 +281,7 @@ class WindowTest : public QObject {
             });
     MessageBox::SetNextAnswer(MessageBox::kCancel);
     std::string mailboxSeen;
-    int noticeAnswer = -1;
+    std::atomic<int> noticeAnswer{-1};  // polled below while the worker may still write it
     std::thread worker([&] {
       app.Context().log->LogActivity("来自工作线程的一行");
       app.Bridge()->ShowTrayBalloon("发货提示", "发货完成", 1, 3000);
@@ -293,7 +294,7 @@ class WindowTest : public QObject {
     QTRY_VERIFY(model->data(model->index(0)).toString().endsWith(QStringLiteral(u"] 来自工作线程的一行")));
     QVERIFY(balloonOnUi);
     QCOMPARE(mailboxSeen, std::string("seller@example.test"));
-    QCOMPARE(noticeAnswer, 1);  // Cancel
+    QCOMPARE(noticeAnswer.load(), 1);  // Cancel
     const auto shown = MessageBox::TakeShown();
     QCOMPARE(shown.size(), 1);
     QCOMPARE(shown[0].title, QStringLiteral(u"友情提醒"));
