@@ -49,26 +49,9 @@ void InventoryPane::BuildControls() {
                                {QStringLiteral(u"宝贝名称"), QStringLiteral(u"宝贝卡号"), QStringLiteral(u"宝贝卡密"),
                                 QStringLiteral(u"宝贝备注")},
                                this);
-  list_ = Named(new QTableView(this), u"超级列表框_仓库");
-  list_->setModel(model_);
-  list_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  list_->setSelectionMode(QAbstractItemView::SingleSelection);
-  list_->setAlternatingRowColors(true);
-  list_->setWordWrap(false);
-  list_->verticalHeader()->setVisible(false);
-  // Fixed row heights: a million rows are never measured one by one.
-  list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 6);
-  list_->horizontalHeader()->setStretchLastSection(true);
-  list_->horizontalHeader()->setHighlightSections(false);
-  list_->setColumnWidth(0, 170);
-  list_->setColumnWidth(1, 150);
-  list_->setColumnWidth(2, 150);
+  list_ = MakeRecordTable(this, model_, {170, 150, 150});
 
-  failure_ = Named(new QLabel(this), u"标签_读取失败");
-  failure_->setWordWrap(true);
-  failure_->setStyleSheet(QStringLiteral("color: #b00020; font-weight: bold;"));
-  failure_->setVisible(false);
+  failure_ = MakeFailureLabel(this);
 
   tickAll_ = Named(new QCheckBox(QStringLiteral(u"全选/反选"), this), u"选择框_全选反选");
   auto* remaining = Named(new QLabel(QStringLiteral(u"剩余卡密："), this), u"标签_剩余卡密");

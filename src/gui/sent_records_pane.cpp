@@ -52,24 +52,9 @@ void SentRecordsPane::BuildControls() {
                                 QStringLiteral(u"数量"), QStringLiteral(u"所发卡号"), QStringLiteral(u"所发卡密"),
                                 QStringLiteral(u"所发备注"), QStringLiteral(u"发货方式"), QStringLiteral(u"发货时间")},
                                this);
-  list_ = Named(new QTableView(this), u"超级列表框_仓库");
-  list_->setModel(model_);
-  list_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  list_->setSelectionMode(QAbstractItemView::SingleSelection);
-  list_->setAlternatingRowColors(true);
-  list_->setWordWrap(false);
-  list_->verticalHeader()->setVisible(false);
-  list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 6);
-  list_->horizontalHeader()->setStretchLastSection(true);
-  list_->horizontalHeader()->setHighlightSections(false);
-  const int widths[] = {140, 110, 80, 40, 100, 120, 90, 70};
-  for (int c = 0; c < 8; ++c) list_->setColumnWidth(c, widths[c]);
+  list_ = MakeRecordTable(this, model_, {140, 110, 80, 40, 100, 120, 90, 70});
 
-  failure_ = Named(new QLabel(this), u"标签_读取失败");
-  failure_->setWordWrap(true);
-  failure_->setStyleSheet(QStringLiteral("color: #b00020; font-weight: bold;"));
-  failure_->setVisible(false);
+  failure_ = MakeFailureLabel(this);
 
   tickAll_ = Named(new QCheckBox(QStringLiteral(u"全选/反选"), this), u"选择框_全选反选");
   auto* remove = Named(new QPushButton(QStringLiteral(u"删除"), this), u"按钮_删除");

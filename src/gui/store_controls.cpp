@@ -1,6 +1,9 @@
 #include "gui/store_controls.h"
 
 #include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTableView>
 
 #include "gui/gbk.h"
 #include "gui/message_box.h"
@@ -39,6 +42,31 @@ void ShowOutcome(QWidget* parent, const CommandOutcome& outcome) {
   } else {
     MessageBox::Inform(parent, FromGbk(outcome.message));
   }
+}
+
+QTableView* MakeRecordTable(QWidget* parent, QAbstractItemModel* model, std::initializer_list<int> widths) {
+  auto* list = Named(new QTableView(parent), u"超级列表框_仓库");
+  list->setModel(model);
+  list->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list->setSelectionMode(QAbstractItemView::SingleSelection);
+  list->setAlternatingRowColors(true);
+  list->setWordWrap(false);
+  list->verticalHeader()->setVisible(false);
+  list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  list->verticalHeader()->setDefaultSectionSize(list->fontMetrics().height() + 6);
+  list->horizontalHeader()->setStretchLastSection(true);
+  list->horizontalHeader()->setHighlightSections(false);
+  int column = 0;
+  for (int width : widths) list->setColumnWidth(column++, width);
+  return list;
+}
+
+QLabel* MakeFailureLabel(QWidget* parent) {
+  auto* label = Named(new QLabel(parent), u"标签_读取失败");
+  label->setWordWrap(true);
+  label->setStyleSheet(QStringLiteral("color: #b00020; font-weight: bold;"));
+  label->setVisible(false);
+  return label;
 }
 
 }  // namespace torvane

@@ -3,12 +3,16 @@
 #pragma once
 
 #include <QString>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+class QAbstractItemModel;
 class QComboBox;
+class QLabel;
+class QTableView;
 class QWidget;
 
 namespace torvane {
@@ -30,6 +34,12 @@ std::optional<std::string> ExactText(QWidget* parent, const QString& text, std::
 void FillNameSelector(QComboBox* selector, const std::vector<std::string>& names, const QString& first = {});
 // The GBK bytes of the selected name; "" when nothing is selected (or the first, added item is).
 std::string SelectedName(const QComboBox* selector);
+
+// A store's list "超级列表框_仓库" over the model: whole rows, one at a time, fixed row heights (a million
+// rows are never measured one by one), the given widths for the first columns, the last one stretched.
+QTableView* MakeRecordTable(QWidget* parent, QAbstractItemModel* model, std::initializer_list<int> widths);
+// The hidden label "标签_读取失败" that says above a list why its store cannot be read.
+QLabel* MakeFailureLabel(QWidget* parent);
 
 // The command's message in a box: a failure with the error icon, anything else as "提示"; nothing
 // when the message is empty.

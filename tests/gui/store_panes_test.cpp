@@ -18,6 +18,7 @@
 #include "base/files.h"
 #include "delivery/delivery_run.h"
 #include "delivery/scheduler.h"
+#include "gui/find_control.h"
 #include "gui/desktop_app.h"
 #include "gui/gbk.h"
 #include "gui/gui_context.h"
@@ -34,15 +35,9 @@
 #include "support/temp_dir.h"
 
 using namespace torvane;
+using torvane::test::Find;
 
 namespace {
-
-template <typename T>
-T* Find(QWidget* root, const char16_t* name) {
-  T* widget = root->findChild<T*>(QString::fromUtf16(name));
-  if (!widget) qFatal("no control %s", qPrintable(QString::fromUtf16(name)));
-  return widget;
-}
 
 void Click(QWidget* root, const char16_t* button) { QTest::mouseClick(Find<QPushButton>(root, button), Qt::LeftButton); }
 

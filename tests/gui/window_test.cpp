@@ -24,6 +24,7 @@
 #include "base/settings.h"
 #include "base/text.h"
 #include "delivery/scheduler.h"
+#include "gui/find_control.h"
 #include "gui/activity_pane.h"
 #include "gui/desktop_app.h"
 #include "gui/gbk.h"
@@ -46,13 +47,6 @@ using namespace torvane;
 using namespace torvane::test;
 
 namespace {
-
-template <typename T>
-T* Find(QWidget* root, const char16_t* name) {
-  T* widget = root->findChild<T*>(QString::fromUtf16(name));
-  if (!widget) qFatal("no control %s", qPrintable(QString::fromUtf16(name)));
-  return widget;
-}
 
 QString HistoryText(const std::filesystem::path& dataDir) {
   return FromGbk(ReadBytes(dataDir / u8"历史记录.log"));
