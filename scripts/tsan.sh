@@ -16,7 +16,7 @@ ctest --test-dir build-tsan --output-on-failure -j"$jobs" \
   -R '^(Activity[A-Za-z]*|NoticesTest|CookieStoreTest|CookieAcceptance|WebTest|BlacklistAppendMany|TakeCards)\.|^MailServerTest\.Concurrent'
 
 # The window's worker hand-off on the offscreen platform (not the login window's browser); Qt itself is
-# not instrumented, see tests/tsan/qt.supp.
+# not instrumented, see tests/tsan/qt.supp. No crash handler: a report ends the program at once.
 TSAN_OPTIONS="$TSAN_OPTIONS suppressions=$PWD/tests/tsan/qt.supp" QT_QPA_PLATFORM=offscreen \
-  timeout -s KILL 600 build-tsan/tests/gui_tests workerRequestsReachTheUiThread settingsPaneCommands \
-  lifeCycleFromReleaseNotesToExit
+  timeout -s KILL 120 build-tsan/tests/gui_tests -nocrashhandler workerRequestsReachTheUiThread \
+  settingsPaneCommands lifeCycleFromReleaseNotesToExit

@@ -11,6 +11,7 @@
 
 #include "gui/gbk.h"
 #include "gui/gui_context.h"
+#include "gui/ui_queue.h"
 
 namespace torvane {
 
@@ -110,7 +111,7 @@ ActivityPane::~ActivityPane() {
 }
 
 void ActivityPane::OnActivityLine(const std::string& line) {
-  QMetaObject::invokeMethod(model_, [model = model_, line] { model->Prepend(line); }, Qt::QueuedConnection);
+  PostToUi(model_, [model = model_, line] { model->Prepend(line); });
 }
 
 }  // namespace torvane

@@ -23,6 +23,7 @@
 #include "gui/settings_pane.h"
 #include "gui/tray_icon.h"
 #include "gui/ui_bridge.h"
+#include "gui/ui_queue.h"
 #include "notify/mail.h"
 #include "notify/notices.h"
 #include "platform/process.h"
@@ -219,7 +220,7 @@ int RunWindow(int argc, char** argv, const WindowOptions& options) {
   application.setApplicationName(QStringLiteral("Torvane"));
   application.setQuitOnLastWindowClosed(false);
   DesktopApp app(options);
-  stopSignals.OnFirst([&app] { QMetaObject::invokeMethod(&app, [&app] { app.ExitProgram(0); }, Qt::QueuedConnection); });
+  stopSignals.OnFirst([&app] { PostToUi(&app, [&app] { app.ExitProgram(0); }); });
   QObject::connect(&application, &QCoreApplication::aboutToQuit, &app, [&app] { app.ExitProgram(0); });
   // Queued: an exit asked for before the event loop runs still ends it.
   QObject::connect(&app, &DesktopApp::exited, &application, &QCoreApplication::exit, Qt::QueuedConnection);

@@ -1,21 +1,18 @@
 #include "gui/gui_context.h"
 
-#include <QMetaObject>
 #include <QThreadPool>
 
 #include "delivery/scheduler.h"
+#include "gui/ui_queue.h"
 
 namespace torvane {
 
 void GuiContext::RequestStoreViewsRefresh() {
   if (refreshPending_.exchange(true)) return;
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        refreshPending_.store(false);
-        emit storeViewsRefresh();
-      },
-      Qt::QueuedConnection);
+  PostToUi(this, [this] {
+    refreshPending_.store(false);
+    emit storeViewsRefresh();
+  });
 }
 
 bool GuiContext::RunOnWorker(std::function<void()> work) {

@@ -21,6 +21,7 @@
 #include "gui/message_box.h"
 #include "gui/record_list_model.h"
 #include "gui/store_controls.h"
+#include "gui/ui_queue.h"
 #include "store/item_name_commands.h"
 #include "store/item_names.h"
 
@@ -207,15 +208,15 @@ void BatchAddWindow::Start(std::shared_ptr<const Input> input, DuplicatePolicy p
   QPointer<BatchAddWindow> self(this);
   const bool started = context_.RunOnWorker([stores, context, input, policy, self] {
     auto progress = [context, self](std::size_t done, std::size_t total) {
-      QMetaObject::invokeMethod(context, [self, done, total] {
+      PostToUi(context, [self, done, total] {
         if (self) self->ShowProgress(done, total);
-      }, Qt::QueuedConnection);
+      });
     };
     CommandOutcome outcome = AddCardsBatch(*stores, input->item, input->cardText, input->note, progress, policy);
-    QMetaObject::invokeMethod(context, [context, self, input, policy, outcome] {
+    PostToUi(context, [context, self, input, policy, outcome] {
       context->EndStoreWork();
       if (self) self->Finished(input, policy, outcome);
-    }, Qt::QueuedConnection);
+    });
   });
   if (!started) {
     context_.EndStoreWork();

@@ -19,6 +19,7 @@
 #include "gui/message_box.h"
 #include "gui/record_list_model.h"
 #include "gui/store_controls.h"
+#include "gui/ui_queue.h"
 #include "store/inventory_commands.h"
 #include "web/login_session.h"
 
@@ -191,7 +192,7 @@ void SentRecordsPane::ResendTicked() {
       for (const std::string& line : result.lines) lines += line + "\r\n";
       allWell = allWell && result.sent && (!result.listed || result.shipped);
     }
-    QMetaObject::invokeMethod(context, [self, lines, allWell] {
+    PostToUi(context, [self, lines, allWell] {
       if (!self) return;
       self->resending_ = false;
       self->resend_->setEnabled(true);
@@ -203,7 +204,7 @@ void SentRecordsPane::ResendTicked() {
       }
       self->RefreshStoreView();
       emit self->resendFinished(allWell);
-    }, Qt::QueuedConnection);
+    });
   });
   if (!started) {
     resending_ = false;

@@ -10,6 +10,7 @@
 #include "gui/message_box.h"
 #include "gui/release_notes_window.h"
 #include "gui/tray_icon.h"
+#include "gui/ui_queue.h"
 
 namespace torvane {
 
@@ -18,12 +19,9 @@ UiBridge::UiBridge(QObject* parent) : QObject(parent) {}
 void UiBridge::Close() { closed_.store(true); }
 
 void UiBridge::ShowTrayBalloon(const std::string& title, const std::string& text, int iconKind, int timeoutMs) {
-  QMetaObject::invokeMethod(
-      this,
-      [this, title = FromGbk(title), text = FromGbk(text), iconKind, timeoutMs] {
-        if (tray_) tray_->ShowBalloon(title, text, iconKind, timeoutMs);
-      },
-      Qt::QueuedConnection);
+  PostToUi(this, [this, title = FromGbk(title), text = FromGbk(text), iconKind, timeoutMs] {
+    if (tray_) tray_->ShowBalloon(title, text, iconKind, timeoutMs);
+  });
 }
 
 int UiBridge::NoticeOnUiThread(const QString& text, int style, const QString& title) {
@@ -62,16 +60,13 @@ int UiBridge::ShowNotice(const std::string& text, int style, const std::string& 
     int value = 0;
   };
   auto answer = std::make_shared<Answer>();
-  QMetaObject::invokeMethod(
-      this,
-      [this, answer, text = FromGbk(text), style, title = FromGbk(title)] {
-        const int value = closed_.load() ? 0 : NoticeOnUiThread(text, style, title);
-        std::lock_guard<std::mutex> lock(answer->mutex);
-        answer->value = value;
-        answer->given = true;
-        answer->ready.notify_all();
-      },
-      Qt::QueuedConnection);
+  PostToUi(this, [this, answer, text = FromGbk(text), style, title = FromGbk(title)] {
+    const int value = closed_.load() ? 0 : NoticeOnUiThread(text, style, title);
+    std::lock_guard<std::mutex> lock(answer->mutex);
+    answer->value = value;
+    answer->given = true;
+    answer->ready.notify_all();
+  });
   // Waits for the seller, but never past the end of the program (the exit joins the workers).
   std::unique_lock<std::mutex> lock(answer->mutex);
   while (!answer->given && !closed_.load()) answer->ready.wait_for(lock, std::chrono::milliseconds(100));
@@ -79,12 +74,9 @@ int UiBridge::ShowNotice(const std::string& text, int style, const std::string& 
 }
 
 void UiBridge::ShowNewVersion() {
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        if (releaseNotes_) releaseNotes_->ShowNewVersion();
-      },
-      Qt::QueuedConnection);
+  PostToUi(this, [this] {
+    if (releaseNotes_) releaseNotes_->ShowNewVersion();
+  });
 }
 
 }  // namespace torvane
