@@ -4,6 +4,7 @@
 
 #include "base/files.h"
 #include "base/settings.h"
+#include "delivery/recipient_refusals.h"
 #include "notify/password.h"
 #include "store/blacklist.h"
 #include "store/item_names.h"
@@ -51,7 +52,8 @@ std::unique_ptr<Session> Session::Open(const SessionPaths& paths, NoticeUi* webN
 
   // Temporaries of whole-file writes that a kill interrupted in an earlier run.
   session->staleTemporaries_ = RemoveStaleTemporaries(
-      {BlacklistPath(paths.dataDir), HandledOrdersPath(paths.dataDir), ItemNamesPath(paths.dataDir),
+      {BlacklistPath(paths.dataDir), HandledOrdersPath(paths.dataDir), RecipientRefusalsPath(paths.dataDir),
+       ItemNamesPath(paths.dataDir),
        paths.dataDir / u8"历史记录.log", CookieFilePath(paths.dataDir), SettingsPath(paths.configDir),
        DeploymentPath(paths.configDir)});
 

@@ -291,34 +291,20 @@ std::size_t Utf8SequenceAt(std::string_view bytes, std::size_t i) {
   return len;
 }
 
-// How UTF-8-like some bytes are: the first bad byte, and the counts of good multi-byte sequences and bad bytes.
-struct Utf8Scan {
-  std::size_t firstBad = kNotFound;
-  std::size_t good = 0;
-  std::size_t bad = 0;
-};
-
-Utf8Scan ScanUtf8(std::string_view bytes, bool stopAtFirstBad) {
-  Utf8Scan scan;
+// Position of the first byte that does not start a well-formed UTF-8 sequence, or kNotFound.
+std::size_t FirstBadUtf8(std::string_view bytes) {
   std::size_t i = 0;
   while (i < bytes.size()) {
-    std::size_t len = Utf8SequenceAt(bytes, i);
-    if (len == 0) {
-      if (scan.firstBad == kNotFound) scan.firstBad = i;
-      if (stopAtFirstBad) break;
-      ++scan.bad;
-      ++i;
-      continue;
-    }
-    if (len > 1) ++scan.good;
+    const std::size_t len = Utf8SequenceAt(bytes, i);
+    if (len == 0) return i;
     i += len;
   }
-  return scan;
+  return kNotFound;
 }
 
 }  // namespace
 
-bool IsValidUtf8(std::string_view bytes) { return ScanUtf8(bytes, true).firstBad == kNotFound; }
+bool IsValidUtf8(std::string_view bytes) { return FirstBadUtf8(bytes) == kNotFound; }
 
 bool IsAscii(std::string_view bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -481,9 +467,8 @@ DecodedText DecodeUtf8Bytes(std::string_view bytes, std::string_view readAs) {
   if (std::size_t zero = bytes.find('\0'); zero != std::string_view::npos) {
     return Fault(LineNumberAt(bytes, zero), "含有零字节");
   }
-  Utf8Scan scan = ScanUtf8(bytes, true);
-  if (scan.firstBad != kNotFound) {
-    return Fault(LineNumberAt(bytes, scan.firstBad), "不是有效的" + std::string(readAs) + "文本");
+  if (const std::size_t bad = FirstBadUtf8(bytes); bad != kNotFound) {
+    return Fault(LineNumberAt(bytes, bad), "不是有效的" + std::string(readAs) + "文本");
   }
   StrictConversion gbk = Utf8ToGbkStrict(bytes);
   if (gbk.failedAt != kNotFound) {
@@ -538,11 +523,21 @@ DecodedText DecodeToGbk(std::string_view bytes, TextEncoding encoding) {
   }
   if (encoding == TextEncoding::kGbk && utf8Mark) return Fault(1, "以UTF-8标记开头 不是GBK文本");
   if (encoding == TextEncoding::kGbk || IsAscii(bytes)) return DecodeGbkBytes(bytes);
-  Utf8Scan scan = ScanUtf8(bytes, false);
-  // Mostly well-formed UTF-8 is a UTF-8 file, bad sequences and all: GBK text forms few such
-  // sequences and leaves about two bad bytes per character that does not.
-  if (scan.firstBad == kNotFound || (scan.good > 0 && scan.good >= scan.bad)) return DecodeUtf8Bytes(bytes, "UTF-8");
-  return DecodeGbkBytes(bytes);
+  // GBK text often holds byte runs that are well-formed UTF-8, so only a text that is well-formed
+  // throughout is read as UTF-8; else it must be GBK throughout.
+  const std::size_t badUtf8 = FirstBadUtf8(bytes);
+  if (badUtf8 == kNotFound) return DecodeUtf8Bytes(bytes, "UTF-8");
+  const std::size_t badGbk = FirstInvalidGbk(bytes);
+  if (badGbk == kNotFound) return DecodeGbkBytes(bytes);
+  // Neither: the line where the text stops being either, and where the other one broke.
+  const std::size_t utf8Line = LineNumberAt(bytes, badUtf8);
+  const std::size_t gbkLine = LineNumberAt(bytes, badGbk);
+  constexpr std::string_view kHint = " 请用 --encoding gbk 或 --encoding utf-8 指明文件的编码";
+  if (utf8Line == gbkLine) return Fault(utf8Line, "既不是有效的UTF-8文本也不是有效的GBK文本" + std::string(kHint));
+  if (utf8Line > gbkLine) {
+    return Fault(utf8Line, "不是有效的UTF-8文本, 第" + std::to_string(gbkLine) + "行不是有效的GBK文本" + std::string(kHint));
+  }
+  return Fault(gbkLine, "不是有效的GBK文本, 第" + std::to_string(utf8Line) + "行不是有效的UTF-8文本" + std::string(kHint));
 }
 
 }  // namespace torvane

@@ -129,8 +129,9 @@ std::string EscapeTerminalControls(std::string_view utf8);
 std::size_t LineNumberAt(std::string_view text, std::size_t pos);
 
 // How to read the bytes of a text file. kDetect: UTF-16 by its byte-order mark or by zero bytes in
-// every other place, UTF-8 by its byte-order mark or when well-formed (also when it is mostly
-// UTF-8 with a bad sequence: that is refused, never read as GBK), otherwise GBK.
+// every other place, UTF-8 by its byte-order mark or when every sequence in it is well-formed UTF-8,
+// else GBK when it is valid GBK throughout; a text that is neither is refused at the line where it
+// stops being either, with the hint to name the encoding (--encoding).
 enum class TextEncoding { kDetect, kGbk, kUtf8 };
 
 // A text file's bytes as GBK, or where and why they cannot be: never a substitute character.

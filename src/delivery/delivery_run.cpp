@@ -184,7 +184,7 @@ DeliverySummary DeliveryEngine::Pass() {
     return summary;
   }
   ClearProblem(Problem::kLogin);
-  const std::vector<PaidOrder>& orders = list.orders;
+  const std::vector<PaidOrder> orders = OrdersForPass(list.orders);
   summary.listed = static_cast<int>(orders.size());
   if (orders.empty()) {
     log_.LogActivity("未发现已付款订单");
@@ -396,6 +396,9 @@ bool DeliveryEngine::Take(OrderWork& work, DeliverySummary& summary) {
   } else if (!error.empty()) {
     StoreFailure(number, error, summary);
   } else {
+    // Short: nothing was taken, so the whole quantity is still to send.
+    log_.LogActivity(OutOfStockText(order.title) + " 买家旺旺: " + order.buyer + "还有[" +
+                     std::to_string(work.quantity) + "]个卡密未发送");
     notices_.NotifyOutOfStock(OutOfStockText(order.title));
     ++summary.skipped;
   }
@@ -424,7 +427,12 @@ void DeliveryEngine::Finish(const OrderWork& work, const HandOverOutcome& outcom
   const std::string& number = order.orderNumber;
   const std::vector<RecordNumber> numbers = NumbersOf(work.records);
   const bool mail = work.channel == Channel::kMail;
-  if (!outcome.handedOver && mail && outcome.mailFailure != MailFailure::kRecipient) {
+  if (!outcome.handedOver && mail && outcome.mailFailure == MailFailure::kRecipientLater &&
+      HoldForRecipient(work, outcome, summary)) {
+    return;
+  }
+  if (!outcome.handedOver && mail && outcome.mailFailure != MailFailure::kRecipient &&
+      outcome.mailFailure != MailFailure::kRecipientLater) {
     // Nothing about this buyer went wrong: the codes stay "发货中" and go out again next pass.
     log_.LogActivity(OrderTag(number) + " 邮件服务器暂时无法发信 卡密保留到下次发送: " + outcome.reason);
     mailOutage_ = outcome.reason;
@@ -443,6 +451,7 @@ void DeliveryEngine::Finish(const OrderWork& work, const HandOverOutcome& outcom
       Durable(DurableStep::kStatus);
     }
     AppendToBlacklist(number);
+    ForgetRefusal(number);
     log_.LogActivity(OrderTag(number) + " 卡密发送失败 请手动处理" + (mail ? ": " + outcome.reason : std::string()));
     if (mail) refusedMail_.push_back(number);
     ++summary.failed;
@@ -456,6 +465,7 @@ void DeliveryEngine::Finish(const OrderWork& work, const HandOverOutcome& outcom
     Durable(DurableStep::kStatus);
   }
   AppendToBlacklist(number);
+  ForgetRefusal(number);
   ++summary.delivered;
   if (Ship(order)) {
     ++summary.shipped;

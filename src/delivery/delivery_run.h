@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "delivery/order_scan.h"
+#include "delivery/recipient_refusals.h"
 #include "notify/notify_interfaces.h"
 #include "platform/window_system.h"
 #include "base/activity_log.h"
@@ -43,7 +45,8 @@ struct DeliverySummary {
   int listed = 0;       // orders on the list page
   int delivered = 0;    // orders whose codes were handed to a channel
   int failed = 0;       // orders whose send failed (status 发送失败)
-  int held = 0;         // orders whose codes stay 发货中 for the next pass (mail server or chat client away)
+  int held = 0;         // orders whose codes stay 发货中 for a later pass (mail server or chat client away, or the
+                        // buyer's address refused for now)
   int shipped = 0;      // orders the marketplace confirmed as shipped
   int skipped = 0;      // duplicates, unknown items, out of stock, waiting for a chat client, ...
 };
@@ -88,6 +91,8 @@ class DeliveryEngine {
   // throws ends the pass there as a crash would (nothing after that write happens); the exception
   // reaches the caller of DeliveryRun and the engine stays usable.
   void SetAfterDurableStep(std::function<void(DurableStep)> hook);
+  // Replaces the wall clock that times how long a buyer's address has been refused (tests).
+  void SetClock(std::function<std::time_t()> clock);
 
   // One pass: scan, then deliver (or only mark shipped in the empty-shipment mode).
   DeliverySummary DeliveryRun();
@@ -141,6 +146,13 @@ class DeliveryEngine {
   bool Take(OrderWork& work, DeliverySummary& summary);
   HandOverOutcome HandOver(const OrderWork& work, const std::string& message);
   void Finish(const OrderWork& work, const HandOverOutcome& outcome, DeliverySummary& summary);
+  // The listed orders in the order the pass takes them: those whose buyer's address was refused for
+  // now go last. Refusals of orders no longer listed are forgotten.
+  std::vector<PaidOrder> OrdersForPass(const std::vector<PaidOrder>& listed);
+  // A 4xx reply to RCPT: true when the order is held (its codes stay "发货中" for a later pass),
+  // false when its address has been refused for 24 hours and the mail counts as failed.
+  bool HoldForRecipient(const OrderWork& work, const HandOverOutcome& outcome, DeliverySummary& summary);
+  void ForgetRefusal(const std::string& number);
 
   void StoreFailure(const std::string& number, const std::string& error, DeliverySummary& summary);
   void Duplicate(const std::string& number, DeliverySummary& summary);
@@ -155,6 +167,8 @@ class DeliveryEngine {
   const Deployment& deployment_;
   CardStores& stores_;
   std::filesystem::path dataDir_;
+  RecipientRefusals refusals_{dataDir_};  // used under runMutex_
+  std::function<std::time_t()> clock_;
   const LiveSettings& settings_;
   ActivityLogger& log_;
   MailSender& mail_;

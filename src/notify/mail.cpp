@@ -76,6 +76,14 @@ std::string ReplyText(std::string_view reply) {
   return out;
 }
 
+// A refusal of RCPT that speaks of the server rather than of the address: 421 (the server is closing
+// the connection) or an enhanced status code of the mail-system class (X.3.Y: full, not accepting mail).
+bool AboutTheServer(std::string_view reply) {
+  if (ReplyCode(reply) == 421) return true;
+  const std::string_view status = reply.size() > 4 ? reply.substr(4) : std::string_view();
+  return status.size() >= 4 && (status[0] == '4' || status[0] == '5') && status.substr(1, 3) == ".3.";
+}
+
 bool IsTlsError(CURLcode code) {
   switch (code) {
     case CURLE_SSL_CONNECT_ERROR:
@@ -134,8 +142,9 @@ MailResult ClassifyMailFailure(int curlCode, long smtpCode, const SmtpExchange& 
                     (exchange.failedCommand == "STARTTLS" ? ReplyText(exchange.failedReply) : curlDetail);
   } else if (IsTlsError(code)) {
     result.reason = std::string(kMailTlsFailed) + ": " + curlDetail;
-  } else if (refused >= 500 && (exchange.failedCommand == "RCPT" || exchange.failedCommand == "DATA")) {
-    result.failure = MailFailure::kRecipient;
+  } else if (refused >= 400 && exchange.failedCommand == "RCPT" && !AboutTheServer(exchange.failedReply)) {
+    // This address only; every other refusal (greeting, login, MAIL FROM, DATA) is the server's.
+    result.failure = refused >= 500 ? MailFailure::kRecipient : MailFailure::kRecipientLater;
     result.reason = std::string(kMailRefused) + ": " + detail;
   } else if (code == CURLE_LOGIN_DENIED || exchange.failedCommand == "AUTH") {
     result.reason = std::string(kMailLoginFailed) + ": " + detail;

@@ -33,8 +33,10 @@ struct SmtpExchange {
 void NoteSmtpTrace(SmtpExchange& exchange, bool outgoing, std::string_view text);
 
 // Why an attempt failed, from curl's result code (a CURLcode), the last reply code, the replies and
-// curl's own error text: kRecipient for a 5xx answer to RCPT or DATA, else kTransient; the reason
-// names the kind of failure and quotes the refusal (or curl's error) as printable ASCII.
+// curl's own error text: a refusal of RCPT is the recipient's (kRecipient for 5xx, kRecipientLater
+// for 4xx) unless it speaks of the server (421, or an enhanced status X.3.Y); everything else is
+// kTransient. The reason names the kind of failure and quotes the refusal (or curl's error) as
+// printable ASCII.
 MailResult ClassifyMailFailure(int curlCode, long smtpCode, const SmtpExchange& exchange,
                                std::string_view curlError = {});
 
@@ -49,8 +51,9 @@ class SmtpMailSender : public MailSender {
   SmtpMailSender(MailAccount account, int connectTimeoutSeconds = 15, int totalTimeoutSeconds = 60);
 
   // accepted is true only when the server took the message for delivery. A failure is kRecipient
-  // for a 5xx reply to RCPT or to the message (and for an empty or multi-line address), else
-  // kTransient: no connection, time-out, any 4xx reply, refused login, refusals of the sender, no
+  // for a 5xx reply to RCPT (and for an empty or multi-line address), kRecipientLater for a 4xx
+  // reply to RCPT, else kTransient: no connection, time-out, refused login, a refusal of the greeting,
+  // of the sender (MAIL FROM) or of the message (DATA), a 421 or mail-system refusal of RCPT, no
   // encryption to be had or a failed one.
   MailResult SendMail(const std::string& recipient, const std::string& subject, const std::string& body) override;
 

@@ -17,9 +17,11 @@ class NoticeUi {
 
 // Why a mail was not accepted, as far as it decides whether the same mail may simply be sent again.
 enum class MailFailure {
-  kNone,       // accepted (or a sender that does not tell)
-  kTransient,  // not about this recipient: no connection, time-out, a 4xx reply, login refused, other server faults
-  kRecipient,  // about this recipient or message: a 5xx reply to RCPT or to the message, or an unusable address
+  kNone,            // accepted (or a sender that does not tell)
+  kTransient,       // the server's, for every recipient: no connection, time-out, login refused, a refusal of
+                    // the greeting, the sender or the message, other server faults
+  kRecipient,       // this recipient for good: a 5xx reply to RCPT, or an unusable address
+  kRecipientLater,  // this recipient for now: a 4xx reply to RCPT; the same mail may be sent again later
 };
 
 // Outcome of one mail submission.

@@ -25,7 +25,8 @@ struct ChildOptions {
 class ChildProcess {
  public:
   // Starts program with args; by default its standard output is read through a pipe and standard
-  // error is inherited. nullptr and error when it cannot be started.
+  // error is inherited. No other descriptor of this process is open in the child. nullptr and error
+  // when it cannot be started.
   static std::unique_ptr<ChildProcess> Start(const std::filesystem::path& program, const std::vector<std::string>& args,
                                              std::string* error);
   static std::unique_ptr<ChildProcess> Start(const std::filesystem::path& program, const std::vector<std::string>& args,

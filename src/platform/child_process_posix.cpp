@@ -37,6 +37,9 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::filesystem::path& p
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   }
+  // Nothing but the three standard streams reaches the child: not the sockets of a connection in
+  // hand (libcurl's), nor any other descriptor opened without close-on-exec.
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
   // The child starts with default signal handling and nothing blocked, whatever this process does.
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);

@@ -314,6 +314,7 @@ TEST(CardsCommands, ImportInputsGiveTheirCardsOrARefusalThatSaysWhy) {
       {"UTF-16 with mark", Kind::kFile, utf16le("U1,S1\r\nU2,S2\r\n"), {}, 0, "", {"Y\tU1\tS1\t", "Y\tU2\tS2\t"}},
       {"UTF-16 without mark", Kind::kFile, utf16le("V1,S1\n").substr(2), {}, 0, "", {"Y\tV1\tS1\t"}},
       {"UTF-8 with a bad byte", Kind::kFile, U("卡1,密1\n卡2,密") + "\xFF\n", {}, 1, U("第2行: 不是有效的UTF-8文本"), none},
+      {"GBK with a run that is UTF-8", Kind::kFile, "点卡X1,Y1\r\n", {}, 0, "", {U("Y\t点卡X1\tY1\t")}},
       {"GBK read as UTF-8", Kind::kFile, "a,b\n卡1,密1\n", {"--encoding", "UTF-8"}, 1, U("第2行"), none},
       {"GBK named in capitals", Kind::kFile, "卡1,密1\n", {"--encoding", "GBK"}, 0, "", {U("Y\t卡1\t密1\t")}},
       {"emoji", Kind::kFile, "a,b\r\nc," + U("密") + "\xF0\x9F\x98\x80\r\n", {}, 1, "U+1F600", none},

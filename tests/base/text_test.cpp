@@ -257,8 +257,16 @@ TEST(DecodeToGbkRules, EachEncodingOrTheLineThatCannotBeRead) {
       {utf16le(u"A1,S1\nA2,S2"), D, "A1,S1\nA2,S2", 0, ""},
       {utf16be(u"A1,S1"), D, "A1,S1", 0, ""},
       {"\xFF\xFE" + utf16le(u"a\nb\xD800\n"), D, "", 2, "UTF-16"},
-      // A UTF-8 file with one bad byte is refused at its line (lines end in CR here), not read as GBK.
-      {U8(u8"中,1\r文,2\r卡") + "\xFF" + U8(u8",3\r"), D, "", 3, "UTF-8"},
+      // Without a byte-order mark: UTF-8 only when well-formed throughout, else GBK when valid
+      // throughout, else refused where the text stops being either (lines end in CR here).
+      {U8(u8"中,1\r文,2\r卡") + "\xFF" + U8(u8",3\r"), D, "", 3, "不是有效的UTF-8文本, 第1行不是有效的GBK文本"},
+      {"a,1\n\xFF,2\n", D, "", 2, "既不是有效的UTF-8文本也不是有效的GBK文本 请用 --encoding"},
+      {"点卡X1,Y1\r\n", D, "点卡X1,Y1\r\n", 0, ""},  // "\xE3\xBF\xA8" inside is a UTF-8 sequence
+      {U8(u8"中文"), D, "中文", 0, ""},               // valid GBK as well: UTF-8 wins
+      {"A,\xE4\xB8", D, "A,\xE4\xB8", 0, ""},         // UTF-8 cut short at the end, whole GBK
+      {"\xC0\xAF,1", D, "\xC0\xAF,1", 0, ""},         // an overlong UTF-8 form, GBK
+      {U8(u8"中,1\n") + "点卡,2\n", D, "", 2, "不是有效的UTF-8文本, 第1行不是有效的GBK文本 请用 --encoding"},
+      {"点卡,1\n" + U8(u8"中,2\n"), D, "", 2, "不是有效的GBK文本, 第1行不是有效的UTF-8文本 请用 --encoding"},
       {"a\n中文", TextEncoding::kUtf8, "", 2, "UTF-8"},
       {"a\r\n" + U8(u8"b,\U0001F600"), D, "", 2, "U+1F600"},
       {"a\nb,\xFF\n", TextEncoding::kGbk, "", 2, "GBK"},

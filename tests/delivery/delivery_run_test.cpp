@@ -404,7 +404,9 @@ TEST_F(DeliveryEndToEnd, OnlyWholeOrdersGoOut) {
   EXPECT_TRUE(Sent("3001").empty());
   EXPECT_EQ(Blacklist(), "");
   EXPECT_EQ(sim_->OrderStatus("3001"), "paid");
-  for (const std::string& line : Messages(*log_)) EXPECT_EQ(line.find("还有["), std::string::npos) << line;
+  // The log says so itself, whatever the notices' settings, with the whole quantity unsent.
+  EXPECT_EQ(Messages(*log_), (std::vector<std::string>{"发现已付款订单 [1]个",
+                                                       "宝贝名称: 季卡库存不足 买家旺旺: b1还有[3]个卡密未发送"}));
 
   // Stock arrives: the next pass delivers the whole order.
   AddCards("季卡", {"Q3"});
@@ -637,8 +639,10 @@ TEST_F(DeliveryEndToEnd, MailServerOutagesSpendNoCodesAndTheSameCodesGoOutOnceIt
       {"server down", [&] { server.Stop(); return true; }, "无法连接邮件服务器"},
       {"421 to RCPT", [&] { return server.Restart() && server.SetReplies({"421 4.3.2 Closing", "", ""}); },
        "421 4.3.2 Closing"},
-      {"450 to RCPT", [&] { return server.SetReplies({"450 4.2.1 Mailbox busy", "", ""}); }, "450 4.2.1"},
+      {"553 to MAIL FROM", [&] { return server.SetReplies({"", "", "", "553 5.7.1 Sender address rejected"}); },
+       "553 5.7.1"},
       {"451 to DATA", [&] { return server.SetReplies({"", "451 4.3.0 Try again later", ""}); }, "451 4.3.0"},
+      {"554 to DATA", [&] { return server.SetReplies({"", "554 5.7.1 Message refused", ""}); }, "554 5.7.1"},
       {"452 to RCPT", [&] { return server.SetReplies({"452 4.3.1 Out of storage", "", ""}); }, "452 4.3.1"},
       {"login refused", [&] { return server.SetReplies({"", "", "535 5.7.8 Bad credentials"}); },
        "邮件服务器登录失败: 535 5.7.8"},
@@ -693,9 +697,17 @@ TEST_F(DeliveryEndToEnd, MailServerOutagesSpendNoCodesAndTheSameCodesGoOutOnceIt
   engine.DeliveryRun();
   EXPECT_EQ(server.Messages().size(), 2u);
 
+  // Down again within the hour: the seller is told again, since the server had recovered.
+  ASSERT_TRUE(sim_->AddOrder("9106", "点卡", "1", "b6", "six@example.com"));
+  server.Stop();
+  EXPECT_EQ(engine.DeliveryRun().held, 1);
+  ASSERT_EQ(notices_.problems.size(), 2u);
+  EXPECT_EQ(notices_.problems[1].rfind("邮件服务器暂时无法发信 邮件发货暂停: 无法连接邮件服务器", 0), 0u);
+  ASSERT_TRUE(server.Restart()) << server.error();
+  EXPECT_EQ(engine.DeliveryRun().delivered, 1);
+
   // A refusal of the recipient itself uses the codes up as before, with the server's reason.
-  const std::pair<const char*, test::SmtpReplies> refusals[] = {{"9104", {"550 5.1.1 No such user", "", ""}},
-                                                              {"9105", {"", "554 5.6.0 Message refused", ""}}};
+  const std::pair<const char*, test::SmtpReplies> refusals[] = {{"9104", {"550 5.1.1 No such user", "", ""}}};
   for (const auto& [order, replies] : refusals) {
     SCOPED_TRACE(order);
     ASSERT_TRUE(sim_->AddOrder(order, "点卡", "1", "b", "x@example.com"));
@@ -717,13 +729,89 @@ TEST_F(DeliveryEndToEnd, MailServerOutagesSpendNoCodesAndTheSameCodesGoOutOnceIt
   EXPECT_TRUE(resent.sent);
   EXPECT_TRUE(resent.listed);
   EXPECT_TRUE(resent.shipped);
-  ASSERT_EQ(server.Messages().size(), 3u);
-  EXPECT_EQ(server.Messages()[2].recipients, std::vector<std::string>{"fixed@example.com"});
-  EXPECT_NE(BodyText(server.Messages()[2].data).find("卡号: " + refusedCodes.at(0) + "  "), std::string::npos);
+  ASSERT_EQ(server.Messages().size(), 4u);
+  EXPECT_EQ(server.Messages()[3].recipients, std::vector<std::string>{"fixed@example.com"});
+  EXPECT_NE(BodyText(server.Messages()[3].data).find("卡号: " + refusedCodes.at(0) + "  "), std::string::npos);
   EXPECT_EQ(CodesOf(*stores_, "9104"), refusedCodes);
   EXPECT_EQ(Sent("9104").at(0)[7], "邮件发送");
   EXPECT_EQ(sim_->OrderStatus("9104"), "shipped");
   EXPECT_EQ(stores_->CountCardsOf("点卡"), 1);
+}
+
+// Hands each mail to the real sender and notes its recipient, in the order tried.
+class NotingMail : public MailSender {
+ public:
+  explicit NotingMail(MailSender& inner) : inner_(inner) {}
+  MailResult SendMail(const std::string& recipient, const std::string& subject, const std::string& body) override {
+    recipients.push_back(recipient);
+    return inner_.SendMail(recipient, subject, body);
+  }
+  std::vector<std::string> recipients;
+
+ private:
+  MailSender& inner_;
+};
+
+TEST_F(DeliveryEndToEnd, OneBuyersAddressRefusedForNowHoldsOnlyItsOrderForADay) {
+  test::SmtpTestServer server;
+  ASSERT_TRUE(server.running()) << server.error();
+  SmtpMailSender smtp(AccountFor(server), 2, 10);
+  NotingMail mail(smtp);
+  std::time_t now = 1'800'000'000;
+  std::unique_ptr<DeliveryEngine> engine;
+  auto restart = [&] {
+    engine = std::make_unique<DeliveryEngine>(deployment_, *stores_, dir_.path(), settings_, *log_, mail, notices_,
+                                              desk_);
+    engine->SetClock([&] { return now; });
+  };
+  UseSettings([](Settings& s) {
+    s.deliverByChat = false;
+    s.deliverByMail = true;
+  });
+  AddCards("点卡", {"V1", "V2", "V3", "V4"});
+  ASSERT_TRUE(sim_->AddOrder("9801", "点卡", "2", "b1", "typo@nodomain.test"));
+  ASSERT_TRUE(sim_->AddOrder("9802", "点卡", "1", "b2", "two@example.com"));
+  const std::string refusal = "450 4.1.2 <typo@nodomain.test>: Recipient address rejected: Domain not found";
+  ASSERT_TRUE(server.SetReplies({refusal, "", "", "", "typo@nodomain.test"}));
+
+  restart();
+  const DeliverySummary first = engine->DeliveryRun();
+  EXPECT_EQ(first.held, 1);
+  EXPECT_EQ(first.delivered, 1);
+  EXPECT_TRUE(Logged(*log_, "订单编号:[9801] 买家邮箱暂时拒收 卡密保留到下次发送: 邮件服务器拒收: " + refusal));
+  const std::vector<std::string> codes = CodesOf(*stores_, "9801");
+  EXPECT_EQ(codes, (std::vector<std::string>{"V1", "V2"}));
+  for (const auto& r : Sent("9801")) EXPECT_EQ(r[7], "发货中");
+  EXPECT_EQ(test::ReadBytes(RecipientRefusalsPath(dir_.path())), "1800000000 9801\r\n");
+  EXPECT_EQ(sim_->OrderStatus("9802"), "shipped");
+  EXPECT_TRUE(notices_.problems.empty()) << "the server was blamed";
+
+  // After a restart, 23 hours on: tried after the other orders, with the same codes.
+  ASSERT_TRUE(sim_->AddOrder("9803", "点卡", "1", "b3", "three@example.com"));
+  now += 23 * 3600;
+  restart();
+  const DeliverySummary later = engine->DeliveryRun();
+  EXPECT_EQ(later.held, 1);
+  EXPECT_EQ(later.delivered, 1);
+  EXPECT_EQ(mail.recipients, (std::vector<std::string>{"typo@nodomain.test", "two@example.com", "three@example.com",
+                                                       "typo@nodomain.test"}));
+  EXPECT_EQ(CodesOf(*stores_, "9801"), codes);
+  EXPECT_TRUE(notices_.problems.empty());
+
+  // 24 hours after the first refusal, the next one gives up: 发送失败, the seller is told, resend works.
+  now += 3600;
+  restart();
+  EXPECT_EQ(engine->DeliveryRun().failed, 1);
+  for (const auto& r : Sent("9801")) EXPECT_EQ(r[7], "发送失败");
+  EXPECT_EQ(CodesOf(*stores_, "9801"), codes);
+  EXPECT_TRUE(Logged(*log_, "订单编号:[9801] 买家邮箱拒收已超过24小时"));
+  EXPECT_EQ(notices_.problems, (std::vector<std::string>{"订单编号:[9801] 卡密邮件被拒收 请手动处理"}));
+  EXPECT_EQ(test::ReadBytes(RecipientRefusalsPath(dir_.path())), "");
+  EXPECT_EQ(sim_->OrderStatus("9801"), "paid");
+  ASSERT_TRUE(server.SetReplies({}));
+  EXPECT_TRUE(engine->ResendOrder("9801", "fixed@example.com").sent);
+  EXPECT_EQ(sim_->OrderStatus("9801"), "shipped");
+  EXPECT_EQ(stores_->CountCardsOf("点卡"), 0);
 }
 
 TEST_F(DeliveryEndToEnd, AnUnreadableOrderListIsNeverTakenForAnEmptyOne) {
@@ -854,6 +942,20 @@ TEST_F(DeliveryEndToEnd, AStopRequestEndsThePassBetweenOrders) {
   EXPECT_EQ(sim_->OrderStatus("9601"), "shipped");
   EXPECT_EQ(sim_->OrderStatus("9602"), "paid");
   EXPECT_EQ(stores_->CountCardsOf("点卡"), 2);
+
+  // With empty shipment on, likewise: the request comes while the first order is marked shipped.
+  UseSettings([](Settings& s) { s.deliverEmpty = true; });
+  DeliveryEngine empty(deployment_, *stores_, dir_.path(), settings_, *log_, mail_, notices_, desk_);
+  empty.SetAfterDurableStep([&](DurableStep step) {
+    if (step == DurableStep::kConsign) empty.RequestStop();
+  });
+  const std::size_t before = Messages(*log_).size();
+  EXPECT_EQ(empty.DeliveryRun().shipped, 1);
+  EXPECT_EQ(MessagesSince(*log_, before), (std::vector<std::string>{"发现已付款订单 [2]个", "启动空发货",
+                                                                    "收到退出请求 其余订单下次处理",
+                                                                    "完成 共空发货订单 [1]个"}));
+  EXPECT_EQ(sim_->OrderStatus("9602"), "shipped");
+  EXPECT_EQ(sim_->OrderStatus("9603"), "paid");
 }
 
 // A pass that ends right after any durable write of an order, as a crash would, leaves the order

@@ -2,8 +2,9 @@
 // ClassifyMailFailure), the buyer's address taken from an order message (FirstMailAddress), and the
 // message built for it (BuildMailMessage).
 //
-// Replies: the failure is kRecipient exactly when the first refusal (a reply line whose code is 400 or
-// more) is a 5xx answer to RCPT or DATA; the reason is one GBK line without control bytes that quotes
+// Replies: the failure is the recipient's exactly when the first refusal (a reply line whose code is
+// 400 or more) answers RCPT and does not speak of the server (421, enhanced status X.3.Y): kRecipient
+// for 5xx, kRecipientLater for 4xx; else kTransient. The reason is one GBK line without control bytes that quotes
 // the refusal. Message: CR LF line ends only, the seven headers in order, a subject in encoded words
 // that never split a character, and a base64 body that decodes to the body.
 #include <fuzzer/FuzzedDataProvider.h>
@@ -85,10 +86,14 @@ void CheckReplies(FuzzedDataProvider& input) {
   // A connection that could not be encrypted never reached RCPT, whatever the trace says.
   const bool tlsCode = code == CURLE_USE_SSL_FAILED || code == CURLE_SSL_CONNECT_ERROR ||
                        code == CURLE_PEER_FAILED_VERIFICATION;
-  const bool recipientFault =
-      !tlsCode && LeadingCode(firstRefusal) >= 500 && (refusedCommand == "RCPT" || refusedCommand == "DATA");
-  FUZZ_CHECK((result.failure == MailFailure::kRecipient) == recipientFault);
-  FUZZ_CHECK(result.failure == MailFailure::kRecipient || result.failure == MailFailure::kTransient);
+  const std::string status = firstRefusal.size() > 4 ? firstRefusal.substr(4, 4) : std::string();
+  const bool aboutServer = LeadingCode(firstRefusal) == 421 ||
+                           (status.size() == 4 && (status[0] == '4' || status[0] == '5') && status.substr(1) == ".3.");
+  const bool recipientFault = !tlsCode && LeadingCode(firstRefusal) >= 400 && refusedCommand == "RCPT" && !aboutServer;
+  const MailFailure expected = !recipientFault                       ? MailFailure::kTransient
+                               : LeadingCode(firstRefusal) >= 500 ? MailFailure::kRecipient
+                                                                  : MailFailure::kRecipientLater;
+  FUZZ_CHECK(result.failure == expected);
   // One line for the log, in GBK, that says which kind of failure and quotes the server.
   FUZZ_CHECK(fuzz::NoControlBytes(result.reason));
   FUZZ_CHECK(FirstInvalidGbk(result.reason) == kNotFound);

@@ -259,13 +259,18 @@ TEST_F(MailServerTest, EachRefusalSaysWhetherTheSameMailMayBeSentAgain) {
   };
   const std::string refused = std::string(kMailRefused) + ": ";
   const Row rows[] = {
+      // RCPT: this address, unless the reply speaks of the server (421, X.3.Y).
       {{"550 5.1.1 No such user", "", ""}, MailFailure::kRecipient, refused + "550 5.1.1 No such user"},
-      {{"", "554 5.6.0 Message refused", ""}, MailFailure::kRecipient, refused + "554 5.6.0 Message refused"},
+      {{"450 4.2.1 Busy", "", ""}, MailFailure::kRecipientLater, refused + "450 4.2.1 Busy"},
+      {{"450 4.1.2 Domain not found", "", ""}, MailFailure::kRecipientLater, refused + "450 4.1.2"},
       {{"421 4.3.2 Closing", "", ""}, MailFailure::kTransient, refused + "421 4.3.2 Closing"},
-      {{"450 4.2.1 Busy", "", ""}, MailFailure::kTransient, refused + "450 4.2.1 Busy"},
       {{"452 4.3.1 Full", "", ""}, MailFailure::kTransient, refused + "452 4.3.1 Full"},
-      {{"", "451 4.3.0 Later", ""}, MailFailure::kTransient, refused + "451 4.3.0 Later"},
       {{"451 4.3.0 Later", "", ""}, MailFailure::kTransient, refused + "451 4.3.0 Later"},
+      // The seller's own address and the message are refused for everyone.
+      {{"", "", "", "553 5.7.1 Sender refused"}, MailFailure::kTransient, refused + "553 5.7.1 Sender refused"},
+      {{"", "", "", "451 4.7.1 Later"}, MailFailure::kTransient, refused + "451 4.7.1 Later"},
+      {{"", "554 5.6.0 Message refused", ""}, MailFailure::kTransient, refused + "554 5.6.0 Message refused"},
+      {{"", "451 4.3.0 Later", ""}, MailFailure::kTransient, refused + "451 4.3.0 Later"},
       {{"", "421 4.3.2 Closing", ""}, MailFailure::kTransient, refused + "421 4.3.2 Closing"},
       {{"", "450 4.2.1 Busy", ""}, MailFailure::kTransient, refused + "450 4.2.1 Busy"},
       {{"", "452 4.3.1 Full", ""}, MailFailure::kTransient, refused + "452 4.3.1 Full"},
@@ -329,6 +334,14 @@ TEST_F(MailServerTest, BadRecipientOrSubjectNeverReachesTheServer) {
   EXPECT_EQ(sender.SendMail("a@b.test\r\nRCPT TO:<c@d.test>", "s", "x").reason, kMailBadHeader);
   EXPECT_EQ(sender.SendMail("a@b.test", "s\r\nBcc: c@d.test", "x").reason, kMailBadHeader);
   EXPECT_EQ(sender.SendMail("a@b.test", "s\nX: y", "x").reason, kMailBadHeader);
+  // Unencrypted mail goes to a server on this machine only, whatever the deployment check let through
+  // (0.0.0.0 would reach this server through the loopback all the same).
+  MailAccount elsewhere = AccountFor(*server_);
+  elsewhere.server = "0.0.0.0";
+  const MailResult cleartext = SmtpMailSender(elsewhere, 5, 20).SendMail("a@b.test", "s", "x");
+  EXPECT_EQ(cleartext.failure, MailFailure::kTransient);
+  EXPECT_EQ(cleartext.reason, std::string(kMailCleartextRefused) + ": 0.0.0.0");
+  EXPECT_TRUE(server_->Commands().empty());
   EXPECT_TRUE(server_->Logins().empty());
   EXPECT_TRUE(server_->Messages().empty());
 }
@@ -342,6 +355,7 @@ TEST(MailTls, NoLoginNorMessageWithoutTrustedEncryption) {
     MailEncryption client;
     bool trusted;        // the account names the server's certificate as its CA file
     std::string reason;  // the beginning of the reason; "" when the mail goes through
+    std::string host = "127.0.0.1";  // the name the account gives the server (the certificate's is 127.0.0.1)
   };
   const std::string noStartTls = std::string(kMailNoStartTls) + ": ";
   const std::string tlsFailed = std::string(kMailTlsFailed) + ": ";
@@ -350,6 +364,8 @@ TEST(MailTls, NoLoginNorMessageWithoutTrustedEncryption) {
       {"STARTTLS answered with 454", test::SmtpTls::kStartTlsRefused, MailEncryption::kStartTls, true,
        noStartTls + "454 4.7.0 TLS not available"},
       {"certificate of nobody trusted", test::SmtpTls::kStartTls, MailEncryption::kStartTls, false, tlsFailed},
+      {"trusted certificate of another name", test::SmtpTls::kStartTls, MailEncryption::kStartTls, true, tlsFailed,
+       "localhost"},
       {"TLS asked of a plain server", test::SmtpTls::kNone, MailEncryption::kImplicitTls, true, tlsFailed},
       {"STARTTLS, trusted", test::SmtpTls::kStartTls, MailEncryption::kStartTls, true, ""},
       {"smtps, trusted", test::SmtpTls::kImplicit, MailEncryption::kImplicitTls, true, ""},
@@ -361,6 +377,7 @@ TEST(MailTls, NoLoginNorMessageWithoutTrustedEncryption) {
     SmtpTestServer server(options);
     ASSERT_TRUE(server.running()) << server.error();
     MailAccount account = AccountFor(server);
+    account.server = row.host;
     account.encryption = row.client;
     if (row.trusted) account.caFile = server.certificateFile().string();
     MailResult result = SmtpMailSender(account, 5, 20).SendMail("buyer@example.test", "您购买的宝贝送到", "卡密: S1");

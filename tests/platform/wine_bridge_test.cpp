@@ -1,8 +1,10 @@
 // The wine bridge without wine: a stand-in for the wine program records how it was started and
 // ends as told, so the hand-over, the exit statuses, the time bound and the refusals are checked
 // on any machine.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include "base/files.h"
@@ -21,18 +23,21 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Records its arguments, WINEPREFIX and the message file (its Windows path read back through Z:),
-// then ends with the status in the file "status", or hangs when that says "hang".
+// Records its arguments, WINEPREFIX, what its open descriptors lead to and the message file (its
+// Windows path read back through Z:), then ends with the status in the file "status", hangs when that
+// says "hang", or is killed by a signal when it says "kill".
 constexpr const char* kFakeWine = R"(#!/bin/sh
 here=$(dirname "$0")
 : > "$here/args"
 for a in "$@"; do printf '%s\n' "$a" >> "$here/args"; done
 printf '%s' "$WINEPREFIX" > "$here/wineprefix"
+readlink /proc/$$/fd/* > "$here/descriptors" 2>/dev/null
 for last in "$@"; do :; done
 unix=$(printf '%s' "$last" | sed -e 's/^Z://' -e 's#\\#/#g')
 cp "$unix" "$here/message" 2>/dev/null
 status=$(cat "$here/status")
 if [ "$status" = hang ]; then exec sleep 60; fi
+if [ "$status" = kill ]; then kill -KILL $$; fi
 exit "$status"
 )";
 
@@ -95,7 +100,16 @@ TEST(WineBridge, HandsTheWholeMessageToTheSenderProgramAndReadsItsExitStatus) {
   auto windows = MakeWineWindowSystem(fake.setup);
   ASSERT_TRUE(windows->Available()) << windows->UnavailableReason();
   const std::string message = "\r\n\r\n感谢您的购买\r\n卡号: A1  卡密: 甲乙\r\n备注：";
+  // A descriptor left open across exec, as a library's socket may be, does not reach the sender.
+  const std::filesystem::path leaked = fake.dir / "leaked";
+  WriteBytes(leaked, "");
+  const int leakedFd = ::open(leaked.c_str(), O_RDONLY);
+  ASSERT_GE(leakedFd, 3);
   EXPECT_EQ(SendWangwangMessage(*windows, "张三", "2024", message, 7).outcome, ChatOutcome::kHandedOver);
+  ::close(leakedFd);
+  const std::string descriptors = ReadBytes(fake.dir / "descriptors");
+  EXPECT_NE(descriptors.find("/dev/null"), std::string::npos) << descriptors;  // its output goes nowhere
+  EXPECT_EQ(descriptors.find(leaked.string()), std::string::npos) << descriptors;
 
   // Buyer and order as hexadecimal GBK, the wait, and the message file by its Windows path.
   const std::vector<std::string> args = fake.Args();
@@ -119,7 +133,7 @@ TEST(WineBridge, HandsTheWholeMessageToTheSenderProgramAndReadsItsExitStatus) {
   const Row rows[] = {
       {"10", ChatOutcome::kNoClient},      {"11", ChatOutcome::kNoWindow},     {"12", ChatOutcome::kNoInputField},
       {"13", ChatOutcome::kKeyNotPosted},  {"2", ChatOutcome::kSenderFailed},  {"99", ChatOutcome::kSenderFailed},
-      {"hang", ChatOutcome::kSenderFailed},
+      {"hang", ChatOutcome::kSenderFailed},  {"kill", ChatOutcome::kSenderFailed},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.status);

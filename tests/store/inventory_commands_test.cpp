@@ -129,6 +129,12 @@ TEST_F(InventoryCommands, DuplicatesOfTheInventoryTheSentRecordsOrTheBatch) {
   EXPECT_EQ(all.count, 2u);
   EXPECT_EQ(all.duplicates.size(), 2u);
   EXPECT_EQ(Cards().size(), 6u);
+
+  // Cards whose number and secret run together alike are different cards.
+  CommandOutcome alike = AddCardsBatch(*stores_, "K", "AB,C\r\nA,BC", "n");
+  EXPECT_TRUE(alike.duplicates.empty());
+  EXPECT_EQ(alike.count, 2u);
+  EXPECT_EQ(AddCardsBatch(*stores_, "K", "A,BC", "n").duplicates.size(), 1u);
 }
 
 TEST_F(InventoryCommands, BatchTheExampleTextAddsThreeCards) {

@@ -132,7 +132,8 @@ bool SmtpTestServer::SetReplies(const SmtpReplies& replies) {
     return out + "\"";
   };
   const std::string json = "{\"rcpt\": " + quoted(replies.rcpt) + ", \"data\": " + quoted(replies.data) +
-                           ", \"auth\": " + quoted(replies.auth) + "}\n";
+                           ", \"auth\": " + quoted(replies.auth) + ", \"mail\": " + quoted(replies.mail) +
+                           ", \"rcpt_to\": " + quoted(replies.rcptTo) + "}\n";
   const std::filesystem::path temp = control_.string() + ".tmp";
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);

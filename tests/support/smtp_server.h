@@ -29,9 +29,11 @@ struct SmtpServerOptions {
 // Answers that replace the server's own, changeable while it runs ("" lets the command through),
 // e.g. "451 4.3.0 Try again later" or "550 5.1.1 No such user".
 struct SmtpReplies {
-  std::string rcpt;  // to every RCPT
-  std::string data;  // at the end of every message
-  std::string auth;  // to every login, right or wrong ("535 ..." refuses it)
+  std::string rcpt;    // to every RCPT (only to RCPT of rcptTo when that is given)
+  std::string data;    // at the end of every message
+  std::string auth;    // to every login, right or wrong ("535 ..." refuses it)
+  std::string mail;    // to every MAIL FROM
+  std::string rcptTo;  // the one address rcpt answers
 };
 
 struct ReceivedMail {

@@ -18,9 +18,11 @@ offers STARTTLS but answers it with 454.
 Refusals, for tests: --refuse-rcpt answers every RCPT with 550, --refuse-data the end
 of every message with 554. --control FILE names a JSON file read afresh at every
 command, so a test can change the answers while the server runs:
-  {"rcpt": "451 4.3.0 Try again later", "data": "554 5.6.0 Refused", "auth": "535 5.7.8 No"}
-"rcpt" answers RCPT, "data" the end of the message, "auth" every login; a key that is
-missing or empty lets the command through (a missing file: everything goes through).
+  {"rcpt": "451 4.3.0 Try again later", "data": "554 5.6.0 Refused", "auth": "535 5.7.8 No",
+   "mail": "550 5.7.1 Sender refused", "rcpt_to": "someone@example.com"}
+"rcpt" answers RCPT (only RCPT of the address "rcpt_to" when that is set), "data" the end
+of the message, "auth" every login, "mail" every MAIL FROM; a key that is missing or empty
+lets the command through (a missing file: everything goes through).
 
 Usage: smtp_server.py LOG USER PASSWORD [--port=N] [--control=FILE] [--only-plain]
                       [--refuse-rcpt] [--refuse-data] [--starttls=CERT,KEY | --smtps=CERT,KEY |
@@ -73,8 +75,16 @@ class Recorder:
             f.write(json.dumps(record) + "\n")
             f.flush()
 
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        if self.answer("mail"):
+            return self.answer("mail")
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
+
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
-        if self.answer("rcpt"):
+        only = self.answer("rcpt_to")
+        if self.answer("rcpt") and (only is None or address == only):
             return self.answer("rcpt")
         if self.refuse_rcpt:
             return "550 5.1.1 Recipient refused"
