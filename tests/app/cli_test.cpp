@@ -445,7 +445,7 @@ TEST(RunUntilStopped, SigtermRunsTheExitStepsAndKeepsTheHistory) {
   std::string newest = history.substr(0, history.find("\r\n") + 2);
   EXPECT_NE(newest.find("] 程序退出完成\r\n"), std::string::npos) << newest;
   EXPECT_NE(history.find("] 自动发货已经开启\r\n"), std::string::npos);
-  EXPECT_NE(history.find("] 登录检查失败 请检查网络或重新登录淘宝\r\n"), std::string::npos);
+  EXPECT_NE(history.find("] 登录检查失败 请检查网络或重新登录淘宝: 无法读取账户页面: "), std::string::npos) << history;
 }
 
 TEST(RunUntilStopped, ASecondSignalEndsALongPassAtOnce) {
