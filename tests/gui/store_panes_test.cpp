@@ -396,9 +396,10 @@ class StorePanesTest : public QObject {
     test::Shop shop(settings);
     QVERIFY2(shop.ok(), shop.error().c_str());
     QVERIFY(shop.LogIn());
-    QVERIFY(shop.AddCards("点卡A", {{"A1", "a-secret-1"}, {"A2", "a-secret-2"}, {"A3", "a-secret-3"}}));
+    QVERIFY(shop.AddCards("点卡A", {{"A1", "a-secret-1"}, {"A2", "a-secret-2"}, {"A3", "a-secret-3"}, {"A4", "a-secret-4"}}));
     QVERIFY(shop.sim().AddOrder("9701", "点卡A", "1", "buyer1", "one@example.com"));
     QVERIFY(shop.sim().AddOrder("9702", "点卡A", "1", "buyer2", "two@example.com"));
+    QVERIFY(shop.sim().AddOrder("9703", "点卡A", "1", "buyer3", "three@example.com"));
     QVERIFY(shop.mail()->SetReplies({"550 5.1.1 No such user", "", ""}));
     WindowOptions options;
     options.configDir = shop.configDir();
@@ -412,7 +413,7 @@ class StorePanesTest : public QObject {
     app.Scheduler()->ScanTick();
     app.Scheduler()->WaitIdle();
     // The lists refresh after the run, on the UI thread.
-    QTRY_COMPARE_WITH_TIMEOUT(list->rowCount(), 2, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(list->rowCount(), 3, 10000);
     QCOMPARE(Cell(list, 0, 7), QStringLiteral(u"发送失败"));
     QCOMPARE(Cell(list, 1, 7), QStringLiteral(u"发送失败"));
     QCOMPARE(app.Main()->Inventory()->Model()->rowCount(), 1);
@@ -474,6 +475,20 @@ class StorePanesTest : public QObject {
     Click(pane, u"按钮_重新发送");
     QCOMPARE(Shown(), QStringList{QStringLiteral(u"提示: 打钩的记录中没有发送失败的记录，不能重新发送")});
     QCOMPARE(shop.mail()->Messages().size(), std::size_t{2});
+
+    // The program is ending (the exit's stop request): a resend sends nothing more and says so.
+    app.Context().engine->RequestStop();
+    list->setData(list->index(0, 0), Qt::Unchecked, Qt::CheckStateRole);
+    Tick(list, {2});
+    QSignalSpy stopped(pane, &SentRecordsPane::resendFinished);
+    Click(pane, u"按钮_重新发送");
+    QVERIFY(stopped.wait(60000));
+    QCOMPARE(stopped[0][0].toBool(), false);
+    const QStringList last = Shown();
+    QCOMPARE(last.size(), 2);
+    QVERIFY2(last[1].contains(QStringLiteral(u"收到退出请求 其余订单未重新发送")), qPrintable(last[1]));
+    QCOMPARE(shop.mail()->Messages().size(), std::size_t{2});
+    QCOMPARE(Cell(list, 2, 7), QStringLiteral(u"发送失败"));
     app.ExitProgram(0);
   }
 };
