@@ -499,7 +499,8 @@ ResendResult DeliveryEngine::ResendOrder(const std::string& orderNumber, const s
   std::optional<PaidOrder> listing;
   const OrderListResult list = ScanPaidOrders(deployment_);
   if (!list.read) {
-    result.listFailure = list.loginExpired ? std::string("登录已失效 请重新登录淘宝") : "无法读取已付款订单: " + list.error;
+    result.listFailure =
+        list.loginExpired ? std::string("登录已失效 请重新登录淘宝") : "无法读取已付款订单: " + list.error;
     say(result.listFailure);
   } else {
     for (const PaidOrder& order : list.orders) {

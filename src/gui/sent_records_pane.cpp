@@ -136,7 +136,8 @@ void SentRecordsPane::DeleteTicked() {
   if (!context_.stores) return;
   const std::vector<RecordNumber> rows = model_->TickedNumbers();
   // Nothing ticked, or a record that must stay: said before any confirmation.
-  if (const CommandOutcome refusal = DeleteSentRecords(*context_.stores, rows, false); rows.empty() || !refusal.message.empty()) {
+  const CommandOutcome refusal = DeleteSentRecords(*context_.stores, rows, false);
+  if (rows.empty() || !refusal.message.empty()) {
     ShowOutcome(this, refusal);
     return;
   }
