@@ -352,12 +352,18 @@ class StorePanesTest : public QObject {
       StoreError error;
       auto other = CardStores::Open(d.dir.path(), &error);
       QVERIFY(other);
-      QVERIFY(other->Sent().AppendRecord({"K", "9003", "b", "1", "x", "y", "n", "S", "T"}) != 0);
+      QVERIFY(other->Sent().AppendRecord({"K", "9003", "b", "1", "x", "y", "n", "发货中", "T"}) != 0);
     }
     pane.RefreshStoreView();
     QCOMPARE(list->rowCount(), 2);
     QCOMPARE(Cell(list, 1, 1), QStringLiteral("9003"));
     QCOMPARE(pane.Model()->TickedNumbers(), std::vector<RecordNumber>{pane.Model()->NumberAt(0)});
+    // A record at "发货中" is the only copy of its codes: the deletion is refused, before any confirmation.
+    Tick(list, {1});
+    Click(&pane, u"按钮_删除");
+    QCOMPARE(Shown(), QStringList{QStringLiteral(
+                          u"提示: 打钩的记录中有[1]条发货中的记录 不能删除: 这些卡密已从库存取出但还没有送到买家 删除后将无处可查")});
+    QCOMPARE(d.stores->Sent().RecordCount(), 2);
 
     // Damaged pages: the fill says so, naming the file, and so does a command, as a failure.
     test::WriteBytes(d.dir / u8"宝贝名称.txt", "K\r\n");
