@@ -3,17 +3,15 @@
 #include <cstdio>
 
 #include "app/runner.h"
+#include "app/session.h"
 #include "base/activity_log.h"
 #include "base/deployment.h"
 #include "base/text.h"
 #include "delivery/delivery_run.h"
 #include "notify/mail.h"
 #include "notify/notices.h"
-#include "platform/instance_lock.h"
 #include "platform/window_system.h"
 #include "store/record_store.h"
-#include "web/cookie_store.h"
-#include "web/http.h"
 #include "web/login_session.h"
 
 namespace torvane {
@@ -37,48 +35,36 @@ class QuietUi : public NoticeUi {
 }  // namespace
 
 int ResendCommand(const ResendOptions& options) {
+  QuietUi ui;
   std::string message;
-  // A running copy may be resending the same codes: the seller stops it first.
-  auto instance = InstanceLock::Acquire(options.dataDir, &message);
-  if (!instance) {
+  std::vector<std::string> problems;
+  // The start-up checks of every command that talks to the marketplace: the data directory not held by a
+  // running copy (it may be resending the same codes), a usable deployment file with safe addresses, the
+  // stores opened.
+  auto session = Session::Open({options.configDir, options.dataDir}, &ui, &message, &problems);
+  for (const auto& problem : problems) PrintError(problem);
+  if (!session) {
     PrintError(message);
     return 1;
   }
-  Deployment deployment = LoadDeployment(DeploymentPath(options.configDir));
+  const Deployment& deployment = session->GetDeployment();
+  ActivityLog& log = session->Log();
   FileSettings settings(SettingsPath(options.configDir));
-  QuietUi ui;
-  WebConfig web;
-  web.connectTimeoutSeconds = deployment.connectTimeoutSeconds;
-  web.totalTimeoutSeconds = deployment.totalTimeoutSeconds;
-  web.notices = &ui;
-  ConfigureWeb(web);
-
-  ActivityLog log(options.dataDir / u8"历史记录.log");
-  std::string error;
-  const bool historyRead = log.LoadHistory(&error);
-  if (!historyRead) PrintError("历史记录无法读取: " + error);
-  const bool cookiesRead = LoadCookies(options.dataDir, &error);
-  if (!cookiesRead) PrintError("登录信息无法读取: " + error);
-  StoreError storeError;
-  auto stores = CardStores::Open(options.dataDir, &storeError);
-  if (!stores) {
-    PrintError(storeError.message);
-    return 1;
+  std::string loginFailure;
+  if (!CheckLoginSession(deployment, &loginFailure) && !loginFailure.empty()) {
+    log.LogActivity("登录检查失败 请检查网络或重新登录淘宝: " + loginFailure);
   }
-  CheckLoginSession(deployment);
 
   SmtpMailSender mail(deployment.mail, deployment.connectTimeoutSeconds, deployment.totalTimeoutSeconds);
   Notices notices(settings, log, ui, mail, deployment);
   auto windows = MakeWindowSystem(deployment);
-  DeliveryEngine engine(deployment, *stores, options.dataDir, settings, log, mail, notices, *windows);
+  DeliveryEngine engine(deployment, session->Stores(), options.dataDir, settings, log, mail, notices, *windows);
   const ResendResult result = engine.ResendOrder(options.orderNumber, options.mailTo);
   for (const std::string& line : result.lines) {
     if (options.printLine) options.printLine(line);
   }
-  stores->Close();
-  if (historyRead && !log.SaveHistory(&error)) PrintError("历史记录无法保存: " + error);
-  if (cookiesRead) SaveCookies(options.dataDir);
-  return result.sent && (!result.listed || result.shipped) ? 0 : 1;
+  for (const auto& problem : session->Close(false)) PrintError(problem);
+  return result.Done() ? 0 : 1;
 }
 
 }  // namespace torvane

@@ -16,9 +16,11 @@ struct ResendOptions {
   std::function<void(const std::string&)> printLine;  // each line of the outcome (GBK)
 };
 
-// Logs in with the saved cookies, then DeliveryEngine::ResendOrder; the lines also go to 历史记录.log.
-// Exit status: 0 when the codes went out and the order, if still listed, was marked shipped; 1 when
-// anything failed, the data directory is in use by a running copy, or a store cannot be opened.
+// The start-up checks of `run` (Session::Open), the login check with the saved cookies, then
+// DeliveryEngine::ResendOrder; the lines also go to 历史记录.log. Exit status: 0 when the codes went out
+// and the order was marked shipped or is off the to-ship list; 1 when anything failed, the to-ship list
+// could not be read, the data directory is in use by a running copy, the deployment file is unusable or
+// a store cannot be opened.
 int ResendCommand(const ResendOptions& options);
 
 }  // namespace torvane

@@ -100,11 +100,11 @@ void Session::AfterDeliveryRun() {
   if (cookiesLoaded_) SaveCookies(paths_.dataDir);
 }
 
-std::vector<std::string> Session::Close() {
+std::vector<std::string> Session::Close(bool logExit) {
   std::vector<std::string> problems;
   if (closed_) return problems;
   closed_ = true;
-  log_.LogActivity("程序退出完成");
+  if (logExit) log_.LogActivity("程序退出完成");
   stores_->Close();
   log_.StopAutosave();
   std::string error;

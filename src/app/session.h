@@ -40,9 +40,10 @@ class Session {
   void LogStartNotes();
   // After each delivery pass, on its worker: the history is saved when it changed, the cookies when they loaded.
   void AfterDeliveryRun();
-  // The exit steps, once (later calls do nothing): "程序退出完成", stores closed, autosave stopped, history and
-  // cookies saved. Returns what could not be saved (GBK), for the seller.
-  std::vector<std::string> Close();
+  // The exit steps, once (later calls do nothing): "程序退出完成" (unless logExit is false: a command that
+  // is no run of the program), stores closed, autosave stopped, history and cookies saved. Returns what
+  // could not be saved (GBK), for the seller.
+  std::vector<std::string> Close(bool logExit = true);
 
  private:
   explicit Session(const SessionPaths& paths);

@@ -92,6 +92,14 @@ ChatSendResult SendWangwangMessage(WindowSystem& windows, std::string_view buyer
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
     std::this_thread::sleep_for(std::max(std::min(pause, left), std::chrono::milliseconds(1)));
   }
+  // Looked up once more, and that window used: a client may replace the window it showed first.
+  if (chat != 0) {
+    const WindowHandle again = FindBuyerWindow(windows, buyer);
+    if (again != chat) {
+      chat = again;
+      controls = chat != 0 ? windows.Descendants(chat, std::string(kTextControlClass)) : std::vector<WindowHandle>{};
+    }
+  }
   if (chat == 0) {
     result.outcome = ChatOutcome::kNoWindow;
     return result;

@@ -119,9 +119,10 @@ void DeliveryEngine::AppendToBlacklist(const std::string& number) {
   Durable(DurableStep::kBlacklist);
 }
 
-bool DeliveryEngine::Ship(const PaidOrder& order) {
+bool DeliveryEngine::Ship(const PaidOrder& order, const std::string* formToken) {
   std::string refusal;
-  const bool shipped = EmptyShipWithToken(deployment_, order.shipLink, order.orderNumber, Token(), &refusal);
+  const bool shipped =
+      EmptyShipWithToken(deployment_, order.shipLink, order.orderNumber, formToken ? *formToken : Token(), &refusal);
   if (!refusal.empty()) {
     log_.LogActivity(OrderTag(order.orderNumber) + " 未提交发货: " + refusal);
   } else {
@@ -477,7 +478,8 @@ void DeliveryEngine::Finish(const OrderWork& work, const HandOverOutcome& outcom
   if (refreshViews_) refreshViews_();
 }
 
-ResendResult DeliveryEngine::ResendOrder(const std::string& orderNumber, const std::string& mailTo) {
+ResendResult DeliveryEngine::ResendOrder(const std::string& orderNumber, const std::string& mailTo,
+                                         const std::string* formToken) {
   std::lock_guard<std::mutex> oneAtATime(runMutex_);
   ResendResult result;
   const std::string tag = OrderTag(orderNumber);
@@ -507,7 +509,9 @@ ResendResult DeliveryEngine::ResendOrder(const std::string& orderNumber, const s
   std::optional<PaidOrder> listing;
   const OrderListResult list = ScanPaidOrders(deployment_);
   if (!list.read) {
-    say(list.loginExpired ? std::string("登录已失效 请重新登录淘宝") : "无法读取已付款订单: " + list.error);
+    result.listFailure =
+        list.loginExpired ? std::string("登录已失效 请重新登录淘宝") : "无法读取已付款订单: " + list.error;
+    say(result.listFailure);
   } else {
     for (const PaidOrder& order : list.orders) {
       if (order.orderNumber == orderNumber) {
@@ -524,6 +528,11 @@ ResendResult DeliveryEngine::ResendOrder(const std::string& orderNumber, const s
   };
   bool byMail = !mailTo.empty() || hasStatus(kStatusByMail);
   if (mailTo.empty() && !hasStatus(kStatusByMail) && !hasStatus(kStatusByChat)) {
+    if (settings.deliverByMail && !list.read) {
+      // The channel would follow the buyer's message, which only the list holds.
+      say(tag + " 无法确定发货方式 未重新发送");
+      return result;
+    }
     byMail = settings.deliverByMail && listing.has_value() && FirstMailAddress(listing->buyerMessage).has_value();
   }
   std::string recipient = mailTo;
@@ -568,8 +577,10 @@ ResendResult DeliveryEngine::ResendOrder(const std::string& orderNumber, const s
   }
   say(tag + " 已重新发送原卡密 [" + std::to_string(records.size()) + "]张 通过:[" + channelText + "]");
   if (listing) {
-    result.shipped = Ship(*listing);
+    result.shipped = Ship(*listing, formToken);
     say(tag + (result.shipped ? " 已标记发货" : " 标记发货失败 请手动发货"));
+  } else if (!result.listFailure.empty()) {
+    say(tag + " 未能确认订单是否已发货 请手动检查");
   }
   if (refreshViews_) refreshViews_();
   return result;

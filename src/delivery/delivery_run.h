@@ -65,7 +65,11 @@ struct ResendResult {
   bool sent = false;     // the recorded codes were handed to the channel again
   bool listed = false;   // the order is still on the to-ship list
   bool shipped = false;  // and the marketplace confirmed it as shipped now
+  std::string listFailure;  // why the to-ship list could not be read: whether the order is listed is unknown
   std::vector<std::string> lines;  // what happened, also written to the activity log (GBK)
+
+  // The codes went out and the order is shipped, or known to be off the to-ship list (shipped or closed).
+  bool Done() const { return sent && listFailure.empty() && (!listed || shipped); }
 };
 
 // The delivery pass. Construct it once with everything it works with and call DeliveryRun() for
@@ -100,14 +104,18 @@ class DeliveryEngine {
   // Asks the pass under way (and every later one) to stop before its next order; the order being
   // handled is finished. Safe from any thread.
   void RequestStop();
+  bool StopRequested() const { return stopRequested_.load(); }
 
   // Sends the order's recorded codes again, the same codes by the order's channel: mail to mailTo
   // when given; else the channel its records name ("邮件发送" or "旺旺发送"), or for records still
   // "发货中" or "发送失败" the one the delivery run would choose; mail goes to the address in the
   // order's buyer message on the to-ship list. On success the records get the channel's status, the
   // order joins the blacklist and, when still listed, is marked shipped. Waits for a pass under way.
-  // When the codes could not go out, sent is false, nothing was changed and the lines say why.
-  ResendResult ResendOrder(const std::string& orderNumber, const std::string& mailTo = {});
+  // When the codes could not go out, sent is false, nothing was changed and the lines say why. With the
+  // to-ship list unreadable, a channel that would depend on the buyer's message is not guessed (nothing
+  // goes out). formToken: the consign form's token for this resend; null: the engine's own.
+  ResendResult ResendOrder(const std::string& orderNumber, const std::string& mailTo = {},
+                           const std::string* formToken = nullptr);
 
   // What the last finished pass did (all zero before the first).
   DeliverySummary LastSummary() const;
@@ -159,7 +167,7 @@ class DeliveryEngine {
   // Notifies the seller of a problem when it is new, or once an hour while it lasts.
   void RaiseProblem(Problem problem, const std::string& text);
   void ClearProblem(Problem problem);
-  bool Ship(const PaidOrder& order);
+  bool Ship(const PaidOrder& order, const std::string* formToken = nullptr);
   void AppendToBlacklist(const std::string& number);
   std::string Token() const;
   void Durable(DurableStep step);

@@ -11,10 +11,12 @@ DeliveryScheduler::DeliveryScheduler(DeliveryEngine& engine, const Deployment& d
                                      const LiveSettings& settings, ActivityLogger& log, NoticeUi& ui)
     : engine_(engine), deployment_(deployment), settings_(settings), log_(log), ui_(ui) {
   loginRefresh_ = [this] {
-    if (CheckLoginSession(deployment_)) return;
+    std::string failure;
+    if (CheckLoginSession(deployment_, &failure)) return;
     // Without a token the consign forms are refused; without the user id the rating finds nothing.
-    log_.LogActivity(FormToken().empty() ? "登录检查失败 请检查网络或重新登录淘宝"
-                                         : "登录检查未读取到卖家编号 自动评价暂不可用");
+    // A failed check keeps the token an earlier one read.
+    log_.LogActivity(!failure.empty() ? "登录检查失败 请检查网络或重新登录淘宝: " + failure
+                                      : std::string("登录检查未读取到卖家编号 自动评价暂不可用"));
   };
   ratingPass_ = [this] { AutoRateRun(deployment_, settings_, log_); };
   makeThread_ = [](std::function<void()> entry) { return std::thread(std::move(entry)); };

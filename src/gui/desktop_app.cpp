@@ -168,7 +168,14 @@ void DesktopApp::DismissReleaseNotes() {
 }
 
 void DesktopApp::ChooseUpdate() {
-  OpenAddress(FromGbk(SafeDownloadAddress()));
+  const std::string address = SafeDownloadAddress();
+  if (address.empty()) {
+    // Nothing is opened and the program goes on: the seller downloads from the website instead.
+    MessageBox::Inform(releaseNotes_,
+                       FromGbk("下载地址不是安全的https网址 未打开: " + DownloadAddress() + "\r\n请到官网下载新版本"));
+    return;
+  }
+  OpenAddress(FromGbk(address));
   ExitProgram(0);
 }
 
@@ -182,7 +189,9 @@ void DesktopApp::ExitProgram(int code) {
   if (releaseNotes_) releaseNotes_->hide();
   if (login_) login_->hide();
   bridge_->Close();
-  // A run under way finishes: a code in flight is recorded before the stores close.
+  // A run under way finishes the order in hand and leaves the rest for the next start (a resend too):
+  // a code in flight is recorded before the stores close.
+  if (engine_) engine_->RequestStop();
   if (scheduler_) scheduler_->Shutdown();
   for (const auto& problem : session_->Close()) MessageBox::Fail(nullptr, FromGbk(problem));
   if (tray_) tray_->Icon()->hide();

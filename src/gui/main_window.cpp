@@ -13,6 +13,7 @@
 #include "gui/inventory_pane.h"
 #include "gui/sent_records_pane.h"
 #include "gui/settings_pane.h"
+#include "gui/tray_icon.h"
 #include "gui/tutorial_pane.h"
 
 namespace torvane {
@@ -135,8 +136,10 @@ void MainWindow::RefreshStoreViews() {
 
 void MainWindow::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
-  // Minimised, the window lives on in the tray only.
-  if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized)) {
+  // Minimised, the window lives on in the tray only; without a tray it stays a minimised window, the
+  // only way back to it.
+  if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized) &&
+      TrayIcon::SystemTrayAvailable()) {
     QMetaObject::invokeMethod(this, &QWidget::hide, Qt::QueuedConnection);
   }
 }

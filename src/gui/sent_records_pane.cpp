@@ -32,6 +32,8 @@ SentRecordsPane::SentRecordsPane(GuiContext& context, QWidget* parent) : QWidget
     // The commands would wait for the write with the window frozen.
     for (QWidget* control : findChildren<QPushButton*>()) control->setEnabled(!running && !(control == resend_ && resending_));
     tickAll_->setEnabled(!running);
+    // Enter in the query box is a query like the button's.
+    queryText_->setEnabled(!running);
     if (running) {
       model_->PauseReads();
     } else {
@@ -121,6 +123,8 @@ void SentRecordsPane::ShowStoreFailure(const QString& reason) {
 }
 
 void SentRecordsPane::Query() {
+  // A long store write holds the stores: the query waits for it like the buttons do.
+  if (context_.StoreWorkRunning()) return;
   // A text GBK cannot hold matches no record: said so rather than searched with a substitute.
   if (const auto text = ExactText(this, queryText_->text(), "查询内容")) FillSentList(1, *text);
 }
@@ -132,8 +136,10 @@ void SentRecordsPane::ShowCell(const QModelIndex& index) {
 void SentRecordsPane::DeleteTicked() {
   if (!context_.stores) return;
   const std::vector<RecordNumber> rows = model_->TickedNumbers();
-  if (rows.empty()) {
-    ShowOutcome(this, DeleteSentRecords(*context_.stores, rows, false));
+  // Nothing ticked, or a record that must stay: said before any confirmation.
+  const CommandOutcome refusal = DeleteSentRecords(*context_.stores, rows, false);
+  if (rows.empty() || !refusal.message.empty()) {
+    ShowOutcome(this, refusal);
     return;
   }
   const bool confirmed = MessageBox::Confirm(this, FromGbk(DeleteConfirmText(rows.size())));
@@ -183,14 +189,27 @@ void SentRecordsPane::ResendTicked() {
   const Deployment deployment = context_.deployment;
   QPointer<SentRecordsPane> self(this);
   const bool started = context_.RunOnWorker([engine, deployment, orders, context, self] {
-    // The consign form needs the session's token, whether or not delivery was switched on.
-    CheckLoginSession(deployment);
+    // The consign form needs the session's token, whether or not delivery was switched on. Read for
+    // this resend only: a failed read must not touch the token a delivery pass is using.
+    const LoginRead login = ReadLoginSession(deployment);
+    const std::string token = login.formToken.empty() ? FormToken() : login.formToken;
     std::string lines;
+    if (!login.failure.empty()) {
+      const std::string line = "登录检查失败 请检查网络或重新登录淘宝: " + login.failure;
+      if (context->log) context->log->LogActivity(line);
+      lines += line + "\r\n";
+    }
     bool allWell = true;
     for (const std::string& order : orders) {
-      const ResendResult result = engine->ResendOrder(order);
+      // The program is ending: the orders not yet resent stay at "发送失败".
+      if (engine->StopRequested()) {
+        lines += "收到退出请求 其余订单未重新发送\r\n";
+        allWell = false;
+        break;
+      }
+      const ResendResult result = engine->ResendOrder(order, {}, &token);
       for (const std::string& line : result.lines) lines += line + "\r\n";
-      allWell = allWell && result.sent && (!result.listed || result.shipped);
+      allWell = allWell && result.Done();
     }
     PostToUi(context, [self, lines, allWell] {
       if (!self) return;

@@ -3,8 +3,37 @@
 #include <QIcon>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <string>
+
+#include "base/text.h"
+#include "gui/gbk.h"
+#include "gui/notice_popup.h"
 
 namespace torvane {
+
+namespace {
+
+std::optional<bool>& TrayOverride() {
+  static std::optional<bool> available;
+  return available;
+}
+
+// At most maxBytes of the text's GBK form, never half a character.
+QString CutGbk(const QString& text, std::size_t maxBytes) {
+  const std::string gbk = ToGbk(text);
+  if (gbk.size() <= maxBytes) return text;
+  std::size_t end = 0;
+  while (end < gbk.size() && end + CharLengthAt(gbk, end) <= maxBytes) end += CharLengthAt(gbk, end);
+  return FromGbk(std::string_view(gbk).substr(0, end));
+}
+
+}  // namespace
+
+bool TrayIcon::SystemTrayAvailable() {
+  return TrayOverride() ? *TrayOverride() : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TrayIcon::SetSystemTrayAvailable(std::optional<bool> available) { TrayOverride() = available; }
 
 TrayIcon::TrayIcon(QObject* parent) : QObject(parent) {
   icon_ = new QSystemTrayIcon(QIcon(QStringLiteral(":/torvane/logo.svg")), this);
@@ -38,8 +67,14 @@ void TrayIcon::ShowBalloon(const QString& title, const QString& text, int iconKi
   static const QSystemTrayIcon::MessageIcon kIcons[] = {QSystemTrayIcon::NoIcon, QSystemTrayIcon::Information,
                                                         QSystemTrayIcon::Warning, QSystemTrayIcon::Critical};
   if (iconKind < 0 || iconKind > 3) iconKind = 1;
-  icon_->showMessage(title, text, kIcons[iconKind], timeoutMs);
-  emit balloonShown(title, text, iconKind, timeoutMs);
+  const QString shortTitle = CutGbk(title, 63);
+  const QString shortText = CutGbk(text, 255);
+  if (SystemTrayAvailable()) {
+    icon_->showMessage(shortTitle, shortText, kIcons[iconKind], timeoutMs);
+  } else {
+    NoticePopup::ShowNoticePopup(shortTitle + QStringLiteral("\r\n") + shortText);
+  }
+  emit balloonShown(shortTitle, shortText, iconKind, timeoutMs);
 }
 
 }  // namespace torvane

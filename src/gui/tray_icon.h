@@ -3,6 +3,7 @@
 
 #include <QObject>
 #include <QString>
+#include <optional>
 
 class QMenu;
 class QSystemTrayIcon;
@@ -20,9 +21,15 @@ class TrayIcon : public QObject {
   void Show();
   bool Shown() const { return shown_; }
 
-  // Balloon on the icon; icon kind 0..3 (none, information, warning, error), anything else 1. Nothing
-  // appears while the icon is not shown.
+  // Balloon on the icon; icon kind 0..3 (none, information, warning, error), anything else 1. The title
+  // is cut to 63 GBK bytes, the text to 255, at a whole character. Nothing appears while the icon is not
+  // shown. Where the desktop has no tray the pop-up notice shows title and text instead.
   void ShowBalloon(const QString& title, const QString& text, int iconKind, int timeoutMs);
+
+  // Whether the desktop has a notification area (without one the window minimises instead of hiding).
+  static bool SystemTrayAvailable();
+  // Replaces the desktop's answer (tests); nullopt: ask the desktop again.
+  static void SetSystemTrayAvailable(std::optional<bool> available);
 
   QMenu* Menu() const { return menu_; }
   QSystemTrayIcon* Icon() const { return icon_; }

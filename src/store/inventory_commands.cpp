@@ -180,6 +180,19 @@ CommandOutcome DeleteCards(CardStores& stores, const std::vector<RecordNumber>& 
 
 CommandOutcome DeleteSentRecords(CardStores& stores, const std::vector<RecordNumber>& recordNumbers,
                                  bool confirmed) {
+  if (recordNumbers.empty()) return DeleteFrom(stores.Sent(), recordNumbers, confirmed);
+  // Status (field 8) "发货中": taken for an order, not yet handed over. A record leaves that status and
+  // never returns to it, so what is read here still holds at the deletion.
+  const auto records = stores.Sent().ReadRecords(recordNumbers);
+  if (!records) return Failure("删除失败");
+  std::size_t sending = 0;
+  for (const auto& record : *records) {
+    if (record && record->size() >= 8 && (*record)[7] == "发货中") ++sending;
+  }
+  if (sending > 0) {
+    return Message("打钩的记录中有[" + std::to_string(sending) +
+                   "]条发货中的记录 不能删除: 这些卡密已从库存取出但还没有送到买家 删除后将无处可查");
+  }
   return DeleteFrom(stores.Sent(), recordNumbers, confirmed);
 }
 

@@ -99,7 +99,9 @@ CommandOutcome ModifyCards(CardStores& stores, const std::vector<RecordNumber>& 
 // deleted; else the ticked cards that still exist are deleted (count). No message follows either.
 CommandOutcome DeleteCards(CardStores& stores, const std::vector<RecordNumber>& recordNumbers, bool confirmed);
 
-// The same for the sent records pane.
+// The same for the sent records pane, except that records at "发货中" are never deleted: their codes have
+// left the inventory but have not reached the buyer, and the record is their only copy. With one of them
+// ticked nothing is deleted and the message says why, before any confirmation (also when not confirmed).
 CommandOutcome DeleteSentRecords(CardStores& stores, const std::vector<RecordNumber>& recordNumbers,
                                  bool confirmed);
 

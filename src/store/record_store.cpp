@@ -1297,6 +1297,11 @@ bool CardStoresImpl::SetSentStatus(const std::vector<RecordNumber>& numbers, con
       SetError(StepError(db_));
       return false;
     }
+    // A record deleted meanwhile: its status cannot be kept, and nothing of the batch is written.
+    if (db_.Changes() != 1) {
+      SetError("第" + std::to_string(n) + "条发货记录已不存在");
+      return false;
+    }
     q.Reset();
   }
   return tx.Commit();

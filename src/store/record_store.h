@@ -195,7 +195,8 @@ class CardStores {
 
   // Sent records of one order number with the given status, in store order; empty on a failure.
   virtual std::vector<SentRecord> SentRecordsOf(const std::string& orderNumber, const std::string& status) = 0;
-  // Sets status (field 8) and time (field 9) of exactly these sent records, in one transaction.
+  // Sets status (field 8) and time (field 9) of exactly these sent records, in one transaction; false
+  // with nothing written when one of them no longer exists (LastStoreError names it).
   virtual bool SetSentStatus(const std::vector<RecordNumber>& numbers, const std::string& status,
                              const std::string& time) = 0;
 

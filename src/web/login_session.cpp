@@ -39,20 +39,38 @@ std::string EncodeNonAscii(std::string_view text) {
 
 }  // namespace
 
-bool CheckLoginSession(const Deployment& deployment) {
-  std::string page = FetchPageText(deployment.memberHost + "/member/fresh/account_security.htm");
-  std::string token = TextBetween(page, "<input name='_tb_token_' type='hidden' value='", "'>");
-  LoginValues& values = Values();
-  if (token.empty()) {
-    std::lock_guard<std::mutex> lock(values.mutex);
-    values.formToken.clear();
-    return false;
+LoginRead ReadLoginSession(const Deployment& deployment) {
+  LoginRead read;
+  HttpRequest request;
+  request.url = deployment.memberHost + "/member/fresh/account_security.htm";
+  const HttpResult page = WebRequest(request);
+  if (!page.ok) {
+    read.failure = "无法读取账户页面: " + page.error;
+    return read;
   }
-  std::string userId = TextBetween(page, "&userid=", "&");
+  if (page.status != 200) {
+    read.failure = "账户页面返回 " + std::to_string(page.status);
+    return read;
+  }
+  const std::string text = page.body.substr(0, page.body.find('\0'));
+  read.formToken = TextBetween(text, "<input name='_tb_token_' type='hidden' value='", "'>");
+  if (read.formToken.empty()) {
+    read.failure = "账户页面没有登录信息 请重新登录淘宝";
+    return read;
+  }
+  read.sellerUserId = TextBetween(text, "&userid=", "&");
+  return read;
+}
+
+bool CheckLoginSession(const Deployment& deployment, std::string* failure) {
+  LoginRead read = ReadLoginSession(deployment);
+  if (failure) *failure = read.failure;
+  if (read.formToken.empty()) return false;
+  LoginValues& values = Values();
   std::lock_guard<std::mutex> lock(values.mutex);
-  values.formToken = std::move(token);
-  values.sellerUserId = userId;
-  return !userId.empty();
+  values.formToken = std::move(read.formToken);
+  values.sellerUserId = read.sellerUserId;
+  return !values.sellerUserId.empty();
 }
 
 std::string FormToken() {

@@ -8,10 +8,21 @@
 
 namespace torvane {
 
-// Reads the account-security page of the member host with the stored cookies. FormToken is replaced by the
-// page's `_tb_token_` value; when that is empty the check ends (false) and SellerUserId is left alone.
-// Otherwise SellerUserId is replaced by the value after "&userid="; true when both are non-empty.
-bool CheckLoginSession(const Deployment& deployment);
+// What one read of the account-security page gave.
+struct LoginRead {
+  std::string formToken;     // the page's `_tb_token_` value; empty when the check failed
+  std::string sellerUserId;  // the value after "&userid="
+  std::string failure;       // why no token was read (GBK), empty when one was
+};
+
+// Reads the account-security page of the member host with the stored cookies, and nothing else: the
+// process-wide values stay as they are (a resend's own check uses this).
+LoginRead ReadLoginSession(const Deployment& deployment);
+
+// ReadLoginSession, then: with a token read, FormToken and SellerUserId are replaced by the page's values;
+// true when both are non-empty. A failed check (no page, or no token in it) replaces nothing, so a pass
+// under way keeps a good token; failure (when given) receives why.
+bool CheckLoginSession(const Deployment& deployment, std::string* failure = nullptr);
 
 // The last form token read (empty before the first check or after an expired login). Safe on any thread:
 // a reader sees a whole value, the old one or the new one.

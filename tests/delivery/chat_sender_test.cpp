@@ -26,6 +26,8 @@ class FakeDesktop : public WindowSystem {
   std::vector<std::pair<WindowHandle, std::string>> texts;
   std::vector<std::pair<WindowHandle, int>> keys;
   int looks = 0;
+  int replacedAfterLooks = -1;   // from the look after this one on, the windows are these instead
+  std::vector<Window> replacement;
 
   bool Available() override { return available; }
   bool OpenAddress(const std::string& address) override {
@@ -36,7 +38,7 @@ class FakeDesktop : public WindowSystem {
     ++looks;
     std::vector<TopLevelWindow> out;
     if (looks <= appearAfterLooks) return out;
-    for (const Window& w : topLevel) {
+    for (const Window& w : replacedAfterLooks >= 0 && looks > replacedAfterLooks ? replacement : topLevel) {
       if (w.className == className) out.push_back({w.handle, w.title});
     }
     return out;
@@ -106,7 +108,19 @@ TEST(ChatSender, WaitsForTheWindowWithPausesAndGivesUpAtTheBound) {
   late.richEdits[5] = {51};
   late.appearAfterLooks = 3;
   EXPECT_TRUE(SendWangwangMessage(late, "buyer", "1", "m", 5, std::chrono::milliseconds(1)).HandedOver());
-  EXPECT_EQ(late.looks, 4);
+  EXPECT_EQ(late.looks, 5);  // the window found, then looked up once more
+
+  // The window found first is replaced by the one the second look finds: that one gets the text.
+  FakeDesktop replaced;
+  replaced.topLevel = {{5, "StandardFrame", "buyer"}};
+  replaced.replacement = {{6, "StandardFrame", "buyer"}};
+  replaced.replacedAfterLooks = 1;
+  replaced.richEdits[5] = {51};
+  replaced.richEdits[6] = {61};
+  EXPECT_TRUE(SendWangwangMessage(replaced, "buyer", "1", "m", 5, std::chrono::milliseconds(1)).HandedOver());
+  ASSERT_EQ(replaced.texts.size(), 1u);
+  EXPECT_EQ(replaced.texts[0].first, WindowHandle{61});
+  EXPECT_EQ(replaced.keys.at(0).first, WindowHandle{6});
 
   // The window comes before the text controls inside it: the wait goes on until they are there.
   FakeDesktop bareAtFirst;
@@ -114,7 +128,7 @@ TEST(ChatSender, WaitsForTheWindowWithPausesAndGivesUpAtTheBound) {
   bareAtFirst.richEdits[5] = {51};
   bareAtFirst.controlsAfterLooks = 2;
   EXPECT_TRUE(SendWangwangMessage(bareAtFirst, "buyer", "1", "m", 5, std::chrono::milliseconds(1)).HandedOver());
-  EXPECT_EQ(bareAtFirst.looks, 3);
+  EXPECT_EQ(bareAtFirst.looks, 4);
 
   // The window never comes: one second with 100 ms pauses allows about ten looks, not thousands.
   FakeDesktop never;

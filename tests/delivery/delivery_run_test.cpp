@@ -498,6 +498,16 @@ TEST_F(DeliveryEndToEnd, FailedSendsAreRecordedAsFailedAndNotShipped) {
   engine_->DeliveryRun();
   EXPECT_EQ(stores_->CountCardsOf("点卡"), 1);
   EXPECT_EQ(mail_.sent.size(), 1u);
+
+  // The chat order sent again goes to its buyer's chat, with the order's own code, and ships.
+  const ResendResult resent = engine_->ResendOrder("7002");
+  EXPECT_TRUE(resent.Done());
+  ASSERT_EQ(desk_.messages.size(), 1u);
+  EXPECT_EQ(desk_.messages[0].first, "b2");
+  EXPECT_NE(desk_.messages[0].second.find("卡号: " + Sent("7002").at(0)[4] + "  "), std::string::npos);
+  EXPECT_EQ(desk_.opened.back(), ChatAddress("b2", "7002"));
+  EXPECT_EQ(Sent("7002").at(0)[7], "旺旺发送");
+  EXPECT_EQ(sim_->OrderStatus("7002"), "shipped");
 }
 
 TEST_F(DeliveryEndToEnd, CodesTakenBeforeACrashAreSentAgainAndNoNewOnesSpent) {
@@ -721,6 +731,30 @@ TEST_F(DeliveryEndToEnd, MailServerOutagesSpendNoCodesAndTheSameCodesGoOutOnceIt
     EXPECT_EQ(notices_.problems.back(), Tag(order) + " 卡密邮件被拒收 请手动处理");
     EXPECT_EQ(sim_->OrderStatus(order), "paid");
   }
+
+  // A resend while the server is away or busy sends nothing and changes nothing; nor does one whose
+  // channel would follow a buyer's message that the unreadable list holds.
+  const std::vector<std::pair<const char*, std::function<bool()>>> stuck = {
+      {"server down", [&] { server.Stop(); return true; }},
+      {"421 to RCPT", [&] { return server.Restart() && server.SetReplies({"421 4.3.2 Closing", "", ""}); }},
+      {"list unreadable", [&] {
+         test::SimFaults fault;
+         fault.status500 = true;
+         fault.paths = {"/user/order_list_new.htm"};
+         return server.SetReplies({}) && sim_->SetFaults(fault);
+       }}};
+  for (const auto& [name, begin] : stuck) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(begin());
+    const ResendResult result = engine.ResendOrder("9105");
+    EXPECT_FALSE(result.sent);
+    EXPECT_FALSE(result.Done());
+    EXPECT_EQ(Sent("9105").at(0)[7], "发送失败");
+    EXPECT_EQ(sim_->OrderStatus("9105"), "paid");
+  }
+  EXPECT_TRUE(Logged(*log_, "订单编号:[9105] 无法确定发货方式 未重新发送"));
+  ASSERT_TRUE(sim_->ClearFaults());
+  EXPECT_EQ(server.Messages().size(), 2u);
 
   // The seller sends 9104's codes again to a corrected address.
   ASSERT_TRUE(server.SetReplies({}));

@@ -33,6 +33,7 @@
 #include "support/shop.h"
 #include "support/store_faults.h"
 #include "support/temp_dir.h"
+#include "web/login_session.h"
 
 using namespace torvane;
 using torvane::test::Find;
@@ -315,6 +316,19 @@ class StorePanesTest : public QObject {
     Click(&pane, u"按钮_查询");
     QCOMPARE(list->rowCount(), 0);
 
+    // While a long store write holds the stores, Enter in the query box waits like the buttons do.
+    pane.FillSentList(0);
+    d.context.BeginStoreWork();
+    QVERIFY(!text->isEnabled());
+    text->setText(QStringLiteral("buyer"));
+    QTest::keyClick(text, Qt::Key_Return);
+    pane.Query();
+    QCOMPARE(list->rowCount(), 3);
+    d.context.EndStoreWork();
+    QVERIFY(text->isEnabled());
+    QTest::keyClick(text, Qt::Key_Return);
+    QCOMPARE(list->rowCount(), 1);
+
     pane.FillSentList(0);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(list->index(1, 5)).center());
     QCOMPARE(Find<QLineEdit>(&pane, u"编辑框_信息")->text(), QStringLiteral("s1"));
@@ -338,12 +352,18 @@ class StorePanesTest : public QObject {
       StoreError error;
       auto other = CardStores::Open(d.dir.path(), &error);
       QVERIFY(other);
-      QVERIFY(other->Sent().AppendRecord({"K", "9003", "b", "1", "x", "y", "n", "S", "T"}) != 0);
+      QVERIFY(other->Sent().AppendRecord({"K", "9003", "b", "1", "x", "y", "n", "发货中", "T"}) != 0);
     }
     pane.RefreshStoreView();
     QCOMPARE(list->rowCount(), 2);
     QCOMPARE(Cell(list, 1, 1), QStringLiteral("9003"));
     QCOMPARE(pane.Model()->TickedNumbers(), std::vector<RecordNumber>{pane.Model()->NumberAt(0)});
+    // A record at "发货中" is the only copy of its codes: the deletion is refused, before any confirmation.
+    Tick(list, {1});
+    Click(&pane, u"按钮_删除");
+    QCOMPARE(Shown(), QStringList{QStringLiteral(
+                          u"提示: 打钩的记录中有[1]条发货中的记录 不能删除: 这些卡密已从库存取出但还没有送到买家 删除后将无处可查")});
+    QCOMPARE(d.stores->Sent().RecordCount(), 2);
 
     // Damaged pages: the fill says so, naming the file, and so does a command, as a failure.
     test::WriteBytes(d.dir / u8"宝贝名称.txt", "K\r\n");
@@ -382,8 +402,10 @@ class StorePanesTest : public QObject {
     test::Shop shop(settings);
     QVERIFY2(shop.ok(), shop.error().c_str());
     QVERIFY(shop.LogIn());
-    QVERIFY(shop.AddCards("点卡A", {{"A1", "a-secret-1"}, {"A2", "a-secret-2"}}));
+    QVERIFY(shop.AddCards("点卡A", {{"A1", "a-secret-1"}, {"A2", "a-secret-2"}, {"A3", "a-secret-3"}, {"A4", "a-secret-4"}}));
     QVERIFY(shop.sim().AddOrder("9701", "点卡A", "1", "buyer1", "one@example.com"));
+    QVERIFY(shop.sim().AddOrder("9702", "点卡A", "1", "buyer2", "two@example.com"));
+    QVERIFY(shop.sim().AddOrder("9703", "点卡A", "1", "buyer3", "three@example.com"));
     QVERIFY(shop.mail()->SetReplies({"550 5.1.1 No such user", "", ""}));
     WindowOptions options;
     options.configDir = shop.configDir();
@@ -397,8 +419,9 @@ class StorePanesTest : public QObject {
     app.Scheduler()->ScanTick();
     app.Scheduler()->WaitIdle();
     // The lists refresh after the run, on the UI thread.
-    QTRY_COMPARE_WITH_TIMEOUT(list->rowCount(), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(list->rowCount(), 3, 10000);
     QCOMPARE(Cell(list, 0, 7), QStringLiteral(u"发送失败"));
+    QCOMPARE(Cell(list, 1, 7), QStringLiteral(u"发送失败"));
     QCOMPARE(app.Main()->Inventory()->Model()->rowCount(), 1);
     QCOMPARE(shop.sim().OrderStatus("9701"), std::string("paid"));
 
@@ -406,6 +429,31 @@ class StorePanesTest : public QObject {
     Click(pane, u"按钮_重新发送");
     QCOMPARE(Shown(), QStringList{QStringLiteral(u"提示: 未选择记录，不能重新发送")});
     QVERIFY(shop.mail()->SetReplies({}));
+
+    // The codes go out but the account page and the consign form fail: the window says the order is
+    // not shipped, and the token a delivery pass holds is left as it was.
+    SetLoginValues("delivery-token", "700100");
+    test::SimFaults broken;
+    broken.status500 = true;
+    broken.paths = {"/member/fresh/account_security.htm", "/user/consign.htm"};
+    QVERIFY(shop.sim().SetFaults(broken));
+    Tick(list, {1});
+    QSignalSpy failedOne(pane, &SentRecordsPane::resendFinished);
+    Click(pane, u"按钮_重新发送");
+    QVERIFY(failedOne.wait(60000));
+    QCOMPARE(failedOne[0][0].toBool(), false);
+    const auto boxes = MessageBox::TakeShown();
+    QCOMPARE(boxes.size(), 2);
+    QCOMPARE(boxes[1].icon, MessageBox::Icon::kCritical);
+    QVERIFY2(boxes[1].text.contains(QStringLiteral(u"订单编号:[9702] 标记发货失败 请手动发货")), qPrintable(boxes[1].text));
+    QCOMPARE(FormToken(), std::string("delivery-token"));
+    QVERIFY(FromGbk(app.Context().log->Text()).contains(QStringLiteral(u"登录检查失败 请检查网络或重新登录淘宝: 账户页面返回 500")));
+    QCOMPARE(shop.sim().OrderStatus("9702"), std::string("paid"));
+    QCOMPARE(shop.mail()->Messages().size(), std::size_t{1});
+    QVERIFY(shop.sim().ClearFaults());
+    QTRY_COMPARE(Cell(list, 1, 7), QStringLiteral(u"邮件发送"));
+    list->setData(list->index(1, 0), Qt::Unchecked, Qt::CheckStateRole);
+
     Tick(list, {0});
     QSignalSpy finished(pane, &SentRecordsPane::resendFinished);
     Click(pane, u"按钮_重新发送");
@@ -419,8 +467,9 @@ class StorePanesTest : public QObject {
     QVERIFY2(shown[1].contains(QStringLiteral(u"订单编号:[9701] 已重新发送原卡密 [1]张 通过:[邮件发送]")), qPrintable(shown[1]));
     QVERIFY2(shown[1].contains(QStringLiteral(u"已标记发货")), qPrintable(shown[1]));
     const auto mails = shop.mail()->Messages();
-    QCOMPARE(mails.size(), std::size_t{1});
-    QCOMPARE(mails[0].recipients, std::vector<std::string>{"one@example.com"});
+    QCOMPARE(mails.size(), std::size_t{2});
+    QCOMPARE(mails[0].recipients, std::vector<std::string>{"two@example.com"});
+    QCOMPARE(mails[1].recipients, std::vector<std::string>{"one@example.com"});
     QCOMPARE(shop.sim().OrderStatus("9701"), std::string("shipped"));
     QTRY_COMPARE(Cell(list, 0, 7), QStringLiteral(u"邮件发送"));
     QCOMPARE(Cell(list, 0, 4), QStringLiteral("A1"));
@@ -431,7 +480,21 @@ class StorePanesTest : public QObject {
     Tick(list, {0});
     Click(pane, u"按钮_重新发送");
     QCOMPARE(Shown(), QStringList{QStringLiteral(u"提示: 打钩的记录中没有发送失败的记录，不能重新发送")});
-    QCOMPARE(shop.mail()->Messages().size(), std::size_t{1});
+    QCOMPARE(shop.mail()->Messages().size(), std::size_t{2});
+
+    // The program is ending (the exit's stop request): a resend sends nothing more and says so.
+    app.Context().engine->RequestStop();
+    list->setData(list->index(0, 0), Qt::Unchecked, Qt::CheckStateRole);
+    Tick(list, {2});
+    QSignalSpy stopped(pane, &SentRecordsPane::resendFinished);
+    Click(pane, u"按钮_重新发送");
+    QVERIFY(stopped.wait(60000));
+    QCOMPARE(stopped[0][0].toBool(), false);
+    const QStringList last = Shown();
+    QCOMPARE(last.size(), 2);
+    QVERIFY2(last[1].contains(QStringLiteral(u"收到退出请求 其余订单未重新发送")), qPrintable(last[1]));
+    QCOMPARE(shop.mail()->Messages().size(), std::size_t{2});
+    QCOMPARE(Cell(list, 2, 7), QStringLiteral(u"发送失败"));
     app.ExitProgram(0);
   }
 };

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
@@ -124,6 +125,7 @@ class WindowTest : public QObject {
     QVERIFY(greeting->findChild<QWidget*>(QStringLiteral(u"标签_提示")));
 
     // Minimised, the window goes to the tray; "显示主界面" brings it back in normal state.
+    TrayIcon::SetSystemTrayAvailable(true);
     app.Main()->showMinimized();
     QTRY_VERIFY(!app.Main()->isVisible());
     QList<QAction*> items = app.Tray()->Menu()->actions();
@@ -135,6 +137,31 @@ class WindowTest : public QObject {
     items[3]->trigger();
     QVERIFY(app.Main()->isVisible());
     QVERIFY(!(app.Main()->windowState() & Qt::WindowMinimized));
+
+    // Without a tray, minimising only minimises (else nothing could bring the window back), and a
+    // balloon becomes a pop-up. Balloon title and text are cut to 63 and 255 GBK bytes, never mid-character.
+    TrayIcon::SetSystemTrayAvailable(false);
+    app.Main()->showMinimized();
+    QTest::qWait(50);  // the queued hide of a minimised window would have run
+    QVERIFY(app.Main()->isVisible());
+    QVERIFY(app.Main()->windowState() & Qt::WindowMinimized);
+    QSignalSpy balloons(app.Tray(), &TrayIcon::balloonShown);
+    app.Tray()->ShowBalloon(QStringLiteral("a") + QString(40, QChar(u'提')), QStringLiteral("b") + QString(200, QChar(u'货')), 1,
+                            3000);
+    QCOMPARE(balloons.count(), 1);
+    const QString title = QStringLiteral("a") + QString(31, QChar(u'提'));
+    const QString text = QStringLiteral("b") + QString(127, QChar(u'货'));
+    QCOMPARE(balloons[0][0].toString(), title);
+    QCOMPARE(balloons[0][1].toString(), text);
+    bool popped = false;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (auto* label = qobject_cast<NoticePopup*>(w) ? w->findChild<QLabel*>(QStringLiteral(u"标签_提示")) : nullptr) {
+        popped = popped || label->text() == title + QStringLiteral("\r\n") + text;
+      }
+    }
+    QVERIFY(popped);
+    TrayIcon::SetSystemTrayAvailable(true);
+    items[3]->trigger();
 
     items[6]->trigger();  // 退出
     QCOMPARE(exited.count(), 1);
@@ -161,9 +188,26 @@ class WindowTest : public QObject {
       QVERIFY(!app.Main()->isVisible());
       QVERIFY(!app.Tray()->Shown());
     }
-    shop.sim->SetUpdateNotice("1.9", "https://127.0.0.1:1/new.exe");
+    // A download address that is not https is not opened: the seller is told why, and the program goes on.
     QStringList opened;
     SetAddressOpener([&opened](const QString& a) { opened << a; });
+    shop.sim->SetUpdateNotice("1.9", "http://127.0.0.1:1/new.exe");
+    {
+      DesktopApp app(shop.Options());
+      QSignalSpy exited(&app, &DesktopApp::exited);
+      QVERIFY(app.Start());
+      QTRY_VERIFY_WITH_TIMEOUT(app.ReleaseNotes()->InNewVersionState(), 20000);
+      MessageBox::TakeShown();
+      QTest::mouseClick(Find<QPushButton>(app.ReleaseNotes(), u"按钮_是"), Qt::LeftButton);
+      QCOMPARE(exited.count(), 0);
+      QVERIFY(opened.isEmpty());
+      const auto shown = MessageBox::TakeShown();
+      QCOMPARE(shown.size(), 1);
+      QVERIFY2(shown[0].text.contains(QStringLiteral(u"不是安全的https网址")), qPrintable(shown[0].text));
+      QVERIFY(app.ReleaseNotes()->isVisible());
+      app.ExitProgram(0);
+    }
+    shop.sim->SetUpdateNotice("1.9", "https://127.0.0.1:1/new.exe");
     DesktopApp app(shop.Options());
     QSignalSpy exited(&app, &DesktopApp::exited);
     QVERIFY(app.Start());
@@ -237,7 +281,26 @@ class WindowTest : public QObject {
 
     QTest::mouseClick(Find<QPushButton>(pane, u"按钮_自动发货关闭"), Qt::LeftButton);
     QVERIFY(!app.Scheduler()->DeliveryOn());
+
+    // The exit asks the pass under way to stop after the order in hand, waits for it, and only then
+    // closes the stores and saves the history.
+    for (const char* order : {"100200301", "100200302", "100200303"}) QVERIFY(shop.sim->AddOrder(order, "QQ会员一个月", "1", "b"));
+    test::SimFaults slow;
+    slow.slowMs = 1500;
+    slow.paths = {"/user/consign.htm"};
+    QVERIFY(shop.sim->SetFaults(slow));
+    app.Scheduler()->ScanTick();
+    QTRY_VERIFY_WITH_TIMEOUT(ContainsText(app.Context().log->Text(), "发现已付款订单 [3]个"), 10000);
+    QTest::qWait(300);  // the first consign form is under way
     app.ExitProgram(0);
+    QCOMPARE(shop.sim->OrderStatus("100200301"), std::string("shipped"));
+    QCOMPARE(shop.sim->OrderStatus("100200302"), std::string("paid"));
+    QCOMPARE(shop.sim->OrderStatus("100200303"), std::string("paid"));
+    const QStringList history = HistoryText(shop.dir.path()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QVERIFY(history.size() >= 3);
+    QVERIFY2(history[0].endsWith(QStringLiteral(u"] 程序退出完成")), qPrintable(history[0]));
+    QVERIFY2(history[1].endsWith(QStringLiteral(u"] 完成 共空发货订单 [1]个")), qPrintable(history[1]));
+    QVERIFY2(history[2].endsWith(QStringLiteral(u"] 收到退出请求 其余订单下次处理")), qPrintable(history[2]));
   }
 
   // A settings file GBK cannot rewrite is not replaced, the seller is told and delivery stays off.
@@ -349,6 +412,8 @@ int main(int argc, char** argv) {
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication application(argc, argv);
   application.setQuitOnLastWindowClosed(false);
+  // The offscreen desktop has no tray; the tests say which desktop they stand for.
+  TrayIcon::SetSystemTrayAvailable(true);
   WindowTest test;
   return QTest::qExec(&test, argc, argv);
 }

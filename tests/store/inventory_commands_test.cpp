@@ -224,6 +224,18 @@ TEST_F(InventoryCommands, DeleteSentRecordsActsOnTheSentStoreOnly) {
   ASSERT_EQ(left.size(), 1u);
   EXPECT_EQ(left[0].Field(2), "o2");
   EXPECT_EQ(Cards().size(), 2u);
+
+  // Codes taken for an order but not yet handed over live only in their record: never deleted, and
+  // the refusal comes before any confirmation.
+  const RecordNumber sending = stores_->Sent().AppendRecord({"A", "o4", "d", "1", "k", "s", "n", "发货中", "T"});
+  ASSERT_GT(sending, 0);
+  for (bool confirmed : {false, true}) {
+    const CommandOutcome refused = DeleteSentRecords(*stores_, {left[0].recordNumber, sending}, confirmed);
+    EXPECT_EQ(refused.message,
+              "打钩的记录中有[1]条发货中的记录 不能删除: 这些卡密已从库存取出但还没有送到买家 删除后将无处可查");
+    EXPECT_EQ(refused.count, 0u);
+  }
+  EXPECT_EQ(stores_->Sent().RecordCount(), 2);
 }
 
 TEST_F(InventoryCommands, ListsFilterByteExactWithoutTrimming) {

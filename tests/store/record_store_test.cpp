@@ -512,11 +512,14 @@ TEST(TakeCards, SentStatusTouchesOnlyTheGivenRecords) {
   ASSERT_EQ(others.size(), 2u);
   EXPECT_EQ(others[0].Field(9), "T0");
   EXPECT_EQ(stores->Sent().ReadRecord(first[0].recordNumber)->at(8), "T1");
-  // A number that is gone changes nothing and is no error.
+  // A number that is gone is an error that names it, and nothing of the batch is written.
   stores->Sent().DeleteRecords({first[1].recordNumber});
-  EXPECT_TRUE(stores->SetSentStatus({first[1].recordNumber}, "邮件发送", "T2"));
+  EXPECT_FALSE(stores->SetSentStatus({first[0].recordNumber, first[1].recordNumber}, "邮件发送", "T2"));
+  EXPECT_NE(LastStoreError().find("第" + std::to_string(first[1].recordNumber) + "条发货记录已不存在"), std::string::npos)
+      << LastStoreError();
   EXPECT_EQ(stores->Sent().RecordCount(), 3);
   EXPECT_TRUE(stores->SentRecordsOf("o1", "邮件发送").empty());
+  EXPECT_EQ(stores->SentRecordsOf("o1", "旺旺发送").size(), 1u);
 }
 
 TEST(TakeCards, ThreadsSharingTheStoresNeverTakeACardTwice) {
