@@ -37,7 +37,8 @@ std::optional<std::uint32_t> Ipv4Value(std::string_view text) {
   std::size_t start = 0;
   while (true) {
     const std::size_t dot = text.find('.', start);
-    const std::string_view part = text.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+    const std::size_t length = dot == std::string_view::npos ? std::string_view::npos : dot - start;
+    const std::string_view part = text.substr(start, length);
     if (part.empty() || part.size() > 3 || (part.size() > 1 && part.front() == '0')) return std::nullopt;
     int octet = 0;
     for (char c : part) {

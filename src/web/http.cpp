@@ -317,10 +317,9 @@ HttpResult WebRequest(const HttpRequest& request) {
     bool sendBody = post && !request.postData.empty();
     // The address goes along as Referer only to its own origin.
     const bool firstOrigin = SameOrigin(first.address, target.address);
-    std::vector<std::string> lines = HeaderLines(BuildHeaderBlock(CallerHeadersForHop(request.extraHeaders, first.address,
-                                                                                      target.address),
-                                                                  firstOrigin ? std::string_view(url) : std::string_view(),
-                                                                  sendBody, request.postData.size()));
+    const std::string callerLines = CallerHeadersForHop(request.extraHeaders, first.address, target.address);
+    std::vector<std::string> lines = HeaderLines(BuildHeaderBlock(
+        callerLines, firstOrigin ? std::string_view(url) : std::string_view(), sendBody, request.postData.size()));
     const std::string& host = target.address.host;
     const bool secure = target.address.Secure();
     std::string cookies = CookieHeaderFor(host, target.path, secure);

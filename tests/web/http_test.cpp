@@ -542,7 +542,9 @@ TEST_F(WebTest, RedirectsNeverCarryTheFormCookiesOrRefererToAnotherOrigin) {
       {1, 308, "http://localhost:" + thiefPort + "/steal", false},
       {1, 307, "https://127.0.0.1:" + std::to_string(server_.port()) + "/steal", false},  // another scheme
       {1, 302, "http://localhost:" + thiefPort + "/landing", true},   // the form stays behind
+      {1, 301, "http://localhost:" + thiefPort + "/landing", true},
       {1, 303, "http://localhost:" + thiefPort + "/landing", true},
+      {1, 302, "http://127.0.0.1:" + thiefPort + "/landing", true},   // the same host, another port
       {0, 301, "http://localhost:" + thiefPort + "/landing", true},
       {0, 302, "ftp://127.0.0.1:" + thiefPort + "/x", false},
       {0, 302, "file:///etc/passwd", false},
@@ -572,8 +574,14 @@ TEST_F(WebTest, RedirectsNeverCarryTheFormCookiesOrRefererToAnotherOrigin) {
     const auto& landed = r.back();
     EXPECT_EQ(landed.requestLine, "GET /landing HTTP/1.1");
     EXPECT_EQ(landed.body, "");
-    for (const char* header : {"Content-Type", "Content-Length", "Referer", "Cookie", "Authorization"}) {
+    for (const char* header : {"Content-Type", "Content-Length", "Referer", "Authorization"}) {
       EXPECT_EQ(landed.HeaderCount(header), 0) << header << ": " << landed.head;
+    }
+    // The store's cookies of a host go to its every port, as cookies do; the caller's line never does.
+    if (row.location.find("//127.0.0.1:") != std::string::npos) {
+      EXPECT_EQ(landed.Header("Cookie"), "session=s1") << landed.head;
+    } else {
+      EXPECT_EQ(landed.HeaderCount("Cookie"), 0) << landed.head;
     }
   }
 }
@@ -587,6 +595,24 @@ TEST_F(WebTest, SameOriginRedirectKeepsRefererAndCookies) {
   ASSERT_EQ(r.size(), 2u);
   EXPECT_EQ(r[1].Header("Referer"), server_.BaseUrl() + "/first?q=1");
   EXPECT_EQ(r[1].Header("Cookie"), "session=s1");
+}
+
+// The caller's Cookie, Authorization and Referer lines stay with the origin they were written for: another
+// scheme or port of the same host is another origin.
+TEST(Redirects, CallerLinesStayWithTheirOrigin) {
+  const std::string lines = "Cookie: extra=1\r\nAuthorization: Basic c2VsbGVyOnB3\r\nReferer: http://shop.example.com/a\r\n"
+                            "X-Other: 1\r\n";
+  const WebAddress first = *ParseWebAddress("http://shop.example.com/a");
+  const std::pair<const char*, std::string> rows[] = {
+      {"HTTP://Shop.Example.com:80/b", lines},
+      {"https://shop.example.com/b", "X-Other: 1\r\n"},
+      {"https://shop.example.com:80/b", "X-Other: 1\r\n"},
+      {"http://shop.example.com:8080/b", "X-Other: 1\r\n"},
+      {"http://other.example.com/b", "X-Other: 1\r\n"},
+  };
+  for (const auto& [hop, kept] : rows) {
+    EXPECT_EQ(CallerHeadersForHop(lines, first, *ParseWebAddress(hop)), kept) << hop;
+  }
 }
 
 TEST(Redirects, RefusedOnesByOriginAndScheme) {
@@ -786,9 +812,17 @@ TEST_F(CookieStoreTest, LoadSkipsExpiredAndMalformedLinesAndHandlesMissingFiles)
                    "h.example.com\tFALSE\t/\tFALSE\n"
                    "h.example.com\tFALSE\t/\tFALSE\tsoon\tbad\t3\n"
                    ".#x\tFALSE\t/\tFALSE\t0\tcomment\t5\n"
-                   ".example.com\tTRUE\t/\tFALSE\t4102444800\twide\t4\r\n");
+                   ".example.com\tTRUE\t/\tFALSE\t4102444800\twide\t4\r\n"
+                   // Lines no Set-Cookie could have stored: a hand-written file is held to the same rules.
+                   ".0.1\tTRUE\t/\tFALSE\t0\tipwide\t6\n"
+                   ".com\tTRUE\t/\tFALSE\t0\tsuffix\t7\n"
+                   "h.example.com\tFALSE\t/\tFALSE\t0\tinjected\t8; admin=1\n"
+                   "h.example.com\tFALSE\t/\tFALSE\t0\tbig\t" + std::string(100 * 1024, 'x') + "\n"
+                   "h.example.com\tFALSE\t/\tFALSE\t0\t__Host-unsafe\t9\n");
   ASSERT_TRUE(LoadCookies(dir.path()));
   EXPECT_EQ(CookieHeaderFor("h.example.com", "/", false), "good=1; wide=4");
+  EXPECT_EQ(CookieHeaderFor("127.0.0.1", "/", false), "");
+  EXPECT_EQ(CookieHeaderFor("shop.com", "/", false), "");
   // What was read is exactly what a save and a load give back.
   const std::size_t loaded = AllCookies().size();
   ASSERT_TRUE(SaveCookies(dir.path()));
