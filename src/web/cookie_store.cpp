@@ -332,7 +332,7 @@ void ImportCookie(std::string_view domain, std::string_view name, std::string_vi
   cookie.path = (!path.empty() && path.front() == '/') ? std::string(path) : std::string("/");
   cookie.secure = secure;
   cookie.expiry = expiry < 0 ? 1 : std::min(kLatestExpiry, expiry);
-  if (BreaksSetCookieRules(cookie)) return;
+  if (!IsExpired(cookie, Now()) && BreaksSetCookieRules(cookie)) return;  // a removal needs no checking
   Jar& jar = TheJar();
   std::lock_guard<std::mutex> lock(jar.mutex);
   PutLocked(jar, std::move(cookie));
