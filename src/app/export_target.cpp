@@ -84,7 +84,7 @@ std::optional<std::filesystem::path> ExportTarget(const std::filesystem::path& t
   std::error_code configError;
   const std::filesystem::path configDir =
       std::filesystem::weakly_canonical(std::filesystem::absolute(paths.configDir, configError), configError);
-  if (configError || IsInside(where, configDir)) {
+  if (configError || (!paths.configDir.empty() && IsInside(where, configDir))) {
     *problem = "无法导出到 " + PathText(target) + ": 不能导出到配置目录 " + PathText(paths.configDir) + " 中";
     return std::nullopt;
   }
