@@ -14,6 +14,7 @@
 
 #include "notify/password.h"
 #include "app/demo.h"
+#include "app/export_target.h"
 #include "app/resend.h"
 #include "app/paths.h"
 #include "app/runner.h"
@@ -41,7 +42,7 @@ constexpr const char* kUsage =
     "  torvane cards import FILE --item NAME [--note TEXT] [--encoding gbk|utf-8] [--allow-duplicates] [--data-dir DIR]\n"
     "  torvane cards list [--item NAME] [--data-dir DIR]\n"
     "  torvane sent list [--order N | --buyer B] [--data-dir DIR]\n"
-    "  torvane sent export FILE.csv [--data-dir DIR]\n"
+    "  torvane sent export FILE.csv [--config-dir DIR] [--data-dir DIR]\n"
     "  torvane sent resend --order N [--to ADDRESS] [--config-dir DIR] [--data-dir DIR]\n"
     "  torvane demo\n"
     "  torvane mail-password        (the password on standard input)\n"
@@ -385,62 +386,6 @@ std::string CsvField(const std::string& utf8) {
   return out;
 }
 
-// The program's own data and configuration files, wherever the program may look for them.
-std::vector<std::filesystem::path> OwnFiles(const SessionPaths& paths) {
-  std::vector<std::filesystem::path> files;
-  for (const std::filesystem::path& dir : {paths.dataDir, paths.configDir, ProgramDirectory()}) {
-    for (std::u8string_view store : {kInventoryFileName, kSentFileName}) {
-      files.push_back(dir / store);
-      files.push_back(dir / (std::u8string(store) + u8"-journal"));
-    }
-    files.push_back(ItemNamesPath(dir));
-    files.push_back(BlacklistPath(dir));
-    files.push_back(HandledOrdersPath(dir));
-    files.push_back(InstanceLockPath(dir));
-    files.push_back(dir / u8"历史记录.log");
-    files.push_back(CookieFilePath(dir));
-    files.push_back(SettingsPath(dir));
-    files.push_back(DeploymentPath(dir));
-  }
-  return files;
-}
-
-// Where an export to target may be written: the file itself, symbolic links followed. nullopt
-// (and *problem says why) for one of the program's own files, under any name (same path or same
-// file), and for anything that exists but is not a regular file (a directory, FIFO, device...).
-std::optional<std::filesystem::path> ExportTarget(const std::filesystem::path& target, const SessionPaths& paths,
-                                                  std::string* problem) {
-  std::error_code ec;
-  std::filesystem::path where = std::filesystem::absolute(target, ec);
-  if (!ec) where = std::filesystem::weakly_canonical(where, ec);
-  if (ec) {
-    *problem = "无法导出到 " + PathText(target) + ": " + ec.message();
-    return std::nullopt;
-  }
-  std::error_code statusError;
-  const std::filesystem::file_status status = std::filesystem::status(where, statusError);
-  const bool exists = std::filesystem::exists(status);
-  if (!exists && status.type() != std::filesystem::file_type::not_found) {
-    *problem = "无法导出到 " + PathText(target) + ": " + statusError.message();
-    return std::nullopt;
-  }
-  if (exists && !std::filesystem::is_regular_file(status)) {
-    *problem = "无法导出到 " + PathText(target) + ": 不是普通文件";
-    return std::nullopt;
-  }
-  for (const auto& own : OwnFiles(paths)) {
-    std::error_code ownError;
-    std::filesystem::path ownWhere = std::filesystem::weakly_canonical(own, ownError);
-    std::error_code sameError;
-    bool same = (!ownError && ownWhere == where) || (exists && std::filesystem::equivalent(own, where, sameError));
-    if (same) {
-      *problem = "无法导出到 " + PathText(target) + ": 这是本程序的数据或配置文件 " + PathText(own.filename());
-      return std::nullopt;
-    }
-  }
-  return where;
-}
-
 int SentExport(const Arguments& args) {
   if (args.words.size() != 3) return Usage("sent export needs exactly one FILE.csv");
   const std::optional<SessionPaths> paths = Directories(args);
@@ -555,7 +500,8 @@ int RunCommandLine(int argc, char** argv) {
     return SentResend(args);
   }
   if (command == "cards" || command == "sent") {
-    Arguments args = ParseArguments(argc, argv, 1, {"item", "note", "encoding", "order", "buyer", "data-dir"},
+    Arguments args = ParseArguments(argc, argv, 1,
+                                    {"item", "note", "encoding", "order", "buyer", "config-dir", "data-dir"},
                                     {"allow-duplicates"});
     if (args.problem.empty()) args.problem = EmptyDirectoryOption(args);
     if (!args.problem.empty()) return Usage(args.problem);
@@ -573,7 +519,9 @@ int RunCommandLine(int argc, char** argv) {
       return SentList(args);
     }
     if (command == "sent" && sub == "export") {
-      if (args.options.size() != (args.Has("data-dir") ? 1u : 0u)) return Usage("sent export takes only --data-dir");
+      if (args.options.size() != (args.Has("data-dir") ? 1u : 0u) + (args.Has("config-dir") ? 1u : 0u)) {
+        return Usage("sent export takes only --config-dir and --data-dir");
+      }
       return SentExport(args);
     }
     return Usage("unknown command: " + command + " " + sub);

@@ -265,6 +265,8 @@ std::unique_ptr<DemoEnvironment> PrepareDemo(const DemoOptions& options, std::st
 
   // E-mail deliveries go to a local mail server when Debian's aiosmtpd is there.
   env->mailLog = env->root / "mail.log";
+  // It will hold every code mailed: the owner's only, before the server writes to it.
+  if (!CreatePrivateFile(env->mailLog, &problem)) return fail("无法创建演示邮件记录 " + problem);
   auto smtpScript = FindCompanionFile(options.programDir, {"tools/smtp_server.py", "smtp_server.py"});
   if (!smtpScript.empty() && std::filesystem::exists("/usr/bin/python3")) {
     env->smtp = ChildProcess::Start(

@@ -175,6 +175,10 @@ bool CheckDeploymentAddresses(const Deployment& d, std::string* error) {
       return false;
     }
   }
+  if (!d.mail.server.empty() && !NormaliseHost(d.mail.server)) {
+    if (error != nullptr) *error = "部署配置.ini 中 [邮件] 服务器 不是有效的主机名或地址: " + d.mail.server;
+    return false;
+  }
   // Without encryption the login and the codes would cross the network in clear.
   if (d.mail.encryption == MailEncryption::kNone && !d.mail.server.empty() && !IsLoopbackMailServer(d.mail.server)) {
     if (error != nullptr) {
@@ -185,6 +189,6 @@ bool CheckDeploymentAddresses(const Deployment& d, std::string* error) {
   return true;
 }
 
-bool IsLoopbackMailServer(const std::string& server) { return IsLoopbackHost(server == "::1" ? "[::1]" : server); }
+bool IsLoopbackMailServer(const std::string& server) { return IsLoopbackHost(server); }
 
 }  // namespace torvane

@@ -84,11 +84,12 @@ Deployment LoadDeployment(const std::filesystem::path& deploymentFile, std::stri
 
 // Checks the addresses that carry the seller's session, form token and SMS password (the marketplace
 // roles, the SMS service, the update notice page): each must be an http(s) address without user-info,
-// and plain http only on a loopback host; and mail without encryption only to a loopback server.
+// and plain http only on a loopback host; the mail server must be a host name or address
+// (NormaliseHost), and mail without encryption goes only to a loopback server.
 // False with a message naming the first faulty key.
 bool CheckDeploymentAddresses(const Deployment& deployment, std::string* error);
 
-// True when the mail server is this machine: "localhost", 127.x.y.z, "::1" or "[::1]".
+// True when the mail server is this machine (IsLoopbackHost): "localhost", 127.x.y.z, "::1" or "[::1]".
 bool IsLoopbackMailServer(const std::string& server);
 
 }  // namespace torvane

@@ -39,7 +39,9 @@ std::string ChatAddress(std::string_view buyer, std::string_view orderNumber) {
   std::string address = "aliim://sendmsg?&touid=cntaobao";
   address += PercentEncodeUtf8(buyer);
   address += "&siteid=cntaobao&status=2&portalId=&gid=$bizOrder.itemID:";
-  address.append(orderNumber);
+  // Encoded like the buyer: an order number from a page is text, and "&touid=..." in it would name
+  // another addressee.
+  address += PercentEncodeUtf8(orderNumber);
   address += "&itemsId=";
   return address;
 }

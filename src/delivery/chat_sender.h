@@ -15,7 +15,7 @@ struct ChatSendResult {
 };
 
 // "aliim://sendmsg?&touid=cntaobao" + buyer as UTF-8 percent-escapes + "&siteid=cntaobao&status=2&portalId=
-// &gid=$bizOrder.itemID:" + orderNumber + "&itemsId=".
+// &gid=$bizOrder.itemID:" + orderNumber as UTF-8 percent-escapes + "&itemsId=".
 std::string ChatAddress(std::string_view buyer, std::string_view orderNumber);
 
 // Whether the window title names the buyer as a whole id: some occurrence of the id in the title

@@ -181,7 +181,7 @@ std::string ReferencedCharacter(std::string_view name) {
 
 }  // namespace
 
-std::string DecodeCharacterReferences(std::string_view text) {
+std::string DecodeCharacterReferences(std::string_view text, std::size_t* lookedAhead) {
   // "&" (0x26) is never the second byte of a GBK character, and neither are "#" or ";".
   std::string out;
   out.reserve(text.size());
@@ -190,9 +190,13 @@ std::string DecodeCharacterReferences(std::string_view text) {
     const std::size_t amp = text.find('&', pos);
     if (amp == std::string_view::npos) break;
     out.append(text, pos, amp - pos);
-    const std::size_t semi = text.find(';', amp + 1);
-    // The longest reference is "&#x10FFFF;" (or a name shorter than that).
-    if (semi != std::string_view::npos && semi - amp <= 10) {
+    // The longest reference is "&#x10FFFF;" (or a name shorter than that): its ";" is looked for in
+    // the next 10 bytes only, so that a field of "&" without ";" costs its length, not its square.
+    const std::string_view window = text.substr(amp + 1, 10);
+    if (lookedAhead != nullptr) *lookedAhead += window.size();
+    const std::size_t semi = window.find(';') == std::string_view::npos ? std::string_view::npos
+                                                                         : amp + 1 + window.find(';');
+    if (semi != std::string_view::npos) {
       const std::string character = ReferencedCharacter(text.substr(amp + 1, semi - amp - 1));
       if (!character.empty()) {
         out += character;

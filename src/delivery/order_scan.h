@@ -30,7 +30,9 @@ std::vector<PaidOrder> ParseOrderPage(std::string_view page);
 // &amp; &lt; &gt; &quot; &apos; and &nbsp; (an ASCII space: GBK has no no-break space), and the
 // numeric &#NNN; and &#xHHH;. A reference GBK cannot hold, one to a control character (it would
 // bring back the line breaks the page lost), an unknown name or one without its ";" stays as written.
-std::string DecodeCharacterReferences(std::string_view text);
+// The work is linear in the text: each "&" looks at most 10 bytes ahead for its ";" (lookedAhead, when
+// given, is increased by the bytes looked at).
+std::string DecodeCharacterReferences(std::string_view text, std::size_t* lookedAhead = nullptr);
 
 // What reading the to-ship list gave: the orders when the page was read, else why not.
 struct OrderListResult {

@@ -10,6 +10,7 @@
 
 #include "base/text.h"
 #include "base/web_address.h"
+#include "web/request_address.h"
 
 namespace torvane {
 
@@ -106,10 +107,11 @@ std::string ImClient::ImRequest(const std::string& url, const std::string& metho
   if (curl == nullptr) return {};
   // Redirects are followed here, not by curl: only within the first address's origin, so the account,
   // the password and the login cookie never reach another host, scheme or port.
+  // The request goes where the one reading of the address says, never to the raw text.
   const std::optional<WebAddress> origin = ParseWebAddress(url);
-  if (!origin) return {};
+  if (!origin || origin->hasUserInfo) return {};
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(totalTimeoutSeconds_);
-  std::string target = url;
+  std::string target = ConnectionAddressOf(*origin);
   std::string currentMethod = method.empty() ? "GET" : method;
   Reply reply;
   std::string contentTypeText;
@@ -129,6 +131,13 @@ std::string ImClient::ImRequest(const std::string& url, const std::string& metho
       headers = curl_slist_append(headers, "Expect:");
     }
 
+    // "localhost" goes to this machine's addresses without asking the name resolver.
+    curl_slist* fixedAddresses = nullptr;
+    if (const std::string fixed = FixedAddressesOf(origin->host); !fixed.empty()) {
+      const std::string rule = origin->host + ":" + std::to_string(origin->port) + ":" + fixed;
+      fixedAddresses = curl_slist_append(nullptr, rule.c_str());
+    }
+    curl_easy_setopt(curl, CURLOPT_RESOLVE, fixedAddresses);
     curl_easy_setopt(curl, CURLOPT_URL, target.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);  // the send address has two slashes after the host
@@ -161,6 +170,8 @@ std::string ImClient::ImRequest(const std::string& url, const std::string& metho
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
     curl_slist_free_all(headers);
+    curl_easy_setopt(curl, CURLOPT_RESOLVE, nullptr);
+    curl_slist_free_all(fixedAddresses);
 
     if (code != CURLE_OK) {
       lastRequestFailed_ = true;
@@ -174,7 +185,7 @@ std::string ImClient::ImRequest(const std::string& url, const std::string& metho
       return {};
     }
     if (status == 303 || ((status == 301 || status == 302) && post)) currentMethod = "GET";
-    target = next;
+    target = ConnectionAddressOf(*nextAddress);
   }
   return ImReplyText(reply.bytes, contentTypeText);
 }

@@ -4,11 +4,13 @@
 
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 #include "notify/password.h"
 #include "platform/process.h"
 #include "base/system.h"
 #include "base/text.h"
+#include "base/web_address.h"
 
 namespace torvane {
 
@@ -266,9 +268,19 @@ MailResult SmtpMailSender::SendMail(const std::string& recipient, const std::str
   }
 
   int port = account_.port > 0 ? account_.port : 25;
-  const std::string host = account_.server.find(':') != std::string::npos ? "[" + account_.server + "]" : account_.server;
+  // The server as the checks above read it; "localhost" is connected to without asking the resolver.
+  const std::optional<std::string> host = NormaliseHost(account_.server);
+  if (!host) {
+    curl_easy_cleanup(curl);
+    result.reason = std::string(kMailNoConnection) + ": " + account_.server;
+    return result;
+  }
+  curl_slist* fixedAddresses = nullptr;
+  if (const std::string fixed = FixedAddressesOf(*host); !fixed.empty()) {
+    fixedAddresses = curl_slist_append(nullptr, (*host + ":" + std::to_string(port) + ":" + fixed).c_str());
+  }
   // The path of an SMTP address is the name curl greets the server with.
-  std::string url = std::string(encryption == MailEncryption::kImplicitTls ? "smtps://" : "smtp://") + host + ":" +
+  std::string url = std::string(encryption == MailEncryption::kImplicitTls ? "smtps://" : "smtp://") + *host + ":" +
                     std::to_string(port) + "/" + LocalHostName();
   std::string password = RevealMailPassword(account_.passwordObfuscated);
   const std::string caFile = GbkToUtf8(account_.caFile);
@@ -288,6 +300,7 @@ MailResult SmtpMailSender::SendMail(const std::string& recipient, const std::str
     curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &exchange);
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_RESOLVE, fixedAddresses);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeoutSeconds_));
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(totalTimeoutSeconds_));
@@ -321,6 +334,7 @@ MailResult SmtpMailSender::SendMail(const std::string& recipient, const std::str
     code = attempt("AUTH=PLAIN", &smtpCode);
   }
   curl_slist_free_all(recipients);
+  curl_slist_free_all(fixedAddresses);
   curl_easy_cleanup(curl);
 
   if (code == CURLE_OK) {

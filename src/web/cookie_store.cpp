@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "base/files.h"
+#include "base/web_address.h"
 
 namespace torvane {
 
@@ -167,6 +168,26 @@ bool ShadowsSecureCookieLocked(const Jar& jar, const StoredCookie& cookie) {
   return false;
 }
 
+// True when a cookie that did not come as a Set-Cookie (a cookie file, the browser) could not have been
+// stored by one: a domain that is no host, a domain cookie of an IP host or a public suffix, a name or
+// value with control bytes or ";" (it would add cookies of its own to the Cookie line), a name with "=",
+// nothing at all, name and value over kMaxCookieBytes, a path that is not one, the __Secure- and __Host-
+// prefixes without what they promise.
+bool BreaksSetCookieRules(const StoredCookie& c) {
+  if (!NormaliseHost(c.domain) || (!c.hostOnly && (IsIpHost(c.domain) || IsPublicSuffix(c.domain)))) return true;
+  if (HasControlBytes(c.name) || HasControlBytes(c.value) || c.name.find_first_of(";=") != std::string::npos ||
+      c.value.find(';') != std::string::npos) {
+    return true;
+  }
+  if ((c.name.empty() && c.value.empty()) || c.name.size() + c.value.size() > kMaxCookieBytes) return true;
+  if (c.path.empty() || c.path.front() != '/' || c.path.size() > kMaxCookieAttributeBytes || HasControlBytes(c.path)) {
+    return true;
+  }
+  const bool hostPrefix = StartsWithIgnoreCase(c.name, "__Host-");
+  if ((hostPrefix || StartsWithIgnoreCase(c.name, "__Secure-")) && !c.secure) return true;
+  return hostPrefix && (!c.hostOnly || c.path != "/");
+}
+
 // Expiry times past this (about the year 36800) are held as this, so that every expiry written to the
 // cookie file reads back as the same number.
 constexpr std::int64_t kLatestExpiry = std::int64_t{1} << 40;
@@ -306,15 +327,12 @@ void ImportCookie(std::string_view domain, std::string_view name, std::string_vi
     cookie.hostOnly = false;
     while (!cookie.domain.empty() && cookie.domain.front() == '.') cookie.domain.erase(0, 1);
   }
-  if (cookie.domain.empty() || cookie.domain.front() == '#' || HasControlBytes(cookie.domain) || HasControlBytes(name) ||
-      HasControlBytes(value) || HasControlBytes(path)) {
-    return;
-  }
   cookie.name = std::string(name);
   cookie.value = std::string(value);
   cookie.path = (!path.empty() && path.front() == '/') ? std::string(path) : std::string("/");
   cookie.secure = secure;
   cookie.expiry = expiry < 0 ? 1 : std::min(kLatestExpiry, expiry);
+  if (!IsExpired(cookie, Now()) && BreaksSetCookieRules(cookie)) return;  // a removal needs no checking
   Jar& jar = TheJar();
   std::lock_guard<std::mutex> lock(jar.mutex);
   PutLocked(jar, std::move(cookie));
@@ -466,7 +484,8 @@ bool LoadCookies(const std::filesystem::path& dataDir, std::string* error) {
     hasCookieLine = true;
     c.name = std::string(fields[5]);
     c.value = std::string(fields[6]);
-    if (IsExpired(c, now) || HasControlBytes(c.name) || HasControlBytes(c.value)) continue;
+    // A hand-written line is held to the rules a Set-Cookie must pass.
+    if (IsExpired(c, now) || BreaksSetCookieRules(c)) continue;
     loaded.push_back(std::move(c));
   }
   if (!hasHeader && !hasCookieLine && text->find_first_not_of(" \t\r\n") != std::string::npos) {

@@ -27,7 +27,9 @@ struct StoredCookie {
 std::filesystem::path CookieFilePath(const std::filesystem::path& dataDir);
 
 // Replaces the store's contents with the cookie file of the data directory; a missing file gives an empty store
-// and counts as success. Expired cookies and malformed lines are dropped. A file that cannot be read, or holds
+// and counts as success. Expired cookies, malformed lines and lines no Set-Cookie could have stored (a
+// domain cookie of an IP host or a public suffix, ";" in a name or value, name and value over
+// kMaxCookieBytes, the cookie prefixes without their conditions) are dropped. A file that cannot be read, or holds
 // neither the cookie-file header nor a single cookie line, is a failure: the store is left as it was, and the
 // file is kept as it is (SaveCookies refuses to replace it) until a later load of it succeeds.
 bool LoadCookies(const std::filesystem::path& dataDir, std::string* error = nullptr);
@@ -37,7 +39,8 @@ bool LoadCookies(const std::filesystem::path& dataDir, std::string* error = null
 bool SaveCookies(const std::filesystem::path& dataDir, std::string* error = nullptr);
 
 // Stores a cookie handed over by the login browser. A domain written with a leading dot also matches its
-// sub-domains. An expiry in the past removes a stored cookie of that domain, path and name.
+// sub-domains. An expiry in the past removes a stored cookie of that domain, path and name. A cookie no
+// Set-Cookie could have stored is dropped, as by LoadCookies.
 void ImportCookie(std::string_view domain, std::string_view name, std::string_view value, std::string_view path = "/",
                   bool secure = false, std::int64_t expiry = 0);
 

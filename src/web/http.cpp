@@ -15,6 +15,7 @@
 #include "web/cookie_store.h"
 #include "base/text.h"
 #include "base/web_address.h"
+#include "web/request_address.h"
 
 namespace torvane {
 
@@ -161,102 +162,20 @@ void StoreResponseCookies(std::string_view headers, const std::string& host, boo
 
 namespace {
 
-bool ValidHost(std::string_view host) {
-  if (host.empty()) return false;
-  for (char c : host) {
-    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
-              c == '_';
-    if (!ok) return false;
-  }
-  return true;
-}
-
-// The path as it goes on the request line: the fragment dropped, blanks, control and non-ASCII bytes as %XX.
-std::string RequestPath(std::string_view path) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  path = path.substr(0, path.find('#'));
-  std::string out;
-  for (char ch : path) {
-    auto c = static_cast<unsigned char>(ch);
-    if (c <= 0x20 || c >= 0x7F) {
-      out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 15]);
-    } else {
-      out.push_back(ch);
-    }
-  }
-  if (out.empty() || out.front() != '/') out.insert(out.begin(), '/');
-  return out;
-}
-
-int HttpsPort(std::string_view normalised) {
-  std::string_view rest = normalised.substr(8);
-  rest = rest.substr(0, rest.find('/'));
-  std::size_t colon = rest.find(':');
-  if (colon == std::string_view::npos) return 443;
-  std::string_view digits = rest.substr(colon + 1);
-  if (digits.empty() || digits.size() > 5) return 443;
-  int port = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return 443;
-    port = port * 10 + (c - '0');
-  }
-  return (port > 0 && port <= 65535) ? port : 443;
-}
-
-// Where one hop goes: the address given to curl, its origin and the facts the cookie store needs.
+// Where one hop goes: the address read once, the address given to curl, and the path with query the
+// cookie store matches.
 struct Target {
+  WebAddress address;
   std::string curlUrl;
-  std::string host;
   std::string path;
-  int port = 0;
-  bool secure = false;
 };
 
-bool SameTargetOrigin(const Target& a, const Target& b) {
-  return a.secure == b.secure && a.host == b.host && a.port == b.port;
-}
-
-// The target of an absolute Location; false for anything but http(s). User-info and fragment are dropped.
-bool TargetFromRedirect(const std::string& location, Target* out) {
-  CURLU* u = curl_url();
-  if (u == nullptr) return false;
-  bool ok = curl_url_set(u, CURLUPART_URL, location.c_str(), 0) == CURLUE_OK;
-  char* scheme = nullptr;
-  char* host = nullptr;
-  char* port = nullptr;
-  char* path = nullptr;
-  char* query = nullptr;
-  if (ok) {
-    ok = curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-         curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
-         curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK &&
-         curl_url_get(u, CURLUPART_PATH, &path, 0) == CURLUE_OK;
-  }
-  if (ok) {
-    std::string s = scheme;
-    out->secure = s == "https";
-    ok = s == "http" || s == "https";
-    out->host = host;
-    for (char& c : out->host) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    out->port = std::atoi(port);
-    out->path = path;
-    if (curl_url_get(u, CURLUPART_QUERY, &query, 0) == CURLUE_OK && query != nullptr) {
-      out->path += '?';
-      out->path += query;
-    }
-    out->curlUrl = s + "://" + out->host + ":" + std::to_string(out->port) + out->path;
-  }
-  curl_free(scheme);
-  curl_free(host);
-  curl_free(port);
-  curl_free(path);
-  curl_free(query);
-  curl_url_cleanup(u);
-  return ok;
+Target TargetOf(WebAddress address) {
+  Target target;
+  target.curlUrl = ConnectionAddressOf(address);
+  target.path = RequestPathOf(address);
+  target.address = std::move(address);
+  return target;
 }
 
 std::string CurlErrorText(CURLcode code) {
@@ -313,27 +232,23 @@ bool HasHeaderNamed(const std::vector<std::string>& lines, std::string_view name
   return false;
 }
 
-// Origin of a caller's Referer value; an unreadable one matches nothing.
-bool RefererIsSameOrigin(std::string_view value, const Target& hop) {
-  std::optional<WebAddress> referer = ParseWebAddress(Trim(value));
-  return referer && referer->Secure() == hop.secure && referer->host == hop.host && referer->port == hop.port;
-}
+}  // namespace
 
-// The caller's header lines for a hop: on the first origin as given; elsewhere without its Cookie and
-// Authorization lines, and a Referer line only when it names the hop's own origin.
-std::string CallerHeadersForHop(std::string_view extraHeaders, const Target& first, const Target& hop) {
-  if (SameTargetOrigin(first, hop)) return std::string(extraHeaders);
+std::string CallerHeadersForHop(std::string_view extraHeaders, const WebAddress& first, const WebAddress& hop) {
+  if (SameOrigin(first, hop)) return std::string(extraHeaders);
   std::string kept;
   for (const std::string& line : HeaderLines(extraHeaders)) {
     if (StartsWithIgnoreCase(line, "Cookie:") || StartsWithIgnoreCase(line, "Authorization:")) continue;
-    if (StartsWithIgnoreCase(line, "Referer:") && !RefererIsSameOrigin(std::string_view(line).substr(8), hop)) continue;
+    if (StartsWithIgnoreCase(line, "Referer:")) {
+      // Only a Referer that names the hop's own origin goes along; an unreadable one names none.
+      const std::optional<WebAddress> referer = ParseWebAddress(Trim(std::string_view(line).substr(8)));
+      if (!referer || !SameOrigin(*referer, hop)) continue;
+    }
     kept += line;
     kept += "\r\n";
   }
   return kept;
 }
-
-}  // namespace
 
 void ConfigureWeb(const WebConfig& config) {
   std::lock_guard<std::mutex> lock(ConfigMutex());
@@ -343,53 +258,6 @@ void ConfigureWeb(const WebConfig& config) {
 WebConfig CurrentWebConfig() {
   std::lock_guard<std::mutex> lock(ConfigMutex());
   return ConfigSlot();
-}
-
-std::string NormaliseUrl(std::string_view url) {
-  std::string trimmed = Trim(url);
-  if (trimmed.starts_with("http://") || trimmed.starts_with("https://")) return trimmed;
-  return "http://" + trimmed;
-}
-
-std::string HostOfUrl(std::string_view url) {
-  std::string host = ReplaceAll(ReplaceAll(url, "https://", ""), "http://", "");
-  std::size_t slash = host.find('/');
-  if (slash != std::string::npos) host.erase(slash);
-  std::size_t colon = host.find(':');
-  if (colon != std::string::npos) host.erase(colon);
-  for (char& c : host) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return host;
-}
-
-std::string PathOfUrl(std::string_view url) {
-  std::string host = HostOfUrl(url);
-  std::size_t at = FindTextIgnoreAsciiCase(url, host);
-  if (at == kNotFound) at = 0;
-  std::size_t slash = url.find('/', at);
-  if (slash == std::string_view::npos) return "/";
-  return std::string(url.substr(slash));
-}
-
-int PortOfUrl(std::string_view url) {
-  std::string_view hostPart;
-  if (url.size() >= 7 && FindTextIgnoreAsciiCase(url.substr(0, 7), "http://") == 0) {
-    std::string_view rest = url.substr(7);
-    hostPart = rest.substr(0, rest.find('/'));
-  } else {
-    hostPart = url.substr(0, url.find('/'));
-  }
-  std::size_t colon = hostPart.find(':');
-  if (colon == std::string_view::npos) return 80;
-  std::string_view digits = hostPart.substr(colon + 1);
-  if (digits.empty() || digits.size() > 5) return 0;
-  int port = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return 0;
-    port = port * 10 + (c - '0');
-  }
-  return port <= 65535 ? port : 0;
 }
 
 HttpResult WebRequest(const HttpRequest& request) {
@@ -404,25 +272,14 @@ HttpResult WebRequest(const HttpRequest& request) {
     return result;
   }
 
-  const std::string url = NormaliseUrl(request.url);
-  // A control byte in the address would split the Referer line into header lines of its own.
-  bool hasControl = std::any_of(url.begin(), url.end(), [](char c) {
-    return static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) == 0x7F;
-  });
-  Target target;
-  target.secure = url.starts_with("https://");
-  target.host = HostOfUrl(url);
-  target.path = PathOfUrl(url);
-  if (hasControl || !ValidHost(target.host)) {
+  // The one reading of the address, used for everything below; user-info would name another host.
+  std::optional<WebAddress> address = ReadRequestAddress(request.url);
+  if (!address || address->hasUserInfo) {
     result.error = "网址有误";
     return result;
   }
-  int port = target.secure ? HttpsPort(url) : PortOfUrl(url);
-  if (port == 0) port = 80;  // a port that is not a number: the scheme's own port
-  target.port = port;
-  target.curlUrl =
-      std::string(target.secure ? "https://" : "http://") + target.host + ":" + std::to_string(port) +
-      RequestPath(target.path);
+  const std::string url = AddressText(*address);
+  Target target = TargetOf(std::move(*address));
   const Target first = target;
 
   GlobalInit();
@@ -459,11 +316,13 @@ HttpResult WebRequest(const HttpRequest& request) {
 
     bool sendBody = post && !request.postData.empty();
     // The address goes along as Referer only to its own origin.
-    const bool firstOrigin = SameTargetOrigin(first, target);
-    std::vector<std::string> lines = HeaderLines(BuildHeaderBlock(CallerHeadersForHop(request.extraHeaders, first, target),
-                                                                  firstOrigin ? std::string_view(url) : std::string_view(),
-                                                                  sendBody, request.postData.size()));
-    std::string cookies = CookieHeaderFor(target.host, target.path, target.secure);
+    const bool firstOrigin = SameOrigin(first.address, target.address);
+    const std::string callerLines = CallerHeadersForHop(request.extraHeaders, first.address, target.address);
+    std::vector<std::string> lines = HeaderLines(BuildHeaderBlock(
+        callerLines, firstOrigin ? std::string_view(url) : std::string_view(), sendBody, request.postData.size()));
+    const std::string& host = target.address.host;
+    const bool secure = target.address.Secure();
+    std::string cookies = CookieHeaderFor(host, target.path, secure);
     HeaderList headers;
     for (const std::string& line : lines) headers.Add(line);
     if (!cookies.empty()) headers.Add("Cookie: " + cookies);
@@ -479,6 +338,12 @@ HttpResult WebRequest(const HttpRequest& request) {
     transfer.maxBody = config.maxBodyBytes;
     transfer.maxHeaders = std::max<std::size_t>(config.maxBodyBytes, 1u << 20);
 
+    // A name of this machine goes to its fixed addresses, never to the name resolver.
+    HeaderList fixedAddresses;
+    if (const std::string fixed = FixedAddressesOf(host); !fixed.empty()) {
+      fixedAddresses.Add(host + ":" + std::to_string(target.address.port) + ":" + fixed);
+    }
+    curl_easy_setopt(curl, CURLOPT_RESOLVE, fixedAddresses.list);
     curl_easy_setopt(curl, CURLOPT_URL, target.curlUrl.c_str());
     curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -495,8 +360,9 @@ HttpResult WebRequest(const HttpRequest& request) {
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &OnHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
-    // The proxy serves plain http addresses only, as an "http=" proxy list does; secure ones go direct.
-    curl_easy_setopt(curl, CURLOPT_PROXY, target.secure ? "" : proxy.c_str());
+    // The proxy serves plain http addresses only, as an "http=" proxy list does; secure ones go direct,
+    // and so do those of this machine (through a proxy they would reach the proxy's own).
+    curl_easy_setopt(curl, CURLOPT_PROXY, secure || IsLoopbackHost(host) ? "" : proxy.c_str());
     if (post) {
       curl_easy_setopt(curl, CURLOPT_POST, 1L);
       curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.postData.size()));
@@ -507,7 +373,7 @@ HttpResult WebRequest(const HttpRequest& request) {
 
     CURLcode code = curl_easy_perform(curl);
     // The headers that did arrive leave their cookies even when the transfer failed later.
-    StoreResponseCookies(transfer.headers, target.host, target.secure, target.path);
+    StoreResponseCookies(transfer.headers, host, secure, target.path);
     result.rawHeaders += transfer.headers;
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
@@ -534,11 +400,12 @@ HttpResult WebRequest(const HttpRequest& request) {
     char* location = nullptr;
     curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location);
     if (status >= 300 && status < 400 && location != nullptr && *location != '\0') {
-      Target next;
-      if (!TargetFromRedirect(location, &next)) {
+      std::optional<WebAddress> nextAddress = ReadAbsoluteAddress(location);
+      if (!nextAddress || nextAddress->hasUserInfo) {
         result.error = "重定向地址有误";
         return result;
       }
+      Target next = TargetOf(std::move(*nextAddress));
       if (status == 303 || ((status == 301 || status == 302) && post)) post = false;
       if (std::string refusal = RedirectRefusal(target.curlUrl, next.curlUrl, post); !refusal.empty()) {
         result.error = std::move(refusal);

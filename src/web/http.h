@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "web/request_address.h"
+
 namespace torvane {
 
 class NoticeUi;
@@ -44,6 +46,10 @@ struct HttpResult {
 };
 
 // Performs the request with the fixed headers, the shared cookie store and redirects followed; never throws.
+// The address is read once (ReadRequestAddress) and the request built from that reading: "HTTPS://host"
+// is https to host:443; an address that cannot be read or has user-info fails with "网址有误" and no
+// traffic. "localhost" is connected to at 127.0.0.1 or ::1 without asking the name resolver, and an
+// address of this machine never goes through the proxy.
 // Redirects: the body and the caller's Cookie and Authorization lines never go to another origin (scheme,
 // host, port), nor does the Referer; a 307 or 308 that would repeat a POST at another origin is refused
 // (the form would carry the token and the seller's details there), as is any redirect from https to http
@@ -63,19 +69,13 @@ std::string 网页_访问(std::string_view url, int 访问方式 = 0, std::strin
 // GET of the address; the body up to its first zero byte.
 std::string FetchPageText(std::string_view url);
 
-// Lower-cased host of an address.
-std::string HostOfUrl(std::string_view url);
-// Path with query of an address, "/" when it has none.
-std::string PathOfUrl(std::string_view url);
-// Port of an address: the number after ":" in the host part, 80 without one, 0 when not a number.
-int PortOfUrl(std::string_view url);
+// The caller's header lines for one hop of a request that began at first: as given on first's origin;
+// on any other (another scheme, host or port) without Cookie and Authorization lines, and with a
+// Referer line only when it names the hop's own origin.
+std::string CallerHeadersForHop(std::string_view extraHeaders, const WebAddress& first, const WebAddress& hop);
 
 // Stores every Set-Cookie header of one response header block in the cookie store, in the order received
 // (StoreSetCookie with the host, the channel and the request path); other lines are skipped.
 void StoreResponseCookies(std::string_view headers, const std::string& host, bool secure, std::string_view path);
-
-// The address as the request function uses it: blanks around it removed, "http://" put in front unless it
-// starts with "http://" or "https://".
-std::string NormaliseUrl(std::string_view url);
 
 }  // namespace torvane

@@ -325,9 +325,27 @@ TEST(SentExport, RefusesOwnFilesAndWhatIsNotARegularFile) {
   }
   EXPECT_TRUE(snapshot() == before) << "a refused export changed the directory";
 
+  // Wherever it lies, a file named like one of the program's own is refused, and so is anything in the
+  // configuration directory the command is given.
+  std::filesystem::create_directories(dir / "cfg");
+  std::filesystem::create_directories(dir / "elsewhere");
+  WriteBytes(dir / "cfg" / u8"部署配置.ini", "[市场]\r\n");
+  std::filesystem::create_symlink(dir / "cfg" / u8"部署配置.ini", dir / "elsewhere" / "settings.csv");
+  for (const char* target :
+       {"cfg/部署配置.ini", "cfg/notes.csv", "elsewhere/settings.csv", "elsewhere/部署配置.ini", "elsewhere/COOKIES.TXT"}) {
+    auto r = RunProcess(TorvaneBinary(), {"sent", "export", U(target), "--config-dir", "cfg"}, dir.path(), 30s);
+    EXPECT_EQ(r.exitCode, 1) << target;
+    EXPECT_NE(r.err.find(U("无法导出到")), std::string::npos) << target << ": " << r.err;
+  }
+  EXPECT_EQ(ReadBytes(dir / "cfg" / u8"部署配置.ini"), "[市场]\r\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "cfg"), {}), 1);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "elsewhere"), {}), 1);
+
   WriteBytes(dir / "real.csv", "old");
   std::filesystem::create_symlink("real.csv", dir / "report.csv");
   ASSERT_EQ(RunProcess(TorvaneBinary(), {"sent", "export", "report.csv"}, dir.path(), 30s).exitCode, 0);
+  ASSERT_EQ(RunProcess(TorvaneBinary(), {"sent", "export", "report.csv", "--config-dir", "cfg"}, dir.path(), 30s).exitCode,
+            0) << "an earlier export is replaced";
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "report.csv"));
   EXPECT_EQ(ReadBytes(dir / "real.csv").substr(0, 3), "\xEF\xBB\xBF");
 }
@@ -426,6 +444,32 @@ TEST(RunRefusals, SecondCopyOnTheSameDataIsRefused) {
     EXPECT_NE(run.err.find(U("另一个Torvane正在使用数据目录")), std::string::npos) << run.err;
     EXPECT_FALSE(std::filesystem::exists(dir / u8"库存卡密.edb"));
   }
+}
+
+// The lock file is the program's own: a link put in its place, to a file or from one, is neither followed
+// nor truncated, and the run does not go on without its lock.
+TEST(RunRefusals, LockFileThatIsALinkIsLeftAlone) {
+  for (const bool symbolic : {true, false}) {
+    TempDir dir;
+    const auto victim = dir / "victim.txt";
+    WriteBytes(victim, "precious\n");
+    if (symbolic) {
+      std::filesystem::create_symlink(victim, InstanceLockPath(dir.path()));
+    } else {
+      std::filesystem::create_hard_link(victim, InstanceLockPath(dir.path()));
+    }
+    std::string message;
+    EXPECT_FALSE(InstanceLock::Acquire(dir.path(), &message)) << symbolic;
+    EXPECT_NE(message.find(".torvane.lock"), std::string::npos) << message;
+    EXPECT_EQ(ReadBytes(victim), "precious\n") << symbolic;
+  }
+  // A lock file of the program's own, left by an earlier run, is taken over.
+  TempDir dir;
+  WriteBytes(InstanceLockPath(dir.path()), "99999999 from an earlier run\n");
+  std::string message;
+  auto lock = InstanceLock::Acquire(dir.path(), &message);
+  ASSERT_TRUE(lock) << message;
+  EXPECT_EQ(ReadBytes(InstanceLockPath(dir.path())), std::to_string(::getpid()) + "\n");
 }
 
 TEST(RunRefusals, StoreOfAnotherFormatStopsTheRunAndIsLeftAlone) {

@@ -3,6 +3,7 @@
 
 #include "app/demo.h"
 #include "base/deployment.h"
+#include "base/files.h"
 #include "notify/mail.h"
 #include "support/smtp_server.h"
 #include "support/temp_dir.h"
@@ -32,4 +33,6 @@ TEST(DemoConfiguration, MailGoesOutThroughTheLocalMailServer) {
   EXPECT_TRUE(result.accepted) << result.reason;
   ASSERT_EQ(server.Messages().size(), 1u);
   EXPECT_EQ(server.Messages()[0].recipients, std::vector<std::string>{"buyer@example.com"});
+  // The local server's log holds the codes it received: readable by the owner only.
+  EXPECT_EQ(FilePermissions(server.logFile()), 0600u);
 }

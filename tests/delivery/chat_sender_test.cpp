@@ -58,14 +58,18 @@ class FakeDesktop : public WindowSystem {
   }
 };
 
-TEST(ChatAddress, EncodesEveryByteOfTheBuyerAsUtf8) {
+TEST(ChatAddress, EncodesEveryByteOfTheBuyerAndTheOrderAsUtf8) {
   EXPECT_EQ(ChatAddress("ab", "1234"),
-            "aliim://sendmsg?&touid=cntaobao%61%62&siteid=cntaobao&status=2&portalId=&gid=$bizOrder.itemID:1234"
-            "&itemsId=");
+            "aliim://sendmsg?&touid=cntaobao%61%62&siteid=cntaobao&status=2&portalId=&gid=$bizOrder.itemID:"
+            "%31%32%33%34&itemsId=");
   // 张 is E5 BC A0 and 三 is E4 B8 89 in UTF-8: three escapes per character.
   EXPECT_EQ(ChatAddress("张三", "9"),
             "aliim://sendmsg?&touid=cntaobao%E5%BC%A0%E4%B8%89&siteid=cntaobao&status=2&portalId=&gid="
-            "$bizOrder.itemID:9&itemsId=");
+            "$bizOrder.itemID:%39&itemsId=");
+  // An order number a page wrote to name another addressee stays one value.
+  EXPECT_EQ(ChatAddress("ab", "1&touid=cntaobaoevil"),
+            "aliim://sendmsg?&touid=cntaobao%61%62&siteid=cntaobao&status=2&portalId=&gid=$bizOrder.itemID:"
+            "%31%26%74%6F%75%69%64%3D%63%6E%74%61%6F%62%61%6F%65%76%69%6C&itemsId=");
 }
 
 TEST(ChatWindowTitle, BuyerMustStandAsAWholeId) {

@@ -229,7 +229,7 @@ TEST_F(DeliveryEndToEnd, OrdersInCodesOutAndTheMarketplaceSeesTheConsignForms) {
             "\r\n\r\n感谢您的购买\r\n\r\n卡号: A1  卡密: SA1\r\n卡号: A2  卡密: SA2\r\n\r\n备注：首张备注");
   EXPECT_EQ(desk_.messages[1].first, "张三");
   EXPECT_EQ(desk_.opened[1],
-            "aliim://sendmsg?&touid=cntaobao%E5%BC%A0%E4%B8%89&siteid=cntaobao&status=2&portalId=&gid=$bizOrder.itemID:1002&itemsId=");
+            "aliim://sendmsg?&touid=cntaobao%E5%BC%A0%E4%B8%89&siteid=cntaobao&status=2&portalId=&gid=$bizOrder.itemID:%31%30%30%32&itemsId=");
   EXPECT_EQ(desk_.keys, (std::vector<int>{kVkReturn, kVkEscape, kVkReturn, kVkEscape}));
 
   // One sent record per code, with the channel as status; the third card stays in stock.

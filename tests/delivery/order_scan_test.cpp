@@ -161,6 +161,15 @@ TEST(OrderScan, CharacterReferencesBecomeGbkOrStayAsWritten) {
   for (const auto& [escaped, text] : rows) EXPECT_EQ(DecodeCharacterReferences(escaped), text) << escaped;
 }
 
+// A hostile page's field of "&" without a ";" costs work in proportion to its length, not its square.
+TEST(OrderScan, CharacterReferencesAreFoundInBoundedWork) {
+  for (const std::string& field : {std::string(2u << 20, '&'), std::string(2u << 20, '&') + ";"}) {
+    std::size_t lookedAhead = 0;
+    EXPECT_EQ(DecodeCharacterReferences(field, &lookedAhead), field);
+    EXPECT_LE(lookedAhead, 10 * field.size());
+  }
+}
+
 TEST(OrderScan, ListAddressHasFixedPartAndThreeRandomNumbers) {
   Deployment d;
   d.logisticsHost = "http://127.0.0.1:8080";

@@ -70,6 +70,8 @@ class SmtpTestServer {
   std::vector<ReceivedMail> Messages() const;
   std::vector<AuthAttempt> Logins() const;
   std::vector<SmtpCommand> Commands() const;
+  // The file the server logs what it received to, the messages (and so the codes) included.
+  const std::filesystem::path& logFile() const { return log_; }
   // The server's certificate (PEM), "" when it has none.
   std::filesystem::path certificateFile() const { return certificate_; }
   // From the next command on, the server answers so; false when the answers could not be written.

@@ -13,7 +13,12 @@
 #include "support/raw_http_server.h"
 #include "support/temp_dir.h"
 #include "web/cookie_store.h"
+#include "app/update_check.h"
+#include "base/deployment.h"
 #include "base/text.h"
+#include "base/web_address.h"
+#include "delivery/empty_ship.h"
+#include "notify/mail.h"
 
 using namespace torvane;
 using torvane::test::RawHttpServer;
@@ -71,36 +76,89 @@ class WebTest : public ::testing::Test {
 // ---------------------------------------------------------------------------------------------
 // Address parts
 
-TEST(UrlParts, HostPathAndPortFollowTheAddressRules) {
-  EXPECT_EQ(HostOfUrl("http://WWW.Example.COM:8080/a/b?c=1"), "www.example.com");
-  EXPECT_EQ(PathOfUrl("http://WWW.Example.COM:8080/a/b?c=1"), "/a/b?c=1");
-  EXPECT_EQ(PortOfUrl("http://WWW.Example.COM:8080/a/b?c=1"), 8080);
+// One reading of an address for every check and for the request itself: what a check approved is
+// exactly where the request goes, and "this machine" is decided on the address, not on its text.
+TEST(Addresses, OneReadingForEveryCheckAndTheRequest) {
+  struct Row {
+    const char* written;
+    const char* connection;  // where the request goes; "" when every reader refuses the address
+    bool loopback;
+    const char* server;      // the host as a mail server setting would name it; nullptr: none
+  };
+  const Row rows[] = {
+      {"HTTPS://Trade.Example.COM", "https://trade.example.com:443/", false, "SMTP.Example.COM"},
+      {"https://trade.example.com:8443/x?a=1#f", "https://trade.example.com:8443/x?a=1", false, nullptr},
+      {"\xA1\xA1 www.example.com/x y ", "http://www.example.com:80/x%20y", false, nullptr},  // no scheme: http
+      {"http://trade.example.com:/x", "http://trade.example.com:80/x", false, nullptr},
+      {"http://127.0.0.1:8080", "http://127.0.0.1:8080/", true, "127.0.0.1"},
+      {"http://127.255.0.1/u?", "http://127.255.0.1:80/u?", true, "127.255.0.1"},
+      {"HTTP://LOCALHOST:9/u?", "http://localhost:9/u?", true, "LocalHost"},
+      {"http://[::1]:9", "http://[::1]:9/", true, "::1"},
+      {"http://[0:0:0:0:0:0:0:1]", "http://[0:0:0:0:0:0:0:1]:80/", true, "[0::1]"},
+      {"http://[::FFFF:127.0.0.1]", "http://[::ffff:127.0.0.1]:80/", false, "::ffff:127.0.0.1"},
+      {"http://127.0.0.08", "", false, "127.0.0.08"},  // a leading zero: octal to some readers
+      {"http://0177.0.0.1", "", false, "0177.0.0.1"},
+      {"http://0x7f.0.0.1", "", false, "0x7f.0.0.1"},
+      {"http://0x7F000001", "", false, "0X7F000001"},
+      {"http://2130706433", "", false, "2130706433"},
+      {"http://127.1", "", false, "127.1"},
+      {"http://127.0.0.1.", "", false, "127.0.0.1."},
+      {"http://[::1%25lo]", "", false, "::1%lo"},
+      {"http://[1::2::3]", "", false, "1::2::3"},
+      {"http://[::1", "", false, "[::1"},
+      {"http://127.0.0.1.evil.example", "http://127.0.0.1.evil.example:80/", false, "127.0.0.1.evil.example"},
+      {"http://localhost.evil.example", "http://localhost.evil.example:80/", false, "localhost.evil.example"},
+      {"https://user:pw@trade.example.com", "", false, nullptr},
+      {"http://127.0.0.1@evil.example", "", false, nullptr},
+      {"ftp://127.0.0.1", "", false, nullptr},
+      {"http://trade.example.com:99999", "", false, "smtp.example.com:25"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.written);
+    const bool accepted = *row.connection != '\0';
+    const bool secure = std::string_view(row.connection).starts_with("https:");
 
-  EXPECT_EQ(HostOfUrl("http://Shop.Example.com"), "shop.example.com");
-  EXPECT_EQ(PathOfUrl("http://Shop.Example.com"), "/");
-  EXPECT_EQ(PortOfUrl("http://Shop.Example.com"), 80);
+    // The request code.
+    const std::optional<WebAddress> read = ReadRequestAddress(row.written);
+    EXPECT_EQ(read && !read->hasUserInfo, accepted);
+    if (read && accepted) {
+      EXPECT_EQ(ConnectionAddressOf(*read), row.connection);
+      EXPECT_EQ(IsLoopbackHost(read->host), row.loopback);
+      EXPECT_EQ(HostOfUrl(row.written), read->host);
+      EXPECT_EQ(PortOfUrl(row.written), read->port);
+      EXPECT_EQ(FixedAddressesOf(read->host), read->host == "localhost" ? "127.0.0.1,[::1]" : "");
+    }
 
-  EXPECT_EQ(HostOfUrl("https://secure.example.com/x"), "secure.example.com");
-  EXPECT_EQ(PathOfUrl("https://secure.example.com/x?y=/z"), "/x?y=/z");
-  EXPECT_EQ(PortOfUrl("HTTP://h.example.com:81/x"), 81) << "scheme compared without regard to case";
-}
+    // The deployment check of every service address, and the update check's download address.
+    Deployment deployment;
+    deployment.tradeHost = Trim(row.written);
+    std::string error;
+    const bool schemeWritten = std::string_view(deployment.tradeHost).find("://") != std::string_view::npos;
+    EXPECT_EQ(CheckDeploymentAddresses(deployment, &error), accepted && schemeWritten && (secure || row.loopback))
+        << GbkToUtf8(error);
+    EXPECT_EQ(IsSafeWebAddress(row.written), accepted && secure && schemeWritten &&
+                                                 std::string_view(row.written).find(' ') == std::string_view::npos);
 
-TEST(UrlParts, OddPortsAndSchemes) {
-  EXPECT_EQ(PortOfUrl("http://h.example.com:abc/x"), 0);
-  EXPECT_EQ(PortOfUrl("http://h.example.com:/x"), 0);
-  EXPECT_EQ(PortOfUrl("http://h.example.com:99999/"), 0);
-  // Only "http://" is stepped over; the text before the first "/" of a secure address is "https:".
-  EXPECT_EQ(PortOfUrl("https://h.example.com:8443/"), 0);
-  // A port in the query is not the host's port.
-  EXPECT_EQ(PortOfUrl("http://h.example.com/a?x=1:2"), 80);
-}
-
-TEST(UrlParts, NormalisationTrimsBlanksAndAddsTheScheme) {
-  EXPECT_EQ(NormaliseUrl("  www.example.com/x "), "http://www.example.com/x");
-  EXPECT_EQ(NormaliseUrl("\xA1\xA1https://a.example.com\xA1\xA1"), "https://a.example.com");
-  EXPECT_EQ(NormaliseUrl(" http://a.example.com"), "http://a.example.com");
-  // Exact, case-sensitive scheme test.
-  EXPECT_EQ(NormaliseUrl("HTTP://a.example.com"), "http://HTTP://a.example.com");
+    // The mail server: cleartext only to this machine, by the check and by the sender itself.
+    if (row.server == nullptr) continue;
+    Deployment mail;
+    mail.mail.server = row.server;
+    mail.mail.encryption = MailEncryption::kNone;
+    EXPECT_EQ(CheckDeploymentAddresses(mail, &error), row.loopback) << GbkToUtf8(error);
+    EXPECT_EQ(IsLoopbackMailServer(row.server), row.loopback);
+    mail.mail.encryption = MailEncryption::kStartTls;
+    EXPECT_EQ(CheckDeploymentAddresses(mail, &error), accepted) << GbkToUtf8(error);
+    if (!accepted) {
+      const MailResult sent = SmtpMailSender(mail.mail, 1, 1).SendMail("buyer@example.com", "codes", "A1");
+      EXPECT_EQ(sent.reason, std::string(kMailNoConnection) + ": " + row.server);
+    }
+    if (!row.loopback) {
+      mail.mail.encryption = MailEncryption::kNone;
+      const MailResult sent = SmtpMailSender(mail.mail, 1, 1).SendMail("buyer@example.com", "codes", "A1");
+      EXPECT_FALSE(sent.accepted);
+      EXPECT_EQ(sent.reason.rfind(std::string(kMailCleartextRefused), 0), 0u) << GbkToUtf8(sent.reason);
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -136,7 +194,43 @@ TEST_F(WebTest, AddressWithBlanksAndWithoutSchemeIsNormalisedEverywhere) {
   // Capital host without a path: lower-cased host, path "/".
   EXPECT_EQ(requests[1].requestLine, "GET / HTTP/1.1");
   EXPECT_EQ(requests[1].Header("Host"), "localhost:" + std::to_string(server_.port()));
-  EXPECT_EQ(requests[1].Header("Referer"), "http://LOCALHOST:" + std::to_string(server_.port()));
+  EXPECT_EQ(requests[1].Header("Referer"), "http://localhost:" + std::to_string(server_.port()) + "/");
+}
+
+// The callers request exactly what their checks read: a capitalised secure scheme is TLS on the given
+// port (never plain text to a host named after the scheme), and "localhost" is this machine.
+TEST_F(WebTest, CallersRequestTheAddressTheirChecksRead) {
+  WebConfig config = CurrentWebConfig();
+  config.totalTimeoutSeconds = 1;
+  ConfigureWeb(config);
+  const std::string port = std::to_string(server_.port());
+  struct Ui : UpdateUi {
+    void ShowNewVersion() override {}
+  } ui;
+  Deployment deployment;
+  deployment.updateNoticePage = "HTTP://LOCALHOST:" + port + "/update.htm?";
+  server_.Enqueue(RawReply::Http(200, "==分类头==0.0.0-test|https://www.example.com/new==分类尾=="));
+  EXPECT_EQ(CheckForUpdate(deployment, ui), UpdateCheckOutcome::NewVersion);
+  auto r = server_.Requests();
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].requestLine.rfind("GET /update.htm?", 0), 0u) << r[0].requestLine;
+  EXPECT_EQ(r[0].Header("Host"), "localhost:" + port);
+
+  // The plain server sees the TLS connection and no request: the form never travels in clear.
+  deployment.tradeHost = "https://127.0.0.1:" + port;
+  std::string refusal;
+  EXPECT_FALSE(EmptyShipWithToken(deployment, "HTTPS://127.0.0.1:" + port + "/user/consign.htm?id=1", "1001",
+                                  "T0KEN", &refusal));
+  EXPECT_EQ(refusal, "") << GbkToUtf8(refusal);
+  EXPECT_EQ(server_.Connections(), 2);
+  EXPECT_EQ(server_.RequestCount(), 1u);
+
+  // Not an address of this machine, nor one at all: refused before any lookup or connection.
+  HttpRequest request;
+  request.url = "http://127.0.0.08:" + port + "/";
+  EXPECT_FALSE(WebRequest(request).ok);
+  server_.Stop();
+  EXPECT_EQ(server_.Connections(), 2);
 }
 
 TEST_F(WebTest, PostCarriesFormLinesAndBody) {
@@ -247,6 +341,8 @@ TEST_F(WebTest, UnusableAddressesFailWithoutTraffic) {
   bad.url = "http:///nohost";
   EXPECT_FALSE(WebRequest(bad).ok);
   bad.url = "http://bad host/";
+  EXPECT_FALSE(WebRequest(bad).ok);
+  bad.url = "http://seller:pw@127.0.0.1:" + std::to_string(server_.port()) + "/";
   EXPECT_FALSE(WebRequest(bad).ok);
   server_.Stop();
   EXPECT_EQ(server_.Connections(), 0);
@@ -446,7 +542,9 @@ TEST_F(WebTest, RedirectsNeverCarryTheFormCookiesOrRefererToAnotherOrigin) {
       {1, 308, "http://localhost:" + thiefPort + "/steal", false},
       {1, 307, "https://127.0.0.1:" + std::to_string(server_.port()) + "/steal", false},  // another scheme
       {1, 302, "http://localhost:" + thiefPort + "/landing", true},   // the form stays behind
+      {1, 301, "http://localhost:" + thiefPort + "/landing", true},
       {1, 303, "http://localhost:" + thiefPort + "/landing", true},
+      {1, 302, "http://127.0.0.1:" + thiefPort + "/landing", true},   // the same host, another port
       {0, 301, "http://localhost:" + thiefPort + "/landing", true},
       {0, 302, "ftp://127.0.0.1:" + thiefPort + "/x", false},
       {0, 302, "file:///etc/passwd", false},
@@ -476,8 +574,14 @@ TEST_F(WebTest, RedirectsNeverCarryTheFormCookiesOrRefererToAnotherOrigin) {
     const auto& landed = r.back();
     EXPECT_EQ(landed.requestLine, "GET /landing HTTP/1.1");
     EXPECT_EQ(landed.body, "");
-    for (const char* header : {"Content-Type", "Content-Length", "Referer", "Cookie", "Authorization"}) {
+    for (const char* header : {"Content-Type", "Content-Length", "Referer", "Authorization"}) {
       EXPECT_EQ(landed.HeaderCount(header), 0) << header << ": " << landed.head;
+    }
+    // The store's cookies of a host go to its every port, as cookies do; the caller's line never does.
+    if (row.location.find("//127.0.0.1:") != std::string::npos) {
+      EXPECT_EQ(landed.Header("Cookie"), "session=s1") << landed.head;
+    } else {
+      EXPECT_EQ(landed.HeaderCount("Cookie"), 0) << landed.head;
     }
   }
 }
@@ -491,6 +595,24 @@ TEST_F(WebTest, SameOriginRedirectKeepsRefererAndCookies) {
   ASSERT_EQ(r.size(), 2u);
   EXPECT_EQ(r[1].Header("Referer"), server_.BaseUrl() + "/first?q=1");
   EXPECT_EQ(r[1].Header("Cookie"), "session=s1");
+}
+
+// The caller's Cookie, Authorization and Referer lines stay with the origin they were written for: another
+// scheme or port of the same host is another origin.
+TEST(Redirects, CallerLinesStayWithTheirOrigin) {
+  const std::string lines = "Cookie: extra=1\r\nAuthorization: Basic c2VsbGVyOnB3\r\nReferer: http://shop.example.com/a\r\n"
+                            "X-Other: 1\r\n";
+  const WebAddress first = *ParseWebAddress("http://shop.example.com/a");
+  const std::pair<const char*, std::string> rows[] = {
+      {"HTTP://Shop.Example.com:80/b", lines},
+      {"https://shop.example.com/b", "X-Other: 1\r\n"},
+      {"https://shop.example.com:80/b", "X-Other: 1\r\n"},
+      {"http://shop.example.com:8080/b", "X-Other: 1\r\n"},
+      {"http://other.example.com/b", "X-Other: 1\r\n"},
+  };
+  for (const auto& [hop, kept] : rows) {
+    EXPECT_EQ(CallerHeadersForHop(lines, first, *ParseWebAddress(hop)), kept) << hop;
+  }
 }
 
 TEST(Redirects, RefusedOnesByOriginAndScheme) {
@@ -690,9 +812,17 @@ TEST_F(CookieStoreTest, LoadSkipsExpiredAndMalformedLinesAndHandlesMissingFiles)
                    "h.example.com\tFALSE\t/\tFALSE\n"
                    "h.example.com\tFALSE\t/\tFALSE\tsoon\tbad\t3\n"
                    ".#x\tFALSE\t/\tFALSE\t0\tcomment\t5\n"
-                   ".example.com\tTRUE\t/\tFALSE\t4102444800\twide\t4\r\n");
+                   ".example.com\tTRUE\t/\tFALSE\t4102444800\twide\t4\r\n"
+                   // Lines no Set-Cookie could have stored: a hand-written file is held to the same rules.
+                   ".0.1\tTRUE\t/\tFALSE\t0\tipwide\t6\n"
+                   ".com\tTRUE\t/\tFALSE\t0\tsuffix\t7\n"
+                   "h.example.com\tFALSE\t/\tFALSE\t0\tinjected\t8; admin=1\n"
+                   "h.example.com\tFALSE\t/\tFALSE\t0\tbig\t" + std::string(100 * 1024, 'x') + "\n"
+                   "h.example.com\tFALSE\t/\tFALSE\t0\t__Host-unsafe\t9\n");
   ASSERT_TRUE(LoadCookies(dir.path()));
   EXPECT_EQ(CookieHeaderFor("h.example.com", "/", false), "good=1; wide=4");
+  EXPECT_EQ(CookieHeaderFor("127.0.0.1", "/", false), "");
+  EXPECT_EQ(CookieHeaderFor("shop.com", "/", false), "");
   // What was read is exactly what a save and a load give back.
   const std::size_t loaded = AllCookies().size();
   ASSERT_TRUE(SaveCookies(dir.path()));

@@ -34,6 +34,7 @@ import base64
 import functools
 import json
 import logging
+import os
 import signal
 import ssl
 import sys
@@ -71,7 +72,9 @@ class Recorder:
         self.write({"event": "command", "verb": verb, "tls": tls})
 
     def write(self, record):
-        with open(self.path, "a", encoding="ascii") as f:
+        # The log holds the messages, and so the codes mailed: readable by the owner only.
+        fd = os.open(self.path, os.O_WRONLY | os.O_APPEND | os.O_CREAT | os.O_NOFOLLOW, 0o600)
+        with os.fdopen(fd, "a", encoding="ascii") as f:
             f.write(json.dumps(record) + "\n")
             f.flush()
 
