@@ -50,6 +50,7 @@ int ResendCommand(const ResendOptions& options) {
   WebConfig web;
   web.connectTimeoutSeconds = deployment.connectTimeoutSeconds;
   web.totalTimeoutSeconds = deployment.totalTimeoutSeconds;
+  web.caFile = GbkToUtf8(deployment.webCaFile);
   web.notices = &ui;
   ConfigureWeb(web);
 

@@ -4,6 +4,7 @@
 
 #include "base/files.h"
 #include "base/settings.h"
+#include "base/text.h"
 #include "notify/password.h"
 #include "store/blacklist.h"
 #include "store/item_names.h"
@@ -66,6 +67,7 @@ std::unique_ptr<Session> Session::Open(const SessionPaths& paths, NoticeUi* webN
   WebConfig web;
   web.connectTimeoutSeconds = session->deployment_.connectTimeoutSeconds;
   web.totalTimeoutSeconds = session->deployment_.totalTimeoutSeconds;
+  web.caFile = GbkToUtf8(session->deployment_.webCaFile);
   web.notices = webNotices;
   ConfigureWeb(web);
 

@@ -4,6 +4,7 @@
 
 #include "delivery/chat_sender.h"
 #include "delivery/empty_ship.h"
+#include "notify/password.h"
 #include "store/blacklist.h"
 #include "store/item_names.h"
 #include "web/login_session.h"
@@ -93,7 +94,8 @@ DeliveryEngine::DeliveryEngine(const Deployment& deployment, CardStores& stores,
       mail_(mail),
       notices_(notices),
       windows_(windows),
-      refreshViews_(std::move(refreshViews)) {}
+      refreshViews_(std::move(refreshViews)),
+      diagnostics_(dataDir_) {}
 
 void DeliveryEngine::SetTokenSource(std::function<std::string()> tokenSource) { tokenSource_ = std::move(tokenSource); }
 
@@ -128,6 +130,12 @@ bool DeliveryEngine::Ship(const PaidOrder& order) {
     Durable(DurableStep::kConsign);
   }
   return shipped;
+}
+
+std::string DeliveryEngine::SavePage(std::string_view what, const OrderListResult& list) {
+  const Settings settings = settings_.Current();
+  return diagnostics_.Save(what, list.address, list.unknownPage,
+                           {Token(), settings.smsPassword, RevealMailPassword(deployment_.mail.passwordObfuscated)});
 }
 
 DeliverySummary DeliveryEngine::LastSummary() const {
@@ -179,7 +187,8 @@ DeliverySummary DeliveryEngine::Pass() {
       log_.LogActivity(text);
       RaiseProblem(Problem::kLogin, text);
     } else {
-      log_.LogActivity("无法读取已付款订单: " + list.error);
+      const std::string saved = list.unknownPage.empty() ? std::string() : SavePage("order-list", list);
+      log_.LogActivity("无法读取已付款订单: " + list.error + saved);
     }
     return summary;
   }
@@ -237,8 +246,8 @@ DeliverySummary DeliveryEngine::Pass() {
 
 void DeliveryEngine::HandleOrder(const PaidOrder& order, const Settings& settings, DeliverySummary& summary) {
   OrderWork work{order, settings};
-  if (!CheckedBefore(work, summary) || !CheckStock(work, summary) || !ChooseChannel(work, summary) ||
-      !Take(work, summary)) {
+  if (!CheckedBefore(work, summary) || !CheckStock(work, summary) || !CheckShipAction(work, summary) ||
+      !ChooseChannel(work, summary) || !Take(work, summary)) {
     return;
   }
   const std::string message =
@@ -347,6 +356,22 @@ bool DeliveryEngine::CheckStock(OrderWork& work, DeliverySummary& summary) {
     return false;
   }
   return true;
+}
+
+bool DeliveryEngine::CheckShipAction(OrderWork& work, DeliverySummary& summary) {
+  const std::string& number = work.order.orderNumber;
+  const std::string why = MissingShipAction(deployment_, work.order.shipLink, number);
+  if (why.empty()) return true;
+  const std::string line = OrderTag(number) + " 缺少发货链接 暂不发货";
+  log_.LogActivity(work.order.shipLink.empty() ? line : line + ": " + why);
+  const auto now = std::chrono::steady_clock::now();
+  auto told = heldOrdersTold_.find(number);
+  if (told == heldOrdersTold_.end() || now - told->second >= std::chrono::hours(24)) {
+    heldOrdersTold_[number] = now;
+    notices_.NotifyProblem(line);
+  }
+  ++(work.resuming ? summary.held : summary.skipped);
+  return false;
 }
 
 bool DeliveryEngine::ChooseChannel(OrderWork& work, DeliverySummary& summary) {

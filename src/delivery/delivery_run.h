@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "delivery/order_scan.h"
+#include "delivery/page_diagnostics.h"
 #include "notify/notify_interfaces.h"
 #include "platform/window_system.h"
 #include "base/activity_log.h"
@@ -137,6 +138,8 @@ class DeliveryEngine {
   // The steps of HandleOrder; each false means the order is done with for this pass.
   bool CheckedBefore(OrderWork& work, DeliverySummary& summary);
   bool CheckStock(OrderWork& work, DeliverySummary& summary);
+  // Holds an order whose block has no ship action of its own (MissingShipAction): no codes for it.
+  bool CheckShipAction(OrderWork& work, DeliverySummary& summary);
   bool ChooseChannel(OrderWork& work, DeliverySummary& summary);
   bool Take(OrderWork& work, DeliverySummary& summary);
   HandOverOutcome HandOver(const OrderWork& work, const std::string& message);
@@ -148,6 +151,8 @@ class DeliveryEngine {
   void RaiseProblem(Problem problem, const std::string& text);
   void ClearProblem(Problem problem);
   bool Ship(const PaidOrder& order);
+  // Saves an answer that was not the order list (PageDiagnostics); the text for the log line.
+  std::string SavePage(std::string_view what, const OrderListResult& list);
   void AppendToBlacklist(const std::string& number);
   std::string Token() const;
   void Durable(DurableStep step);
@@ -173,6 +178,9 @@ class DeliveryEngine {
   std::atomic<bool> stopRequested_{false};
   // Problems that last across passes and when the seller was last told (used under runMutex_).
   std::map<Problem, std::chrono::steady_clock::time_point> problemsRaised_;
+  // Held orders and when the seller was last told of each (once a day; used under runMutex_).
+  std::map<std::string, std::chrono::steady_clock::time_point> heldOrdersTold_;
+  PageDiagnostics diagnostics_;
 };
 
 }  // namespace torvane

@@ -497,6 +497,7 @@ HttpResult WebRequest(const HttpRequest& request) {
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
     // The proxy serves plain http addresses only, as an "http=" proxy list does; secure ones go direct.
     curl_easy_setopt(curl, CURLOPT_PROXY, target.secure ? "" : proxy.c_str());
+    if (!config.caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, config.caFile.c_str());
     if (post) {
       curl_easy_setopt(curl, CURLOPT_POST, 1L);
       curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.postData.size()));
