@@ -15,6 +15,8 @@
 #include "platform/instance_lock.h"
 #include "base/settings.h"
 #include "base/files.h"
+#include "base/deployment.h"
+#include "base/ini.h"
 #include "notify/password.h"
 #include "store/record_store.h"
 #include "support/process.h"
@@ -109,6 +111,21 @@ TEST(RunOnce, DeliversWholeOrdersByMailAndLeavesTheRestForLater) {
   ASSERT_EQ(again.exitCode, 0) << again.err;
   EXPECT_EQ(shop.mail()->Messages().size(), 2u);
   EXPECT_EQ(Lines(RunProcess(TorvaneBinary(), {"sent", "list"}, shop.dataDir(), 30s).out).size(), 3u);
+
+  // A list page of another make with no order, known only by its title, is an empty list.
+  RawHttpServer other;
+  other.SetHandler([](const RecordedRequest&) {
+    return RawReply::Http(200, "<html><head><title>已卖出的宝贝 - 等待发货</title></head><body><table><tr><td>"
+                               "没有符合条件的宝贝</td></tr></table></body></html>");
+  });
+  IniFile ini;
+  ASSERT_TRUE(ini.Load(DeploymentPath(shop.configDir())));
+  ini.Set("市场", "物流主机", other.BaseUrl());
+  ASSERT_TRUE(ini.Save(DeploymentPath(shop.configDir())));
+  auto empty = RunProcess(TorvaneBinary(), shop.RunArgs(true), shop.dataDir(), 120s);
+  EXPECT_EQ(empty.exitCode, 0) << empty.err;
+  EXPECT_NE(empty.out.find(U("未发现已付款订单")), std::string::npos) << empty.out;
+  EXPECT_EQ(other.RequestCount(), 1u);
 }
 
 TEST(SentResend, ARefusedMailGoesOutAgainWithTheSameCodesAndTheOrderShips) {
