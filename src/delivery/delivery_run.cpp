@@ -123,18 +123,22 @@ void DeliveryEngine::AppendToBlacklist(const std::string& number) {
 
 bool DeliveryEngine::Ship(const PaidOrder& order) {
   std::string refusal;
-  const bool shipped = EmptyShipWithToken(deployment_, order.shipLink, order.orderNumber, Token(), &refusal);
+  std::string answer;
+  const bool shipped = EmptyShipWithToken(deployment_, order.shipLink, order.orderNumber, Token(), &refusal, &answer);
   if (!refusal.empty()) {
     log_.LogActivity(OrderTag(order.orderNumber) + " 未提交发货: " + refusal);
   } else {
     Durable(DurableStep::kConsign);
+    // An answer without the success sentence is kept for the seller to see what the marketplace said.
+    const std::string saved = shipped || answer.empty() ? std::string() : SavePage("consign", order.shipLink, answer);
+    if (!saved.empty()) log_.LogActivity(OrderTag(order.orderNumber) + " 发货页面未确认发货" + saved);
   }
   return shipped;
 }
 
-std::string DeliveryEngine::SavePage(std::string_view what, const OrderListResult& list) {
+std::string DeliveryEngine::SavePage(std::string_view what, std::string_view address, std::string_view page) {
   const Settings settings = settings_.Current();
-  return diagnostics_.Save(what, list.address, list.unknownPage,
+  return diagnostics_.Save(what, address, page,
                            {Token(), settings.smsPassword, RevealMailPassword(deployment_.mail.passwordObfuscated)});
 }
 
@@ -187,7 +191,7 @@ DeliverySummary DeliveryEngine::Pass() {
       log_.LogActivity(text);
       RaiseProblem(Problem::kLogin, text);
     } else {
-      const std::string saved = list.unknownPage.empty() ? std::string() : SavePage("order-list", list);
+      const std::string saved = list.unknownPage.empty() ? std::string() : SavePage("order-list", list.address, list.unknownPage);
       log_.LogActivity("无法读取已付款订单: " + list.error + saved);
     }
     return summary;

@@ -151,8 +151,8 @@ class DeliveryEngine {
   void RaiseProblem(Problem problem, const std::string& text);
   void ClearProblem(Problem problem);
   bool Ship(const PaidOrder& order);
-  // Saves an answer that was not the order list (PageDiagnostics); the text for the log line.
-  std::string SavePage(std::string_view what, const OrderListResult& list);
+  // Saves an answer the pass did not understand (PageDiagnostics); the text for the log line.
+  std::string SavePage(std::string_view what, std::string_view address, std::string_view page);
   void AppendToBlacklist(const std::string& number);
   std::string Token() const;
   void Durable(DurableStep step);

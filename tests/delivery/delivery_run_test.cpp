@@ -584,6 +584,13 @@ TEST_F(DeliveryEndToEnd, EmptyShipmentModeOnlyMarksOrdersShipped) {
   EXPECT_TRUE(Logged(*log_, "订单编号:[1104] 标记发货失败 请手动发货"));
   EXPECT_TRUE(Logged(*log_, "完成 共空发货订单 [0]个"));
   EXPECT_EQ(sim_->OrderStatus("1104"), "paid");
+  // What the marketplace answered instead is kept for the seller, and the line names the file.
+  const std::string saved = "订单编号:[1104] 发货页面未确认发货 (页面已保存: ";
+  const std::vector<std::string> lines = Messages(*log_);
+  const auto line = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(saved, 0) == 0; });
+  ASSERT_NE(line, lines.end()) << GbkToUtf8(log_->Text());
+  const std::string file = line->substr(saved.size(), line->size() - saved.size() - 1);
+  EXPECT_NE(test::ReadBytes(std::filesystem::path(GbkToUtf8(file))).find("安全校验失败"), std::string::npos) << file;
 }
 
 TEST_F(DeliveryEndToEnd, RatingsGoToEveryUnratedTrade) {
