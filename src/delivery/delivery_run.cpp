@@ -363,17 +363,10 @@ bool DeliveryEngine::CheckStock(OrderWork& work, DeliverySummary& summary) {
 }
 
 bool DeliveryEngine::CheckShipAction(OrderWork& work, DeliverySummary& summary) {
-  const std::string& number = work.order.orderNumber;
-  const std::string why = MissingShipAction(deployment_, work.order.shipLink, number);
-  if (why.empty()) return true;
-  const std::string line = OrderTag(number) + " 缺少发货链接 暂不发货";
-  log_.LogActivity(work.order.shipLink.empty() ? line : line + ": " + why);
-  const auto now = std::chrono::steady_clock::now();
-  auto told = heldOrdersTold_.find(number);
-  if (told == heldOrdersTold_.end() || now - told->second >= std::chrono::hours(24)) {
-    heldOrdersTold_[number] = now;
-    notices_.NotifyProblem(line);
-  }
+  const std::optional<HeldOrder> held = shipHolds_.Check(deployment_, work.order);
+  if (!held) return true;
+  log_.LogActivity(held->line);
+  if (held->tellSeller) notices_.NotifyProblem(held->notice);
   ++(work.resuming ? summary.held : summary.skipped);
   return false;
 }

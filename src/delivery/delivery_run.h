@@ -15,6 +15,7 @@
 
 #include "delivery/order_scan.h"
 #include "delivery/page_diagnostics.h"
+#include "delivery/ship_holds.h"
 #include "notify/notify_interfaces.h"
 #include "platform/window_system.h"
 #include "base/activity_log.h"
@@ -178,8 +179,7 @@ class DeliveryEngine {
   std::atomic<bool> stopRequested_{false};
   // Problems that last across passes and when the seller was last told (used under runMutex_).
   std::map<Problem, std::chrono::steady_clock::time_point> problemsRaised_;
-  // Held orders and when the seller was last told of each (once a day; used under runMutex_).
-  std::map<std::string, std::chrono::steady_clock::time_point> heldOrdersTold_;
+  ShipHolds shipHolds_;  // used under runMutex_
   PageDiagnostics diagnostics_;
 };
 
