@@ -897,6 +897,14 @@ TEST_F(DeliveryEndToEnd, PagesAreKnownByAnyOfTheirSignalsAndOthersAreKeptWithout
        saved},
       {"none of them, within the hour", "<title>安全验证</title>", "无法读取已付款订单: 页面不是订单列表"},
   };
+  // Twenty pages kept by earlier runs, the newest two hours old: one more is saved and the oldest goes.
+  const std::filesystem::path keptDir = dir_ / u8"诊断";
+  std::filesystem::create_directory(keptDir);
+  for (int i = 10; i < 30; ++i) {
+    const std::filesystem::path old = keptDir / ("20000101-0000" + std::to_string(i) + "-order-list.html");
+    test::WriteBytes(old, "old");
+    std::filesystem::last_write_time(old, std::filesystem::file_time_type::clock::now() - std::chrono::hours(2));
+  }
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     test::WriteBytes(DeploymentPath(dir_.path()), "[页面]\r\n" + row.markers + "[市场]\r\n物流主机=" + market.BaseUrl() +
@@ -912,10 +920,15 @@ TEST_F(DeliveryEndToEnd, PagesAreKnownByAnyOfTheirSignalsAndOthersAreKeptWithout
       EXPECT_EQ(lines[0], row.line);
     }
   }
-  // One page kept, named in the line, readable by the owner only, its secrets taken out.
+  // One page saved, named in the line, readable by the owner only, its secrets taken out.
   std::vector<std::filesystem::path> files;
-  for (const auto& entry : std::filesystem::directory_iterator(dir_ / u8"诊断")) files.push_back(entry.path());
+  for (const auto& entry : std::filesystem::directory_iterator(keptDir)) {
+    if (entry.path().filename().string().rfind("2000", 0) != 0) files.push_back(entry.path());
+  }
   ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(keptDir), std::filesystem::directory_iterator()), 20);
+  EXPECT_FALSE(std::filesystem::exists(keptDir / "20000101-000010-order-list.html"));
+  EXPECT_TRUE(std::filesystem::exists(keptDir / "20000101-000011-order-list.html"));
   EXPECT_TRUE(Logged(*log_, saved + PathText(files[0]) + ")"));
   EXPECT_EQ(std::filesystem::status(files[0]).permissions() & std::filesystem::perms::all,
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
