@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   cmake g++ make ninja-build pkg-config
-  libcurl4-openssl-dev libpsl-dev libsqlite3-dev libopencc-dev libcpp-httplib-dev
+  libcurl4-openssl-dev libpsl-dev libsqlite3-dev libopencc-dev libcpp-httplib-dev libssl-dev
   libgtest-dev libgmock-dev
   python3-aiosmtpd openssl
   qt6-base-dev qt6-webengine-dev qt6-svg-dev

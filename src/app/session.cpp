@@ -4,6 +4,7 @@
 
 #include "base/files.h"
 #include "base/settings.h"
+#include "base/text.h"
 #include "delivery/recipient_refusals.h"
 #include "notify/password.h"
 #include "store/blacklist.h"
@@ -68,6 +69,7 @@ std::unique_ptr<Session> Session::Open(const SessionPaths& paths, NoticeUi* webN
   WebConfig web;
   web.connectTimeoutSeconds = session->deployment_.connectTimeoutSeconds;
   web.totalTimeoutSeconds = session->deployment_.totalTimeoutSeconds;
+  web.caFile = GbkToUtf8(session->deployment_.webCaFile);
   web.notices = webNotices;
   ConfigureWeb(web);
 

@@ -93,6 +93,7 @@ Deployment LoadDeployment(const std::filesystem::path& deploymentFile, std::stri
 
   ReadNumber(ini, "网络", "连接超时秒", d.connectTimeoutSeconds);
   ReadNumber(ini, "网络", "总超时秒", d.totalTimeoutSeconds);
+  ReadOptionalText(ini, "网络", "CA证书", d.webCaFile);
 
   ReadNumber(ini, "聊天", "聊天窗口等待秒", d.chatWaitSeconds);
   ReadOptionalText(ini, "聊天", "WINEPREFIX", d.chatWinePrefix);
@@ -127,6 +128,12 @@ Deployment LoadDeployment(const std::filesystem::path& deploymentFile, std::stri
   ReadText(ini, "发货人", "分段地址", d.shipper.joinedAddress);
   ReadText(ini, "发货人", "邮编", d.shipper.postcode);
   ReadText(ini, "发货人", "手机", d.shipper.mobile);
+
+  ReadText(ini, "页面", "订单列表容器", d.pages.listContainer);
+  ReadText(ini, "页面", "订单列表标题", d.pages.listTitle);
+  ReadText(ini, "页面", "订单列表表头", d.pages.listTableHead);
+  ReadText(ini, "页面", "登录地址", d.pages.loginPath);
+  ReadText(ini, "页面", "登录页标记", d.pages.loginField);
 
   ReadText(ini, "帮助", "官网", d.websiteHome);
   ReadText(ini, "帮助", "帮助中心", d.helpCentre);

@@ -36,6 +36,16 @@ struct ShipperContact {
   std::string mobile = "13800138000";     // 发货人/手机
 };
 
+// 页面: what tells the marketplace's pages apart, so that a changed page can be followed without a new build.
+// The order list is recognised by any one of its three signals; the login page by either of its two.
+struct PageMarkers {
+  std::string listContainer = "id=\"J_OrderList\"";  // 页面/订单列表容器: a text of the list's container
+  std::string listTitle = "已卖出的宝贝";                // 页面/订单列表标题: a text of the page's <title>
+  std::string listTableHead = "交易状态";                // 页面/订单列表表头: a text of the list's <thead>
+  std::string loginPath = "/member/login.jhtml";         // 页面/登录地址: path the answer's final address starts with
+  std::string loginField = "name=\"TPL_password\"";   // 页面/登录页标记: a text only the login form holds
+};
+
 struct Deployment {
   // 市场: base addresses (scheme://host[:port]) of each marketplace host role.
   std::string loginHost = "https://login.taobao.com";
@@ -55,8 +65,11 @@ struct Deployment {
   int chatWaitSeconds = 15;
   // 聊天/WINEPREFIX: a wine prefix holding the chat client (empty: none on this machine).
   std::string chatWinePrefix;
+  // 网络/CA证书: certificates the marketplace's must chain to ("": the system's).
+  std::string webCaFile;
   MailAccount mail;
   ShipperContact shipper;
+  PageMarkers pages;
   // 帮助: product website and help pages.
   std::string websiteHome = "https://www.torvane.com/";
   std::string helpCentre = "https://www.torvane.com/help/";

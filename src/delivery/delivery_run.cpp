@@ -4,6 +4,7 @@
 
 #include "delivery/chat_sender.h"
 #include "delivery/empty_ship.h"
+#include "notify/password.h"
 #include "store/blacklist.h"
 #include "store/item_names.h"
 #include "web/login_session.h"
@@ -93,7 +94,8 @@ DeliveryEngine::DeliveryEngine(const Deployment& deployment, CardStores& stores,
       mail_(mail),
       notices_(notices),
       windows_(windows),
-      refreshViews_(std::move(refreshViews)) {}
+      refreshViews_(std::move(refreshViews)),
+      diagnostics_(dataDir_) {}
 
 void DeliveryEngine::SetTokenSource(std::function<std::string()> tokenSource) { tokenSource_ = std::move(tokenSource); }
 
@@ -121,14 +123,24 @@ void DeliveryEngine::AppendToBlacklist(const std::string& number) {
 
 bool DeliveryEngine::Ship(const PaidOrder& order, const std::string* formToken) {
   std::string refusal;
-  const bool shipped =
-      EmptyShipWithToken(deployment_, order.shipLink, order.orderNumber, formToken ? *formToken : Token(), &refusal);
+  std::string answer;
+  const bool shipped = EmptyShipWithToken(deployment_, order.shipLink, order.orderNumber,
+                                          formToken ? *formToken : Token(), &refusal, &answer);
   if (!refusal.empty()) {
     log_.LogActivity(OrderTag(order.orderNumber) + " 未提交发货: " + refusal);
   } else {
     Durable(DurableStep::kConsign);
+    // An answer without the success sentence is kept for the seller to see what the marketplace said.
+    const std::string saved = shipped || answer.empty() ? std::string() : SavePage("consign", order.shipLink, answer);
+    if (!saved.empty()) log_.LogActivity(OrderTag(order.orderNumber) + " 发货页面未确认发货" + saved);
   }
   return shipped;
+}
+
+std::string DeliveryEngine::SavePage(std::string_view what, std::string_view address, std::string_view page) {
+  const Settings settings = settings_.Current();
+  return diagnostics_.Save(what, address, page,
+                           {Token(), settings.smsPassword, RevealMailPassword(deployment_.mail.passwordObfuscated)});
 }
 
 DeliverySummary DeliveryEngine::LastSummary() const {
@@ -180,7 +192,8 @@ DeliverySummary DeliveryEngine::Pass() {
       log_.LogActivity(text);
       RaiseProblem(Problem::kLogin, text);
     } else {
-      log_.LogActivity("无法读取已付款订单: " + list.error);
+      const std::string saved = list.unknownPage.empty() ? std::string() : SavePage("order-list", list.address, list.unknownPage);
+      log_.LogActivity("无法读取已付款订单: " + list.error + saved);
     }
     return summary;
   }
@@ -238,8 +251,8 @@ DeliverySummary DeliveryEngine::Pass() {
 
 void DeliveryEngine::HandleOrder(const PaidOrder& order, const Settings& settings, DeliverySummary& summary) {
   OrderWork work{order, settings};
-  if (!CheckedBefore(work, summary) || !CheckStock(work, summary) || !ChooseChannel(work, summary) ||
-      !Take(work, summary)) {
+  if (!CheckedBefore(work, summary) || !CheckStock(work, summary) || !CheckShipAction(work, summary) ||
+      !ChooseChannel(work, summary) || !Take(work, summary)) {
     return;
   }
   const std::string message =
@@ -348,6 +361,15 @@ bool DeliveryEngine::CheckStock(OrderWork& work, DeliverySummary& summary) {
     return false;
   }
   return true;
+}
+
+bool DeliveryEngine::CheckShipAction(OrderWork& work, DeliverySummary& summary) {
+  const std::optional<HeldOrder> held = shipHolds_.Check(deployment_, work.order);
+  if (!held) return true;
+  log_.LogActivity(held->line);
+  if (held->tellSeller) notices_.NotifyProblem(held->notice);
+  ++(work.resuming ? summary.held : summary.skipped);
+  return false;
 }
 
 bool DeliveryEngine::ChooseChannel(OrderWork& work, DeliverySummary& summary) {

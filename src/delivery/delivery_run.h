@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "delivery/order_scan.h"
+#include "delivery/page_diagnostics.h"
 #include "delivery/recipient_refusals.h"
+#include "delivery/ship_holds.h"
 #include "notify/notify_interfaces.h"
 #include "platform/window_system.h"
 #include "base/activity_log.h"
@@ -150,6 +152,8 @@ class DeliveryEngine {
   // The steps of HandleOrder; each false means the order is done with for this pass.
   bool CheckedBefore(OrderWork& work, DeliverySummary& summary);
   bool CheckStock(OrderWork& work, DeliverySummary& summary);
+  // Holds an order whose block has no ship action of its own (MissingShipAction): no codes for it.
+  bool CheckShipAction(OrderWork& work, DeliverySummary& summary);
   bool ChooseChannel(OrderWork& work, DeliverySummary& summary);
   bool Take(OrderWork& work, DeliverySummary& summary);
   HandOverOutcome HandOver(const OrderWork& work, const std::string& message);
@@ -168,6 +172,8 @@ class DeliveryEngine {
   void RaiseProblem(Problem problem, const std::string& text);
   void ClearProblem(Problem problem);
   bool Ship(const PaidOrder& order, const std::string* formToken = nullptr);
+  // Saves an answer the pass did not understand (PageDiagnostics); the text for the log line.
+  std::string SavePage(std::string_view what, std::string_view address, std::string_view page);
   void AppendToBlacklist(const std::string& number);
   std::string Token() const;
   void Durable(DurableStep step);
@@ -195,6 +201,8 @@ class DeliveryEngine {
   std::atomic<bool> stopRequested_{false};
   // Problems that last across passes and when the seller was last told (used under runMutex_).
   std::map<Problem, std::chrono::steady_clock::time_point> problemsRaised_;
+  ShipHolds shipHolds_;  // used under runMutex_
+  PageDiagnostics diagnostics_;
 };
 
 }  // namespace torvane

@@ -1,5 +1,9 @@
 #include "delivery/empty_ship.h"
 
+#include <algorithm>
+
+#include "delivery/role_link.h"
+
 #include "web/http.h"
 #include "web/login_session.h"
 #include "base/text.h"
@@ -46,6 +50,23 @@ void AddContact(FormBuilder& form, std::string_view prefix, const ShipperContact
   form.Add(key("b"), "");
   form.Add(key("t"), "");
   form.Add(key(mobileKey), PercentEncodeForm(c.mobile));
+}
+
+// %XX escapes decoded ("+" stays: an order number holds none); a malformed escape stays as written.
+std::string PercentDecode(std::string_view text) {
+  auto hex = [](char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+  };
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -96,44 +117,68 @@ std::string EmptyShipBody(std::string_view token, std::string_view orderNumber, 
   return form.Take();
 }
 
-std::string ShipLinkRefusal(const Deployment& deployment, std::string_view shipLink) {
+std::string ShipAddress(const Deployment& deployment, std::string_view shipLink, std::string* refusal) {
+  auto refuse = [&](std::string why) {
+    if (refusal != nullptr) *refusal = std::move(why);
+    return std::string();
+  };
   const std::optional<WebAddress> link = ParseWebAddress(shipLink);
-  if (!link) return "发货链接不是有效的网址";
-  if (link->hasUserInfo) return "发货链接含有用户名或密码";
-  if (link->hasFragment) return "发货链接含有片段标识";
-  bool roleOrigin = false;
-  for (const std::string* base : {&deployment.tradeHost, &deployment.logisticsHost}) {
-    const std::optional<WebAddress> role = ParseWebAddress(*base);
-    if (!role || !SameOrigin(*role, *link)) continue;
-    roleOrigin = true;
-    if (link->path == role->path + std::string(kConsignPath)) return {};
+  if (!link) return refuse("发货链接不是有效的网址");
+  if (link->hasUserInfo) return refuse("发货链接含有用户名或密码");
+  if (link->hasFragment) return refuse("发货链接含有片段标识");
+  for (const std::string* role : {&deployment.tradeHost, &deployment.logisticsHost}) {
+    if (std::optional<std::string> address = AddressOnRole(*link, *role)) return *address;
   }
-  if (!roleOrigin) return "发货链接不属于交易主机或物流主机: " + link->Origin();
-  return "发货链接的路径不是 " + std::string(kConsignPath) + ": " + link->path;
+  return refuse("发货链接不属于交易主机或物流主机: " + link->Origin());
+}
+
+std::string ShipLinkRefusal(const Deployment& deployment, std::string_view shipLink) {
+  std::string refusal;
+  ShipAddress(deployment, shipLink, &refusal);
+  return refusal;
+}
+
+std::string ShipLinkOrderNumber(std::string_view shipLink) {
+  const std::optional<WebAddress> link = ParseWebAddress(shipLink);
+  if (!link || !link->hasQuery) return {};
+  static constexpr std::string_view kKeys[] = {"orderid", "order_id", "tradeid", "trade_id", "bizorderid", "biz_order_id"};
+  for (const std::string& pair : SplitText(link->query, "&")) {
+    const std::size_t eq = pair.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = pair.substr(0, eq);
+    for (char& c : key) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (std::find(std::begin(kKeys), std::end(kKeys), key) == std::end(kKeys)) continue;
+    return PercentDecode(pair.substr(eq + 1));
+  }
+  return {};
+}
+
+std::string MissingShipAction(const Deployment& deployment, std::string_view shipLink, std::string_view orderNumber) {
+  if (shipLink.empty()) return "没有发货链接";
+  std::string refusal = ShipLinkRefusal(deployment, shipLink);
+  if (!refusal.empty()) return refusal;
+  const std::string named = ShipLinkOrderNumber(shipLink);
+  if (!named.empty() && named != orderNumber) return "发货链接属于订单 " + named;
+  return {};
 }
 
 bool EmptyShipWithToken(const Deployment& deployment, const std::string& shipLink, const std::string& orderNumber,
-                        const std::string& token, std::string* refusal) {
-  std::string why = ShipLinkRefusal(deployment, shipLink);
-  if (!why.empty()) {
+                        const std::string& token, std::string* refusal, std::string* answer) {
+  std::string why;
+  const std::string address = ShipAddress(deployment, shipLink, &why);
+  if (address.empty()) {
     if (refusal != nullptr) *refusal = std::move(why);
     return false;
   }
-  const std::string answer = 网页_访问(shipLink, 1, {}, {}, EmptyShipBody(token, orderNumber, deployment.shipper));
-  return answer.find("恭喜您，操作成功") != std::string::npos;
+  const std::string reply = 网页_访问(address, 1, {}, {}, EmptyShipBody(token, orderNumber, deployment.shipper));
+  const bool shipped = reply.find("恭喜您，操作成功") != std::string::npos;
+  if (answer != nullptr) *answer = reply;
+  return shipped;
 }
 
 bool EmptyShip(const Deployment& deployment, const std::string& shipLink, const std::string& orderNumber,
                std::string* refusal) {
   return EmptyShipWithToken(deployment, shipLink, orderNumber, FormToken(), refusal);
-}
-
-bool EmptyShipWithToken(const std::string& shipLink, const std::string& orderNumber, const std::string& token,
-                        const ShipperContact& contact) {
-  const std::optional<WebAddress> link = ParseWebAddress(shipLink);
-  if (!link || link->hasUserInfo || link->hasFragment || !link->path.ends_with(kConsignPath)) return false;
-  const std::string answer = 网页_访问(shipLink, 1, {}, {}, EmptyShipBody(token, orderNumber, contact));
-  return answer.find("恭喜您，操作成功") != std::string::npos;
 }
 
 }  // namespace torvane

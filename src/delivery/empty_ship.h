@@ -17,27 +17,32 @@ inline constexpr std::string_view kConsigneeText =
 // byte as %XX): a token or order number taken from a page cannot add fields of its own.
 std::string EmptyShipBody(std::string_view token, std::string_view orderNumber, const ShipperContact& contact);
 
-// The path of the consign form below a marketplace role's base address.
-inline constexpr std::string_view kConsignPath = "/user/consign.htm";
+// Where the consign form for shipLink goes: the link's address on the trade or logistics role
+// (AddressOnRole: host and port of the role, http upgraded to https on an https role, the link's own
+// path and query). "" with the reason in *refusal when the link is not an http(s) address, carries
+// user-info or a fragment, or belongs to neither role.
+std::string ShipAddress(const Deployment& deployment, std::string_view shipLink, std::string* refusal);
 
-// Why the consign form may not go to shipLink; "" when it may. It may only go to an http(s) address with
-// the scheme, host and port of the deployment's trade or logistics role and that role's path followed by
-// kConsignPath (a query is allowed; user-info and a fragment are not).
+// Why the consign form may not go to shipLink; "" when it may (ShipAddress).
 std::string ShipLinkRefusal(const Deployment& deployment, std::string_view shipLink);
 
-// Posts the consign form to shipLink with the given token, after ShipLinkRefusal: a refused link sends
-// nothing, gives false and leaves the reason in *refusal. True exactly when the answer contains
-// "恭喜您，操作成功".
+// The order number a ship link names in its query (orderId, order_id, tradeId, trade_id, bizOrderId or
+// biz_order_id, in any case), percent-decoded; "" when it names none.
+std::string ShipLinkOrderNumber(std::string_view shipLink);
+
+// Why the marketplace gives this order block no ship action of its own; "" when it does. A block
+// without a ship link, with one the form may not go to (ShipLinkRefusal), or with one naming another
+// order number than the block's has none: its order gets no codes, since it could not be marked shipped.
+std::string MissingShipAction(const Deployment& deployment, std::string_view shipLink, std::string_view orderNumber);
+
+// Posts the consign form to the ship link's address (ShipAddress) with the given token: a refused link
+// sends nothing, gives false and leaves the reason in *refusal. True exactly when the answer contains
+// "恭喜您，操作成功"; *answer (when given) gets the answer's text.
 bool EmptyShipWithToken(const Deployment& deployment, const std::string& shipLink, const std::string& orderNumber,
-                        const std::string& token, std::string* refusal = nullptr);
+                        const std::string& token, std::string* refusal = nullptr, std::string* answer = nullptr);
 
 // As above with the token of the current login session.
 bool EmptyShip(const Deployment& deployment, const std::string& shipLink, const std::string& orderNumber,
                std::string* refusal = nullptr);
-
-// Older form without the deployment: it refuses links that are not http(s), carry user-info or a fragment,
-// or whose path does not end in kConsignPath, but cannot check the host; prefer the forms above.
-bool EmptyShipWithToken(const std::string& shipLink, const std::string& orderNumber, const std::string& token,
-                        const ShipperContact& contact);
 
 }  // namespace torvane

@@ -28,9 +28,6 @@ constexpr std::string_view kMessageInnerStart = "<span >";
 constexpr std::string_view kMessageInnerEnd = "&nbsp;";
 constexpr std::string_view kShipLinkStart = "class=\"btn\" href=\"";
 constexpr std::string_view kShipLinkEnd = "\">发货</a>";
-constexpr std::string_view kListContainer = "id=\"J_OrderList\"";
-constexpr std::string_view kLoginPath = "/member/login.jhtml";
-constexpr std::string_view kLoginField = "name=\"TPL_password\"";
 
 // The page with its character starts worked out once, so that every marker search is a plain
 // byte search plus a look-up instead of a walk from the start of the block. Searches give the same
@@ -211,8 +208,38 @@ std::string DecodeCharacterReferences(std::string_view text, std::size_t* looked
   return out;
 }
 
-bool IsLoginPage(std::string_view page, std::string_view finalUrl) {
-  return PathOfUrl(finalUrl).rfind(kLoginPath, 0) == 0 || FindText(page, kLoginField) != kNotFound;
+bool IsLoginPage(std::string_view page, std::string_view finalUrl, const PageMarkers& markers) {
+  return PathOfUrl(finalUrl).rfind(markers.loginPath, 0) == 0 || FindText(page, markers.loginField) != kNotFound;
+}
+
+namespace {
+
+// The text inside the first <tag ...> ... </tag> of the page, tags matched in any case; "" when none.
+std::string_view TagContent(std::string_view page, std::string_view tag) {
+  const std::string open = "<" + std::string(tag);
+  std::size_t at = FindTextIgnoreAsciiCase(page, open);
+  while (at != kNotFound) {
+    const std::size_t after = at + open.size();
+    // "<title>" or "<title lang=...>", never "<titles>".
+    if (after < page.size() && (page[after] == '>' || page[after] == ' ' || page[after] == '\t')) {
+      const std::size_t contentStart = page.find('>', after);
+      if (contentStart == std::string_view::npos) return {};
+      const std::size_t close = FindTextIgnoreAsciiCase(page, "</" + std::string(tag), contentStart + 1);
+      if (close == kNotFound) return {};
+      return page.substr(contentStart + 1, close - contentStart - 1);
+    }
+    at = FindTextIgnoreAsciiCase(page, open, after);
+  }
+  return {};
+}
+
+}  // namespace
+
+bool IsOrderListPage(std::string_view page, const PageMarkers& markers) {
+  if (page.empty()) return false;
+  return FindText(page, markers.listContainer) != kNotFound ||
+         FindText(TagContent(page, "title"), markers.listTitle) != kNotFound ||
+         FindText(TagContent(page, "thead"), markers.listTableHead) != kNotFound;
 }
 
 std::vector<PaidOrder> ParseOrderPage(std::string_view raw) {
@@ -251,23 +278,28 @@ OrderListResult ScanPaidOrders(const Deployment& deployment) {
     result.error = reply.error.empty() ? std::string("无法连接") : reply.error;
     return result;
   }
-  return ReadOrderListPage(UpToFirstZero(reply.body), reply.status, reply.finalUrl);
+  OrderListResult result = ReadOrderListPage(UpToFirstZero(reply.body), reply.status, reply.finalUrl, deployment.pages);
+  if (!result.read && !result.loginExpired) result.address = reply.finalUrl;
+  return result;
 }
 
-OrderListResult ReadOrderListPage(std::string_view page, int status, std::string_view finalUrl) {
+OrderListResult ReadOrderListPage(std::string_view page, int status, std::string_view finalUrl,
+                                  const PageMarkers& markers) {
   OrderListResult result;
-  if (IsLoginPage(page, finalUrl)) {
+  if (IsLoginPage(page, finalUrl, markers)) {
     result.loginExpired = true;
     result.error = "登录已失效";
     return result;
   }
   if (status != 200) {
     result.error = "服务器返回 " + std::to_string(status);
+    result.unknownPage = page;
     return result;
   }
   result.orders = ParseOrderPage(page);
-  if (result.orders.empty() && FindText(page, kListContainer) == kNotFound) {
+  if (result.orders.empty() && !IsOrderListPage(page, markers)) {
     result.error = "页面不是订单列表";
+    result.unknownPage = page;
     return result;
   }
   result.read = true;

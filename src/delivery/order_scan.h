@@ -40,22 +40,31 @@ struct OrderListResult {
   bool loginExpired = false;  // the marketplace answered with its login page
   std::string error;          // why the list could not be read (GBK), empty when read
   std::vector<PaidOrder> orders;
+  // An answer that was neither the list nor the login page: its body, and the address it came from.
+  std::string unknownPage;
+  std::string address;
 };
 
-// Whether a page is the marketplace's login form (where an expired session lands).
-bool IsLoginPage(std::string_view page, std::string_view finalUrl);
+// Whether a page is the marketplace's login form (where an expired session lands): its final address's path
+// starts with the login path, or it holds the login form's marker.
+bool IsLoginPage(std::string_view page, std::string_view finalUrl, const PageMarkers& markers = {});
+
+// Whether a page without an order block is the to-ship list with no order: it holds the list's container,
+// or its <title> holds the list's title, or its <thead> holds the list's table head (tags in any case).
+bool IsOrderListPage(std::string_view page, const PageMarkers& markers = {});
 
 // Address of the to-ship list: logistics host, fixed query and token prefix, then three random
 // numbers 11..99.
 std::string OrderListAddress(const Deployment& deployment);
 
 // What a fetched to-ship list page (body up to its first zero byte, HTTP status, final address) holds:
-// its orders when it is the list; the login page, another status than 200, or a page that is neither an
-// order block nor the list's container give read == false and the reason.
-OrderListResult ReadOrderListPage(std::string_view page, int status, std::string_view finalUrl);
+// its orders when it is the list; the login page, another status than 200, or a page that holds no
+// order block and is not the list (IsOrderListPage) give read == false and the reason.
+OrderListResult ReadOrderListPage(std::string_view page, int status, std::string_view finalUrl,
+                                  const PageMarkers& markers = {});
 
-// Fetches the to-ship list and parses it. A failed request, an HTTP status other than 200, the login
-// page or a page that is neither an order block nor the list's container (id="J_OrderList") give
+// Fetches the to-ship list and parses it with the deployment's page markers. A failed request, an HTTP
+// status other than 200, the login page or a page that is neither an order block nor the list give
 // read == false and the reason: an unreadable list never reads as an empty one.
 OrderListResult ScanPaidOrders(const Deployment& deployment);
 

@@ -1,12 +1,15 @@
 #include "delivery/rating.h"
 
+#include <optional>
+
+#include "delivery/role_link.h"
 #include "web/http.h"
 #include "web/login_session.h"
 #include "base/text.h"
 
 namespace torvane {
 
-std::string RateLinkPrefix(const Deployment& deployment) { return deployment.rateHost + "/remark_buyer.jhtml?tradeID="; }
+std::string RateLinkPrefix(const Deployment& deployment) { return deployment.rateHost + std::string(kRatingLinkPath); }
 
 std::string SoldItemsQueryBody(std::string_view sellerUserId) {
   std::string body =
@@ -20,8 +23,54 @@ std::string SoldItemsQueryBody(std::string_view sellerUserId) {
   return body;
 }
 
-std::vector<std::string> TradeIdsOfSoldItemsPage(std::string_view page, std::string_view rateLinkPrefix) {
-  return ExtractAllBetween(StripLineBreaks(page), rateLinkPrefix, "\"");
+namespace {
+
+bool IsAuthorityByte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+         c == '_' || c == ':' || c == '[' || c == ']';
+}
+
+// "scheme://authority" written right before position end ("http" or "https" in any case); "" when none.
+std::string_view AddressStartBefore(std::string_view page, std::size_t end) {
+  constexpr std::size_t kLongestAuthority = 270;
+  std::size_t start = end;
+  while (start > 0 && end - start < kLongestAuthority && IsAuthorityByte(page[start - 1])) --start;
+  if (start == end || start < 3 || page.substr(start - 3, 3) != "://") return {};
+  for (std::string_view scheme : {std::string_view("https"), std::string_view("http")}) {
+    if (start - 3 < scheme.size()) continue;
+    const std::size_t at = start - 3 - scheme.size();
+    if (FindTextIgnoreAsciiCase(page.substr(at, scheme.size()), scheme) == 0) return page.substr(at, end - at);
+  }
+  return {};
+}
+
+}  // namespace
+
+std::vector<RatingLink> RatingLinksOfSoldItemsPage(std::string_view raw, const Deployment& deployment) {
+  const std::string page = StripLineBreaks(raw);
+  std::vector<RatingLink> links;
+  std::size_t at = FindText(page, kRatingLinkPath);
+  while (at != kNotFound) {
+    const std::size_t idStart = at + kRatingLinkPath.size();
+    const std::size_t next = FindText(page, kRatingLinkPath, idStart);
+    const std::size_t pieceEnd = next == kNotFound ? page.size() : next;
+    const std::size_t quote = page.find('"', idStart);
+    const std::string_view origin = AddressStartBefore(page, at);
+    if (quote != std::string::npos && quote < pieceEnd && !origin.empty()) {
+      RatingLink link;
+      link.tradeId = page.substr(idStart, quote - idStart);
+      const std::optional<WebAddress> written =
+          ParseWebAddress(std::string(origin) + std::string(kRatingLinkPath) + PercentEncodeForm(link.tradeId));
+      if (written && !written->hasUserInfo) {
+        if (std::optional<std::string> address = AddressOnRole(*written, deployment.rateHost)) {
+          link.address = std::move(*address);
+          links.push_back(std::move(link));
+        }
+      }
+    }
+    at = next;
+  }
+  return links;
 }
 
 RatingPageValues ParseRatingPage(std::string_view page) {
@@ -68,12 +117,11 @@ bool RateOneOrder(const Deployment& deployment, const std::string& ratingPageAdd
 }
 
 bool RateUnratedOrders(const Deployment& deployment, const std::string& rateText, const std::string& sellerUserId) {
-  const std::string prefix = RateLinkPrefix(deployment);
   const std::string page =
       网页_访问(deployment.tradeHost + "/trade/itemlist/list_sold_items.htm", 1, {}, {}, SoldItemsQueryBody(sellerUserId));
-  const std::vector<std::string> tradeIds = TradeIdsOfSoldItemsPage(page, prefix);
-  if (tradeIds.empty()) return false;
-  for (const std::string& id : tradeIds) RateOneOrder(deployment, prefix + PercentEncodeForm(id), rateText);
+  const std::vector<RatingLink> links = RatingLinksOfSoldItemsPage(page, deployment);
+  if (links.empty()) return false;
+  for (const RatingLink& link : links) RateOneOrder(deployment, link.address, rateText);
   return true;
 }
 

@@ -11,15 +11,27 @@
 
 namespace torvane {
 
-// rateHost + "/remark_buyer.jhtml?tradeID=": the marker of rating links in the sold-items list
-// and the base of each rating page address.
+// What follows the rating host's address in a rating link: the rating page's path and its query key.
+inline constexpr std::string_view kRatingLinkPath = "/remark_buyer.jhtml?tradeID=";
+
+// rateHost + kRatingLinkPath: the base of a rating page address on the configured rating host.
 std::string RateLinkPrefix(const Deployment& deployment);
 
 // Body of the sold-items query for orders not yet rated by the seller.
 std::string SoldItemsQueryBody(std::string_view sellerUserId);
 
-// Trade ids of the rating links in a sold-items page, in page order, duplicates kept.
-std::vector<std::string> TradeIdsOfSoldItemsPage(std::string_view page, std::string_view rateLinkPrefix);
+// One rating link of the sold-items page: the trade id, and the rating page's address to request.
+struct RatingLink {
+  std::string tradeId;
+  std::string address;
+};
+
+// The rating links of a sold-items page (line breaks removed first), in page order, duplicates kept:
+// an absolute address, written http or https, whose host and port are the rating role's (AddressOnRole),
+// followed by kRatingLinkPath, the trade id and a double quote. The trade id runs up to that quote
+// (and never past the next kRatingLinkPath); it goes into the address form-encoded, on the address
+// AddressOnRole gives, so an https rating role is asked over https whatever the link says.
+std::vector<RatingLink> RatingLinksOfSoldItemsPage(std::string_view page, const Deployment& deployment);
 
 // The hidden values of one rating page.
 struct RatingPageValues {

@@ -363,6 +363,7 @@ HttpResult WebRequest(const HttpRequest& request) {
     // The proxy serves plain http addresses only, as an "http=" proxy list does; secure ones go direct,
     // and so do those of this machine (through a proxy they would reach the proxy's own).
     curl_easy_setopt(curl, CURLOPT_PROXY, secure || IsLoopbackHost(host) ? "" : proxy.c_str());
+    if (!config.caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, config.caFile.c_str());
     if (post) {
       curl_easy_setopt(curl, CURLOPT_POST, 1L);
       curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.postData.size()));

@@ -17,6 +17,7 @@ struct WebConfig {
   int connectTimeoutSeconds = 15;
   int totalTimeoutSeconds = 60;
   std::size_t maxBodyBytes = 64u << 20;
+  std::string caFile;           // certificates an https server's must chain to (UTF-8 path); "": the system's
   NoticeUi* notices = nullptr;  // where "友情提醒" goes; none: dropped
 };
 void ConfigureWeb(const WebConfig& config);

@@ -14,9 +14,12 @@
 #include "delivery/rating.h"
 #include "base/activity_log.h"
 #include "base/deployment.h"
+#include "base/files.h"
 #include "notify/mail.h"
 #include "notify/password.h"
 #include "store/blacklist.h"
+#include "base/ini.h"
+#include "support/certificate.h"
 #include "support/market_sim.h"
 #include "support/raw_http_server.h"
 #include "support/smtp_server.h"
@@ -336,42 +339,62 @@ TEST_F(DeliveryEndToEnd, SameOrderTwiceOnOnePageIsDeliveredOnce) {
 
 // Without a ship link of its own on the marketplace, an order gets its codes but is not marked
 // shipped, and the seller is told; no form goes anywhere.
-TEST_F(DeliveryEndToEnd, AnOrderWithoutItsOwnShipLinkIsNotShipped) {
+// A page that writes a buyer id raw into its chat link lets that id forge blocks of its own. Every real
+// paid order has its own ship link: a block without one, with one naming another order, or with one to
+// another host gets no codes; the seller is told once a day per order.
+TEST_F(DeliveryEndToEnd, ABlockWithoutAShipActionOfItsOwnGetsNoCodes) {
+  UseSettings([](Settings& s) { s.deliverByMail = true; });
   test::RawHttpServer market;
   test::RawHttpServer thief;
   thief.SetHandler([](const test::RecordedRequest&) { return test::RawReply::Http(200, "恭喜您，操作成功"); });
   deployment_.logisticsHost = market.BaseUrl();
-  const struct {
-    const char* name;
-    std::string number, nick, link, refusal;
-  } rows[] = {
-      // A buyer nick on a page that does not escape it turns the ship link into one of its own.
-      {"link to another host", "778",
-       "b\"><a class=\"btn\" href=\"" + thief.BaseUrl() + "/user/consign.htm?orderId=778\">发货</a><a x=\"",
-       "<a class=\"btn\" href=\"" + market.BaseUrl() + "/user/consign.htm?orderId=778\">发货</a>",
-       "发货链接不属于交易主机或物流主机: " + thief.BaseUrl()},
-      {"no ship link", "779", "b", "", "发货链接不是有效的网址"},
+  auto block = [&](const std::string& number, const std::string& quantity, const std::string& nick,
+                   const std::string& shipLink) {
+    return "<tbody>\r\n<tr><td><span class=\"order-number\">订单编号：" + number + "</span></td></tr>\r\n"
+           "<tr><td><a target=\"_blank\" title=\"名称：点卡 §数量：" + quantity + "件\" href=\"x\">点卡</a></td>\r\n"
+           "<td><ul><li><span class=\"ww ww:token\"><a href=\"http://www.taobao.com/webww/ww.php?ver=3&nick=" + nick +
+           "&touid=t&siteid=cntaobao\">和我联系</a></span></li></ul></td>\r\n" +
+           (shipLink.empty() ? std::string() : "<td><a class=\"btn\" href=\"" + shipLink + "\">发货</a></td>") +
+           "</tr>\r\n</tbody>\r\n";
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    const std::string block = "<tbody><span class=\"order-number\">订单编号：" + row.number +
-                              "</span><a target=\"_blank\" title=\"名称：点卡 §数量：1件\">"
-                              "<span class=\"ww ww:token\"><a href=\"x?nick=" + row.nick + "&s=1\"></a></span></li>" +
-                              row.link + "</tbody>";
-    market.SetHandler([block](const test::RecordedRequest& r) {
-      if (r.requestLine.find("order_list_new.htm") != std::string::npos) return test::RawReply::Http(200, block);
-      return test::RawReply::Http(200, "恭喜您，操作成功");
-    });
-    AddCards("点卡", {"S" + row.number});
+  // The buyer id closes the real block and opens one for 5 codes to the attacker's mailbox.
+  const std::string forging = "x\"></a></span></li></ul></td></tr></tbody><tbody><tr><td><span class=\"order-number\">"
+                              "订单编号：66666</span><a target=\"_blank\" title=\"名称：点卡 §数量：5件\"></a>"
+                              "<label>买家留言：</label><span >evil@attacker.example&nbsp;</span>"
+                              "<span class=\"ww ww:token\"><a href=\"?nick=thief&";
+  const std::string page = "<html><head><title>已卖出的宝贝</title></head><body><table>" +
+                           block("5001", "1", forging, market.BaseUrl() + "/user/consign.htm?orderId=5001") +
+                           block("778", "1", "b", thief.BaseUrl() + "/user/consign.htm?orderId=778") +
+                           block("779", "1", "b", "") + "</table></body></html>";
+  market.SetHandler([page](const test::RecordedRequest& r) {
+    if (r.requestLine.find("order_list_new.htm") != std::string::npos) return test::RawReply::Http(200, page);
+    return test::RawReply::Http(200, "恭喜您，操作成功");
+  });
+  AddCards("点卡", {"F1", "F2", "F3", "F4", "F5", "F6"});
 
+  for (int pass = 0; pass < 2; ++pass) {
     const DeliverySummary summary = engine_->DeliveryRun();
-    EXPECT_EQ(summary.delivered, 1);
-    EXPECT_EQ(summary.shipped, 0);
-    EXPECT_TRUE(Logged(*log_, "订单编号:[" + row.number + "] 未提交发货: " + row.refusal)) << GbkToUtf8(log_->Text());
-    EXPECT_TRUE(Logged(*log_, "订单编号:[" + row.number + "] 标记发货失败 请手动发货"));
-    for (const auto& request : market.Requests()) EXPECT_EQ(request.requestLine.rfind("GET ", 0), 0u) << request.requestLine;
+    EXPECT_EQ(summary.listed, 4);
+    EXPECT_EQ(summary.delivered, 0);
+    EXPECT_EQ(summary.skipped, 4);
   }
+  EXPECT_EQ(stores_->CountCardsOf("点卡"), 6);
+  EXPECT_TRUE(mail_.sent.empty());
+  EXPECT_TRUE(desk_.messages.empty());
+  EXPECT_TRUE(Sent("66666").empty());
+  EXPECT_TRUE(Sent("5001").empty());
+  EXPECT_EQ(Blacklist(), "");
+  for (const std::string& line : std::vector<std::string>{"订单编号:[5001] 缺少发货链接 暂不发货", "订单编号:[66666] 缺少发货链接 暂不发货: 发货链接属于订单 5001",
+        "订单编号:[778] 缺少发货链接 暂不发货: 发货链接不属于交易主机或物流主机: " + thief.BaseUrl(),
+        "订单编号:[779] 缺少发货链接 暂不发货"}) {
+    EXPECT_TRUE(Logged(*log_, line)) << GbkToUtf8(line) << "\n" << GbkToUtf8(log_->Text());
+  }
+  // Told once per order, not at every pass.
+  EXPECT_EQ(notices_.problems,
+            (std::vector<std::string>{"订单编号:[5001] 缺少发货链接 暂不发货", "订单编号:[66666] 缺少发货链接 暂不发货",
+                                      "订单编号:[778] 缺少发货链接 暂不发货", "订单编号:[779] 缺少发货链接 暂不发货"}));
   EXPECT_EQ(thief.Connections(), 0);
+  for (const auto& request : market.Requests()) EXPECT_EQ(request.requestLine.rfind("GET ", 0), 0u) << request.requestLine;
 }
 
 TEST_F(DeliveryEndToEnd, UnknownItemsAndEmptyItemsAreLeftForLater) {
@@ -573,6 +596,13 @@ TEST_F(DeliveryEndToEnd, EmptyShipmentModeOnlyMarksOrdersShipped) {
   EXPECT_TRUE(Logged(*log_, "订单编号:[1104] 标记发货失败 请手动发货"));
   EXPECT_TRUE(Logged(*log_, "完成 共空发货订单 [0]个"));
   EXPECT_EQ(sim_->OrderStatus("1104"), "paid");
+  // What the marketplace answered instead is kept for the seller, and the line names the file.
+  const std::string saved = "订单编号:[1104] 发货页面未确认发货 (页面已保存: ";
+  const std::vector<std::string> lines = Messages(*log_);
+  const auto line = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(saved, 0) == 0; });
+  ASSERT_NE(line, lines.end()) << GbkToUtf8(log_->Text());
+  const std::string file = line->substr(saved.size(), line->size() - saved.size() - 1);
+  EXPECT_NE(test::ReadBytes(std::filesystem::path(GbkToUtf8(file))).find("安全校验失败"), std::string::npos) << file;
 }
 
 TEST_F(DeliveryEndToEnd, RatingsGoToEveryUnratedTrade) {
@@ -626,6 +656,57 @@ std::vector<std::string> CodesOf(CardStores& stores, const std::string& orderNum
   std::vector<std::string> codes;
   for (const auto& r : stores.Sent().Select(2, orderNumber)) codes.push_back(r[4]);
   return codes;
+}
+
+// The marketplace served over TLS (roles configured https, its certificate trusted through 部署配置.ini)
+// writes its ship and rating links with plain http: they are its own links, asked over https.
+TEST_F(DeliveryEndToEnd, HttpLinksOnHttpsRolesAreAskedOverTlsShippedAndRated) {
+  std::string error;
+  ASSERT_TRUE(test::MakeTestCertificate(dir_ / "market.pem", dir_ / "market.key", &error)) << error;
+  test::MarketSimOptions options;
+  options.tlsCertificate = dir_ / "market.pem";
+  options.tlsKey = dir_ / "market.key";
+  options.linkScheme = "http";
+  std::unique_ptr<MarketSim> tls = MarketSim::Start(options);
+  ASSERT_TRUE(tls);
+  ASSERT_EQ(tls->BaseUrl().rfind("https://127.0.0.1:", 0), 0u) << tls->BaseUrl();
+  ASSERT_TRUE(tls->SetSeller("好店铺", "7788", "pw", "TLS7"));
+  ASSERT_TRUE(tls->WriteDeployment(dir_.path()));
+  IniFile ini;
+  ASSERT_TRUE(ini.Load(DeploymentPath(dir_.path())));
+  ini.Set("网络", "CA证书", PathText(dir_ / "market.pem"));
+  ASSERT_TRUE(ini.Save(DeploymentPath(dir_.path())));
+  deployment_ = LoadDeployment(DeploymentPath(dir_.path()));
+  const WebConfig before = CurrentWebConfig();
+  WebConfig web = before;
+  web.caFile = GbkToUtf8(deployment_.webCaFile);
+  ConfigureWeb(web);
+  ClearCookies();
+  网页_访问(tls->BaseUrl() + "/member/login.jhtml", 1, {}, {}, "TPL_username=seller&TPL_password=pw");
+  ASSERT_TRUE(CheckLoginSession(deployment_));
+  ASSERT_EQ(FormToken(), "TLS7");
+
+  AddCards("点卡", {"T1"});
+  ASSERT_TRUE(tls->AddOrder("7001", "点卡", "1", "b1"));
+  ASSERT_TRUE(tls->AddSoldTrade("7002", "月卡", "b2"));
+  const std::string http = "http://127.0.0.1:" + std::to_string(tls->Port());
+  EXPECT_NE(FetchPageText(OrderListAddress(deployment_)).find(http + "/user/consign.htm?orderId=7001\""), std::string::npos);
+
+  const DeliverySummary summary = engine_->DeliveryRun();
+  EXPECT_EQ(summary.delivered, 1);
+  EXPECT_EQ(summary.shipped, 1);
+  const auto consigns = tls->Consigns();
+  ASSERT_EQ(consigns.size(), 1u);
+  EXPECT_TRUE(consigns[0].success) << consigns[0].reason;
+  EXPECT_EQ(tls->OrderStatus("7001"), "shipped");
+
+  EXPECT_TRUE(RateUnratedOrders(deployment_, "好评", SellerUserId()));
+  const auto ratings = tls->Ratings();
+  ASSERT_EQ(ratings.size(), 2u);
+  for (const auto& r : ratings) EXPECT_TRUE(r.success) << r.reason;
+  EXPECT_TRUE(tls->OrderRated("7001"));
+  EXPECT_TRUE(tls->OrderRated("7002"));
+  ConfigureWeb(before);
 }
 
 TEST_F(DeliveryEndToEnd, MailServerOutagesSpendNoCodesAndTheSameCodesGoOutOnceItIsBack) {
@@ -903,6 +984,84 @@ TEST_F(DeliveryEndToEnd, AnUnreadableOrderListIsNeverTakenForAnEmptyOne) {
   EXPECT_EQ(Messages(*log_).back(), "未发现已付款订单");
 }
 
+// An empty list is told by any one of its signals (container, title, table head, as 部署配置.ini names
+// them); a login page by its address or its form; any other answer is unreadable, and kept for the
+// seller in 诊断 (once an hour, owner only, without the cookies or the form token it carried).
+TEST_F(DeliveryEndToEnd, PagesAreKnownByAnyOfTheirSignalsAndOthersAreKeptWithoutSecrets) {
+  test::RawHttpServer market;
+  deployment_.logisticsHost = market.BaseUrl();
+  const std::string sessionCookie = TextBetween(CookieHeaderFor("127.0.0.1", "/", false) + ";", "cookie2=", ";");
+  ASSERT_GE(sessionCookie.size(), 8u);
+  std::string listPage;
+  market.SetHandler([&](const test::RecordedRequest& r) {
+    if (r.requestLine.find("/member/login.jhtml") != std::string::npos) {
+      return test::RawReply::Http(200, "<html><body>请先登录<div id=\"qr\"></div></body></html>");
+    }
+    if (listPage == "redirect") return test::RawReply::Redirect(302, market.BaseUrl() + "/member/login.jhtml?f=1");
+    // A page that shows what it was sent, secrets included.
+    return test::RawReply::Http(200, ReplaceAll(listPage, "COOKIES", r.Header("Cookie")));
+  });
+  const std::string saved = "无法读取已付款订单: 页面不是订单列表 (页面已保存: ";
+  struct Row {
+    const char* name;
+    std::string page;
+    std::string line;  // the pass's line, or its beginning
+    std::string markers = {};  // [页面] lines for 部署配置.ini
+  };
+  const std::vector<Row> rows = {
+      {"container only", "<div id=\"J_OrderList\"><table></table></div>", "未发现已付款订单"},
+      {"title only", "<html><head><TITLE>已卖出的宝贝 - 等待发货</TITLE></head><body>无</body></html>", "未发现已付款订单"},
+      {"table head only", "<table><thead class=\"h\"><tr><th>宝贝</th><th>交易状态</th></tr></thead></table>",
+       "未发现已付款订单"},
+      {"title configured", "<title>等待发货的宝贝</title>", "未发现已付款订单", "订单列表标题=等待发货的宝贝\r\n"},
+      {"expired session, no password field", "redirect", "登录已失效 请重新登录淘宝"},
+      {"none of them", "<title>安全验证</title><p>请拖动滑块</p><!-- COOKIES --><input name='_tb_token_' value='TOKEN42'>",
+       saved},
+      {"none of them, within the hour", "<title>安全验证</title>", "无法读取已付款订单: 页面不是订单列表"},
+  };
+  // Twenty pages kept by earlier runs, the newest two hours old: one more is saved and the oldest goes.
+  const std::filesystem::path keptDir = dir_ / u8"诊断";
+  std::filesystem::create_directory(keptDir);
+  for (int i = 10; i < 30; ++i) {
+    const std::filesystem::path old = keptDir / ("20000101-0000" + std::to_string(i) + "-order-list.html");
+    test::WriteBytes(old, "old");
+    std::filesystem::last_write_time(old, std::filesystem::file_time_type::clock::now() - std::chrono::hours(2));
+  }
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    test::WriteBytes(DeploymentPath(dir_.path()), "[页面]\r\n" + row.markers + "[市场]\r\n物流主机=" + market.BaseUrl() +
+                                                      "\r\n交易主机=" + market.BaseUrl() + "\r\n");
+    deployment_ = LoadDeployment(DeploymentPath(dir_.path()));
+    listPage = row.page;
+    const std::size_t before = Messages(*log_).size();
+    engine_->DeliveryRun();
+    const std::vector<std::string> lines = MessagesSince(*log_, before);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind(row.line, 0), 0u) << GbkToUtf8(lines[0]);
+    if (row.line != saved) {
+      EXPECT_EQ(lines[0], row.line);
+    }
+  }
+  // One page saved, named in the line, readable by the owner only, its secrets taken out.
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::directory_iterator(keptDir)) {
+    if (entry.path().filename().string().rfind("2000", 0) != 0) files.push_back(entry.path());
+  }
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(keptDir), std::filesystem::directory_iterator()), 20);
+  EXPECT_FALSE(std::filesystem::exists(keptDir / "20000101-000010-order-list.html"));
+  EXPECT_TRUE(std::filesystem::exists(keptDir / "20000101-000011-order-list.html"));
+  EXPECT_TRUE(Logged(*log_, saved + PathText(files[0]) + ")"));
+  EXPECT_EQ(std::filesystem::status(files[0]).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  const std::string kept = test::ReadBytes(files[0]);
+  EXPECT_NE(kept.find("请拖动滑块"), std::string::npos);
+  EXPECT_NE(kept.find(market.BaseUrl() + "/user/order_list_new.htm"), std::string::npos);
+  EXPECT_EQ(kept.find(sessionCookie), std::string::npos) << kept;
+  EXPECT_EQ(kept.find("TOKEN42"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("cookie2=[已隐去]"), std::string::npos) << kept;
+}
+
 TEST_F(DeliveryEndToEnd, EscapedTitlesBuyersAndMessagesAreReadAsWritten) {
   UseSettings([](Settings& s) { s.deliverByMail = true; });
   const std::string title = "点卡&礼包 <\"至尊\"> 'VIP'";
@@ -918,7 +1077,7 @@ TEST_F(DeliveryEndToEnd, EscapedTitlesBuyersAndMessagesAreReadAsWritten) {
   const auto sent = Sent("9301");
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0][0], title);
-  EXPECT_EQ(sent[0][2], "b<1>");
+  EXPECT_EQ(sent[0][2], "b%3C1%3E");  // the buyer id as the chat link writes it, percent-encoded
   EXPECT_EQ(sent[0][4], "H1");
   EXPECT_EQ(sim_->OrderStatus("9301"), "shipped");
 }

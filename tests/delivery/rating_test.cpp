@@ -17,15 +17,25 @@ TEST(RatingBodies, SoldItemsQueryCarriesTheSellerAndTheNotRatedFilter) {
             "&action=itemlist%2FQueryAction&fromTag=true");
 }
 
-TEST(RatingBodies, TradeIdsFollowTheAbsoluteRatingLinks) {
+// Rating links on the rating host, written http or https, are asked on the rating role's own scheme.
+TEST(RatingBodies, TradeIdsFollowTheAbsoluteRatingLinksOnTheRatingHost) {
   Deployment d;
-  d.rateHost = "http://127.0.0.1:9";
-  const std::string prefix = RateLinkPrefix(d);
-  EXPECT_EQ(prefix, "http://127.0.0.1:9/remark_buyer.jhtml?tradeID=");
-  const std::string page = "<a href=\"" + prefix + "11\">评价</a>\r\n<a href=\"/remark_buyer.jhtml?tradeID=99\">x</a>" +
-                           "<a href=\"" + prefix + "2\r\n2\">评价</a><a href=\"" + prefix + "11\">again</a>";
-  EXPECT_EQ(TradeIdsOfSoldItemsPage(page, prefix), (std::vector<std::string>{"11", "22", "11"}));
-  EXPECT_TRUE(TradeIdsOfSoldItemsPage("<html>no links</html>", prefix).empty());
+  d.rateHost = "https://rate.example.com";
+  const std::string page =
+      "<a href=\"http://rate.example.com/remark_buyer.jhtml?tradeID=11\">评价</a>\r\n"
+      "<a href=\"/remark_buyer.jhtml?tradeID=99\">x</a>"                              // not absolute
+      "<a href=\"http://rate.example.com:8080/remark_buyer.jhtml?tradeID=98\">x</a>"  // another port
+      "<a href=\"https://evil.example/remark_buyer.jhtml?tradeID=97\">x</a>"          // another host
+      "<a href=\"HTTPS://Rate.Example.com/remark_buyer.jhtml?tradeID=2\r\n2\">评价</a>"
+      "<a href=\"https://rate.example.com:443/remark_buyer.jhtml?tradeID=11\">again</a>";
+  const std::vector<RatingLink> links = RatingLinksOfSoldItemsPage(page, d);
+  ASSERT_EQ(links.size(), 3u);
+  EXPECT_EQ(links[0].tradeId, "11");
+  EXPECT_EQ(links[0].address, "https://rate.example.com/remark_buyer.jhtml?tradeID=11");
+  EXPECT_EQ(links[1].tradeId, "22");
+  EXPECT_EQ(links[1].address, "https://rate.example.com/remark_buyer.jhtml?tradeID=22");
+  EXPECT_EQ(links[2].tradeId, "11");
+  EXPECT_TRUE(RatingLinksOfSoldItemsPage("<html>no links</html>", d).empty());
 }
 
 TEST(RatingBodies, FormCopiesThePageValuesAndEncodesTheTexts) {

@@ -34,7 +34,7 @@ std::size_t Collect(char* data, std::size_t size, std::size_t count, void* targe
 }
 
 // One admin exchange with libcurl (the product's own request function is under test elsewhere).
-std::optional<std::string> Exchange(const std::string& url, const std::string* postBody) {
+std::optional<std::string> Exchange(const std::string& url, const std::string* postBody, const std::string& caFile) {
   static std::once_flag init;
   std::call_once(init, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   CURL* curl = curl_easy_init();
@@ -45,6 +45,7 @@ std::optional<std::string> Exchange(const std::string& url, const std::string* p
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
+  if (!caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
   if (postBody) {
@@ -101,6 +102,10 @@ std::unique_ptr<MarketSim> MarketSim::Start(const MarketSimOptions& options) {
     args.push_back("--demo-orders");
     args.push_back(std::to_string(options.demoOrders));
   }
+  if (!options.tlsCertificate.empty()) {
+    args.insert(args.end(), {"--tls", options.tlsCertificate.string(), options.tlsKey.string()});
+  }
+  if (!options.linkScheme.empty()) args.insert(args.end(), {"--links", options.linkScheme});
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -124,6 +129,7 @@ std::unique_ptr<MarketSim> MarketSim::Start(const MarketSimOptions& options) {
 
   std::unique_ptr<MarketSim> sim(new MarketSim());
   sim->pid_ = pid;
+  sim->caFile_ = options.tlsCertificate.string();
   std::string line;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (line.find('\n') == std::string::npos) {
@@ -137,7 +143,8 @@ std::unique_ptr<MarketSim> MarketSim::Start(const MarketSimOptions& options) {
     line.append(buf, static_cast<std::size_t>(n));
   }
   close(out[0]);
-  const std::string prefix = "market-sim listening on http://127.0.0.1:";
+  const std::string prefix = std::string("market-sim listening on ") +
+                             (options.tlsCertificate.empty() ? "http" : "https") + "://127.0.0.1:";
   std::size_t at = line.find(prefix);
   std::size_t end = line.find('\n');
   if (at != 0 || end == std::string::npos) {
@@ -165,11 +172,11 @@ MarketSim::~MarketSim() {
 
 std::optional<std::string> MarketSim::AdminPost(std::string_view path, std::string_view json) const {
   std::string body(json);
-  return Exchange(base_ + std::string(path), &body);
+  return Exchange(base_ + std::string(path), &body, caFile_);
 }
 
 std::optional<std::string> MarketSim::AdminGet(std::string_view path) const {
-  return Exchange(base_ + std::string(path), nullptr);
+  return Exchange(base_ + std::string(path), nullptr, caFile_);
 }
 
 bool MarketSim::AddOrder(std::string_view orderNumber, std::string_view title, std::string_view quantity,

@@ -22,6 +22,9 @@ struct MarketSimOptions {
   std::uint64_t seed = 1;
   int demoIntervalMs = 0;   // 0: the program's default
   int demoOrders = 0;       // 0: the program's default
+  // Both set: the pages are served over https with this certificate (PEM) and key.
+  std::filesystem::path tlsCertificate, tlsKey;
+  std::string linkScheme;   // "http" or "https": how the pages write their links; "": as served
 };
 
 struct SimOrder {
@@ -83,7 +86,7 @@ class MarketSim {
   MarketSim(const MarketSim&) = delete;
   MarketSim& operator=(const MarketSim&) = delete;
 
-  // "http://127.0.0.1:PORT", the address of every host role.
+  // "http://127.0.0.1:PORT" (https when served over TLS), the address of every host role.
   std::string BaseUrl() const { return base_; }
   int Port() const { return port_; }
   pid_t Pid() const { return pid_; }
@@ -135,6 +138,7 @@ class MarketSim {
   pid_t pid_ = -1;
   int port_ = 0;
   std::string base_;
+  std::string caFile_;  // the certificate admin calls trust when served over TLS
 };
 
 }  // namespace torvane::test

@@ -209,7 +209,7 @@ TEST_F(MarketSimTest, LoginSetsCookiesAndUnlocksTheSellerPages) {
 
 TEST_F(MarketSimTest, OrderListBlocksCarryEveryMarkerInArrivalOrder) {
   ASSERT_TRUE(sim_->AddOrders({{"9001", "QQ会员 一个月", "2", "买家甲", "请发到 a@example.com\r\n\t谢谢"},
-                               {"9002", "点卡&礼包", "3 ", "bob_1", ""},
+                               {"9002", "点卡&礼包", "3 ", "b\"><x&y=1", ""},
                                {"9003", "网易一卡通", "1", "carol", "尽快"}}));
   Browser browser;
   LogIn(browser);
@@ -231,6 +231,9 @@ TEST_F(MarketSimTest, OrderListBlocksCarryEveryMarkerInArrivalOrder) {
 
   // Markup characters are escaped as a real page has them; a block without a message has no message section.
   EXPECT_TRUE(ContainsText(blocks[1], "名称：点卡&amp;礼包 §数量：3 件\""));
+  // A buyer id is escaped in the text and percent-encoded in the chat link: it cannot end either.
+  EXPECT_TRUE(ContainsText(blocks[1], "<li class=\"nick\">b&quot;&gt;&lt;x&amp;y=1</li>"));
+  EXPECT_TRUE(ContainsText(blocks[1], "&nick=b%22%3E%3Cx%26y%3D1&touid=b%22%3E%3Cx%26y%3D1&"));
   EXPECT_EQ(FindText(blocks[1], "买家留言"), kNotFound);
   EXPECT_EQ(Trim(TextBetween(blocks[2], "<span class=\"order-number\">订单编号：", "</span>")), "9003");
 

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <string>
@@ -17,6 +18,7 @@
 
 #include "app/version.h"
 #include "sim.h"
+#include "tls_server.h"
 
 namespace {
 
@@ -30,14 +32,17 @@ struct Options {
   std::uint64_t seed = 0;
   bool help = false;
   bool version = false;
+  std::string tlsCertificate, tlsKey;  // both set: serve https
+  std::string linkScheme;              // "http" or "https": how pages write their links; "": as served
 };
 
 void Usage(std::ostream& out) {
   out << "usage: market-sim [--port N] [--host 127.0.0.1] [--demo] [--demo-interval-ms N] "
-         "[--demo-orders N] [--seed S]\n"
+         "[--demo-orders N] [--seed S] [--tls CERT KEY] [--links http|https]\n"
          "       market-sim --version | --help\n"
          "Serves the simulated marketplace on 127.0.0.1 (port 0 or none: a free port) and prints\n"
-         "\"market-sim listening on http://127.0.0.1:PORT\"; SIGINT or SIGTERM stops it. See market-sim(1).\n";
+         "\"market-sim listening on http://127.0.0.1:PORT\" (https with --tls); SIGINT or SIGTERM stops it.\n"
+         "See market-sim(1).\n";
 }
 
 bool ParseNumber(const char* text, long long low, long long high, long long& out) {
@@ -74,6 +79,14 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     } else if (a == "--demo-orders") {
       if (!next(0, 1000000, v)) return false;
       o.demoMaxOrders = static_cast<int>(v);
+    } else if (a == "--tls") {
+      if (i + 2 >= argc) return false;
+      o.tlsCertificate = argv[++i];
+      o.tlsKey = argv[++i];
+    } else if (a == "--links") {
+      if (i + 1 >= argc) return false;
+      o.linkScheme = argv[++i];
+      if (o.linkScheme != "http" && o.linkScheme != "https") return false;
     } else if (a == "--seed") {
       if (!next(0, INT64_MAX, v)) return false;
       o.seed = static_cast<std::uint64_t>(v);
@@ -178,7 +191,12 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  httplib::Server server;
+  std::unique_ptr<httplib::Server> served = marketsim::MakeServer(options.tlsCertificate, options.tlsKey);
+  if (!served) {
+    std::cerr << "market-sim: cannot use the certificate " << options.tlsCertificate << " and key " << options.tlsKey << "\n";
+    return 1;
+  }
+  httplib::Server& server = *served;
   server.new_task_queue = [] { return new httplib::ThreadPool(32); };
   server.set_tcp_nodelay(true);
   server.set_keep_alive_max_count(1000);
@@ -191,8 +209,11 @@ int main(int argc, char** argv) {
     std::cerr << "market-sim: cannot bind 127.0.0.1:" << options.port << "\n";
     return 1;
   }
-  const std::string base = "http://127.0.0.1:" + std::to_string(port);
-  marketsim::Simulator sim(base, options.seed);
+  const std::string scheme = options.tlsCertificate.empty() ? "http" : "https";
+  const std::string base = scheme + "://127.0.0.1:" + std::to_string(port);
+  const std::string linkBase =
+      options.linkScheme.empty() ? base : options.linkScheme + "://127.0.0.1:" + std::to_string(port);
+  marketsim::Simulator sim(base, options.seed, linkBase);
 
   const std::string ownHost = "127.0.0.1:" + std::to_string(port);
   auto handler = [&sim, &ownHost](const httplib::Request& req, httplib::Response& res) {

@@ -56,9 +56,11 @@ std::string HexOf(std::string_view bytes);
 
 class Simulator {
  public:
-  Simulator(std::string baseUrl, std::uint64_t seed);
+  // linkBase: how the pages write the links to the server ("" : baseUrl), e.g. "http://127.0.0.1:PORT"
+  // on a server that speaks https, as pages that write their links with plain http do.
+  Simulator(std::string baseUrl, std::uint64_t seed, std::string linkBase = {});
 
-  // The server's own address, "http://127.0.0.1:PORT"; every host role is served there.
+  // The server's own address, "http(s)://127.0.0.1:PORT"; every host role is served there.
   const std::string& BaseUrl() const { return baseUrl_; }
 
   // Marketplace, update page and IM service.
@@ -129,6 +131,7 @@ class Simulator {
 
   std::mutex mutex_;
   const std::string baseUrl_;
+  const std::string linkBase_;
   std::mt19937_64 random_;
 
   Seller seller_;
