@@ -4,12 +4,6 @@
 
 namespace torvane {
 
-namespace {
-
-std::string Tag(const std::string& orderNumber) { return "订单编号:[" + orderNumber + "]"; }
-
-}  // namespace
-
 void DeliveryEngine::SetClock(std::function<std::time_t()> clock) { clock_ = std::move(clock); }
 
 std::vector<PaidOrder> DeliveryEngine::OrdersForPass(const std::vector<PaidOrder>& listed) {
@@ -30,11 +24,11 @@ bool DeliveryEngine::HoldForRecipient(const OrderWork& work, const HandOverOutco
   const std::time_t first = refusals_.Note(number, now, &error);
   if (!error.empty()) log_.LogActivity("无法保存邮件暂拒记录: " + error);
   if (now - first >= kRecipientRefusalLimitSeconds) {
-    log_.LogActivity(Tag(number) + " 买家邮箱拒收已超过24小时");
+    log_.LogActivity(OrderTag(number) + " 买家邮箱拒收已超过24小时");
     return false;
   }
   // Nothing is wrong with the server: the other orders go on, and the seller is not told of an outage.
-  log_.LogActivity(Tag(number) + " 买家邮箱暂时拒收 卡密保留到下次发送: " + outcome.reason);
+  log_.LogActivity(OrderTag(number) + " 买家邮箱暂时拒收 卡密保留到下次发送: " + outcome.reason);
   ++summary.held;
   if (refreshViews_) refreshViews_();
   return true;

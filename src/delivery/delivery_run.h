@@ -32,6 +32,11 @@ inline constexpr std::string_view kStatusByChat = "旺旺发送";
 inline constexpr std::string_view kStatusByMail = "邮件发送";
 inline constexpr std::string_view kStatusSendFailed = "发送失败";
 
+// "订单编号:[N]", the way every line about an order starts.
+std::string OrderTag(const std::string& orderNumber);
+// The record numbers of the given records, in their order.
+std::vector<RecordNumber> NumbersOf(const std::vector<SentRecord>& records);
+
 // The first e-mail address in a buyer's message: a run of ASCII letters, digits and ._%+-, an "@"
 // that is a character of its own (never the second byte of a two-byte character), and a domain of
 // ASCII letters, digits, dots and hyphens that holds a dot. nullopt when the message holds none.
