@@ -397,6 +397,10 @@ TEST(RunRefusals, DeploymentFileWithoutAKnownKeyStopsTheRun) {
 // with the problem and its usage on standard error (exit status 2).
 TEST(RunRefusals, EveryCommandHasHelpAndBadUsageExitsWithTwo) {
   TempDir dir;
+  // No display: what would open the window says so instead.
+  ::unsetenv("DISPLAY");
+  ::unsetenv("WAYLAND_DISPLAY");
+  ::unsetenv("QT_QPA_PLATFORM");
   struct Row {
     std::vector<std::string> args;
     int exitCode;
@@ -407,6 +411,7 @@ TEST(RunRefusals, EveryCommandHasHelpAndBadUsageExitsWithTwo) {
       {{"--help"}, 0, {"torvane run [", "torvane mail-password", U("配置文件.ini")}, ""},
       {{"bogus"}, 2, {"unknown command: bogus", "torvane sent export FILE.csv"}, ""},
       {{"--data-dir", "d", "cards", "list"}, 2, {"--data-dir goes with the window"}, ""},
+      {{"--demo", "--data-dir", ""}, 2, {"--data-dir: must not be empty"}, ""},
       {{"run", "--help"}, 0, {"usage:\n  torvane run [--config-dir DIR] [--data-dir DIR] [--once]\n", U("部署配置.ini")}},
       {{"run", "--bogus"}, 2, {"unknown option --bogus", "torvane run [--config-dir DIR]", "torvane run --help"}},
       {{"run", "--data-dir="}, 2, {"--data-dir needs a value", "torvane run ["}},
@@ -446,9 +451,6 @@ TEST(RunRefusals, EveryCommandHasHelpAndBadUsageExitsWithTwo) {
   EXPECT_FALSE(std::filesystem::exists(dir / u8"库存卡密.edb")) << "a refused command opened the stores";
 
   // Without arguments the window opens; with no display to open it on, the usage instead.
-  ::unsetenv("DISPLAY");
-  ::unsetenv("WAYLAND_DISPLAY");
-  ::unsetenv("QT_QPA_PLATFORM");
   auto noDisplay = RunProcess(TorvaneBinary(), {}, dir.path(), 30s);
   EXPECT_EQ(noDisplay.exitCode, 2);
   EXPECT_NE(noDisplay.err.find("torvane run"), std::string::npos) << noDisplay.err;
