@@ -184,9 +184,15 @@ int CommandUsageError(const std::string& path, const std::string& problem) {
 std::string Problem(const CLI::ParseError& error, const CLI::App& at) {
   const std::string what = error.what();
   const std::vector<std::string> left = at.remaining();
-  if (dynamic_cast<const CLI::ExtrasError*>(&error) && !left.empty()) {
-    if (!at.get_parent()) return "unknown command: " + left.front();
-    return left.front().rfind("-", 0) == 0 ? "unknown option " + left.front() : "unexpected word: " + left.front();
+  // What was left over is the first thing wrong, whatever the parse stumbled on after it.
+  if (!left.empty()) {
+    const std::string& word = left.front();
+    if (!at.get_parent()) return "unknown command: " + word;
+    if (word.rfind("--", 0) == 0) return "unknown option " + word;
+    if (word.rfind("-", 0) == 0) {
+      return "unknown option " + word + " (a file whose name starts with - is written ./" + word + ")";
+    }
+    return "unexpected word: " + word;
   }
   if (dynamic_cast<const CLI::ArgumentMismatch*>(&error)) {
     const std::string option = what.substr(0, what.find(':'));
@@ -231,7 +237,8 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::Throw);
 
   // The window's arguments.
-  const std::vector<OptionEntry> windowOptions = {{"demo", nullptr, ""}, kConfigDir, kDataDir, {"version", nullptr, ""}};
+  const std::vector<OptionEntry> windowOptions = {
+      {"demo", nullptr, ""}, kConfigDir, kDataDir, {"version", nullptr, ""}};
   std::vector<std::pair<const OptionEntry*, CLI::Option*>> top;
   for (const OptionEntry& entry : windowOptions) {
     const std::string name = "--" + std::string(entry.name);

@@ -424,6 +424,7 @@ TEST(RunRefusals, EveryCommandHasHelpAndBadUsageExitsWithTwo) {
       {{"cards", "import", "x.txt", "--item", "A", "--item", "B"}, 2, {"--item given twice", "torvane cards import"}},
       {{"cards", "import", "x.txt", "--item", "A", "--encoding", "latin1"}, 2, {"must be gbk or utf-8"}},
       {{"cards", "import", "x.txt", "--item=Y"}, 1, {U("文件不存在: x.txt")}},
+      {{"cards", "import", "-x.txt", "--item", "Y"}, 2, {"unknown option -x.txt", "./-x.txt"}},
       {{"cards", "list", "--help"}, 0, {"torvane cards list [--item NAME] [--data-dir DIR]"}},
       {{"cards", "list", "extra"}, 2, {"unexpected word: extra", "torvane cards list ["}},
       {{"sent", "--help"}, 0, {"torvane sent list", "torvane sent export", "torvane sent resend --order N"}},
