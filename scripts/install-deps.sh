@@ -10,7 +10,7 @@ packages=(
   xvfb trayer fonts-noto-cjk
   g++-mingw-w64-x86-64-posix wine wine64
   clang-14 libclang-rt-14-dev
-  nlohmann-json3-dev
+  nlohmann-json3-dev libcli11-dev
   dpkg-dev file man-db lintian desktop-file-utils systemd
 )
 missing=()

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "app/resend.h"
 #include "app/paths.h"
 #include "app/runner.h"
+#include "app/terminal.h"
 #include "app/version.h"
 #include "platform/process.h"
 #include "base/deployment.h"
@@ -35,109 +35,8 @@ namespace torvane {
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage:\n"
-    "  torvane [--demo] [--config-dir DIR] [--data-dir DIR]     (the window)\n"
-    "  torvane run [--config-dir DIR] [--data-dir DIR] [--once]\n"
-    "  torvane cards import FILE --item NAME [--note TEXT] [--encoding gbk|utf-8] [--allow-duplicates] [--data-dir DIR]\n"
-    "  torvane cards list [--item NAME] [--data-dir DIR]\n"
-    "  torvane sent list [--order N | --buyer B] [--data-dir DIR]\n"
-    "  torvane sent export FILE.csv [--config-dir DIR] [--data-dir DIR]\n"
-    "  torvane sent resend --order N [--to ADDRESS] [--config-dir DIR] [--data-dir DIR]\n"
-    "  torvane demo\n"
-    "  torvane mail-password        (the password on standard input)\n"
-    "  torvane --version | --help\n"
-    "Without --config-dir and --data-dir: a copy run from its own folder (a build, an unpacked copy, or one\n"
-    "holding its 配置文件.ini) keeps its configuration beside the program and its data in the current\n"
-    "directory; an installed copy uses ~/.config/torvane and ~/.local/share/torvane ($XDG_CONFIG_HOME,\n"
-    "$XDG_DATA_HOME). See torvane(1).\n";
-
-int Usage(const std::string& problem = {}) {
-  if (!problem.empty()) std::fprintf(stderr, "torvane: %s\n", EscapeTerminalControls(problem).c_str());
-  std::fputs(GbkToUtf8(kUsage).c_str(), stderr);  // the usage names files in Chinese
-  return 2;
-}
-
-// Terminal output is UTF-8; the program's texts are GBK. Control characters that came with a page
-// or a file are shown as \xNN, never sent to the terminal.
-void PrintLine(const std::string& gbk) {
-  std::string utf8 = EscapeTerminalControls(GbkToUtf8(gbk));
-  std::fwrite(utf8.data(), 1, utf8.size(), stdout);
-  std::fputc('\n', stdout);
-}
-
-void PrintError(const std::string& gbk) {
-  std::string utf8 = EscapeTerminalControls(GbkToUtf8(gbk));
-  std::fprintf(stderr, "torvane: %s\n", utf8.c_str());
-}
-
-// An activity line as it stands in the log, its CR LF line breaks as the terminal's.
-void PrintActivityLine(const std::string& line) {
-  std::string text = ReplaceAll(line, "\r\n", "\n");
-  std::string utf8 = EscapeTerminalControls(GbkToUtf8(text));
-  std::fwrite(utf8.data(), 1, utf8.size(), stdout);
-  if (utf8.empty() || utf8.back() != '\n') std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
-
-// Arguments after the command: options (--name value, or flags) and positional words.
-struct Arguments {
-  std::vector<std::string> words;
-  std::map<std::string, std::string> options;
-  std::vector<std::string> flags;
-  std::string problem;
-
-  bool Has(const std::string& name) const { return options.count(name) != 0; }
-  bool Flag(const std::string& name) const {
-    for (const auto& f : flags) {
-      if (f == name) return true;
-    }
-    return false;
-  }
-};
-
-Arguments ParseArguments(int argc, char** argv, int first, const std::vector<std::string>& valued,
-                         const std::vector<std::string>& boolean) {
-  Arguments args;
-  for (int i = first; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a.rfind("--", 0) == 0 && a.size() > 2) {
-      std::string name = a.substr(2);
-      std::string value;
-      bool inlineValue = false;
-      auto eq = name.find('=');
-      if (eq != std::string::npos) {
-        value = name.substr(eq + 1);
-        name = name.substr(0, eq);
-        inlineValue = true;
-      }
-      bool isValued = std::find(valued.begin(), valued.end(), name) != valued.end();
-      bool isBoolean = std::find(boolean.begin(), boolean.end(), name) != boolean.end();
-      if (isValued) {
-        if (!inlineValue) {
-          if (i + 1 >= argc) {
-            args.problem = "--" + name + " needs a value";
-            return args;
-          }
-          value = argv[++i];
-        }
-        if (args.options.count(name)) {
-          args.problem = "--" + name + " given twice";
-          return args;
-        }
-        args.options[name] = value;
-      } else if (isBoolean && !inlineValue) {
-        args.flags.push_back(name);
-      } else {
-        args.problem = "unknown option --" + name;
-        return args;
-      }
-    } else {
-      args.words.push_back(a);
-    }
-  }
-  return args;
-}
+// The problem and the usage on standard error; the exit status 2.
+int Usage(const std::string& problem = {}) { return UsageError(problem); }
 
 // The configuration and data directories by the program's one rule (app/paths.h), the options taken
 // into account; nullopt after saying why they cannot be had.
@@ -149,14 +48,6 @@ std::optional<SessionPaths> Directories(const Arguments& args) {
   std::optional<SessionPaths> paths = ResolveSessionPaths(options, &error);
   if (!paths) PrintError(error);
   return paths;
-}
-
-// The problem with an empty --config-dir or --data-dir (an empty path would mean "not given"); "" when none.
-std::string EmptyDirectoryOption(const Arguments& args) {
-  for (const char* name : {"config-dir", "data-dir"}) {
-    if (args.Has(name) && args.options.at(name).empty()) return std::string("--") + name + " must not be empty";
-  }
-  return {};
 }
 
 // A field of a listing: tabs, line breaks and backslashes written as \t, \n, \r and \\ so a record stays one line.
@@ -255,17 +146,12 @@ void PrintDuplicates(const std::vector<DuplicateCard>& duplicates) {
 }
 
 int CardsImport(const Arguments& args) {
-  if (args.words.size() != 3) return Usage("cards import needs exactly one FILE");
-  if (!args.Has("item")) return Usage("cards import needs --item NAME");
   TextEncoding encoding = TextEncoding::kDetect;
   if (args.Has("encoding")) {
     std::string name = args.options.at("encoding");
     std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-    if (name == "gbk") encoding = TextEncoding::kGbk;
-    else if (name == "utf-8" || name == "utf8") encoding = TextEncoding::kUtf8;
-    else return Usage("--encoding must be gbk or utf-8");
+    encoding = name == "gbk" ? TextEncoding::kGbk : TextEncoding::kUtf8;  // the grammar allows no other
   }
-  if (args.options.at("item").empty()) return Usage("--item must not be empty");
   auto item = ArgumentText(args.options.at("item"), "宝贝名称");
   auto note = ArgumentText(args.Has("note") ? args.options.at("note") : std::string(), "宝贝备注");
   if (!item || !note) return 1;
@@ -338,7 +224,6 @@ bool ListingRead() {
 }
 
 int CardsList(const Arguments& args) {
-  if (args.words.size() != 2) return Usage("cards list takes no further words");
   const std::optional<SessionPaths> paths = Directories(args);
   if (!paths) return 1;
   auto stores = OpenStoresOrComplain(paths->dataDir, StoreAccess::kReadOnly);
@@ -353,8 +238,6 @@ int CardsList(const Arguments& args) {
 }
 
 int SentList(const Arguments& args) {
-  if (args.words.size() != 2) return Usage("sent list takes no further words");
-  if (args.Has("order") && args.Has("buyer")) return Usage("give --order or --buyer, not both");
   const std::optional<SessionPaths> paths = Directories(args);
   if (!paths) return 1;
   auto stores = OpenStoresOrComplain(paths->dataDir, StoreAccess::kReadOnly);
@@ -443,11 +326,7 @@ int SentResend(const Arguments& args) {
 
 // Prints the stored form of the mail password read from standard input. Never from the command line:
 // there the shell history keeps it and every local user sees it in ps.
-int MailPassword(int argc) {
-  if (argc != 2) {
-    return Usage("mail-password takes no PASSWORD argument: on the command line the shell history keeps it and "
-                 "other users see it in ps; type it when asked, or pipe it in (torvane mail-password < file)");
-  }
+int MailPassword() {
   std::optional<std::string> password = ReadSecretLine(GbkToUtf8("邮件密码 (输入时不显示): "));
   if (!password || password->empty()) {
     PrintError("没有读到密码");
@@ -461,7 +340,6 @@ int MailPassword(int argc) {
 }
 
 int Run(const Arguments& args) {
-  if (args.words.size() != 1) return Usage("run takes no further words");
   const std::optional<SessionPaths> paths = Directories(args);
   if (!paths) return 1;
   RunOptions options;
@@ -474,68 +352,25 @@ int Run(const Arguments& args) {
 
 }  // namespace
 
-int UsageError(const std::string& problem) { return Usage(problem); }
-
-int RunCommandLine(int argc, char** argv) {
-  if (argc < 2) return Usage();
-  std::string command = argv[1];
-  if (command == "-h" || command == "--help" || command == "help") {
-    std::fputs(GbkToUtf8(kUsage).c_str(), stdout);
-    return 0;
-  }
-  if (command == "--version") {
-    std::printf("torvane %s\n", kProgramVersion);
-    return 0;
-  }
-  if (command == "run") {
-    Arguments args = ParseArguments(argc, argv, 1, {"config-dir", "data-dir"}, {"once"});
-    if (args.problem.empty()) args.problem = EmptyDirectoryOption(args);
-    if (!args.problem.empty()) return Usage(args.problem);
-    return Run(args);
-  }
-  if (command == "sent" && argc > 2 && std::string(argv[2]) == "resend") {
-    Arguments args = ParseArguments(argc, argv, 1, {"order", "to", "config-dir", "data-dir"}, {});
-    if (args.problem.empty()) args.problem = EmptyDirectoryOption(args);
-    if (!args.problem.empty()) return Usage(args.problem);
-    return SentResend(args);
-  }
-  if (command == "cards" || command == "sent") {
-    Arguments args = ParseArguments(argc, argv, 1,
-                                    {"item", "note", "encoding", "order", "buyer", "config-dir", "data-dir"},
-                                    {"allow-duplicates"});
-    if (args.problem.empty()) args.problem = EmptyDirectoryOption(args);
-    if (!args.problem.empty()) return Usage(args.problem);
-    std::string sub = args.words.size() > 1 ? args.words[1] : "";
-    if (command == "cards" && sub == "import") return CardsImport(args);
-    if (!args.flags.empty()) return Usage("--allow-duplicates belongs to cards import");
-    if (command == "cards" && sub == "list") {
-      if (args.Has("note") || args.Has("encoding") || args.Has("order") || args.Has("buyer")) {
-        return Usage("cards list takes only --item");
-      }
-      return CardsList(args);
+int RunCommand(const CommandLine& line) {
+  const Arguments& args = line.args;
+  switch (line.command) {
+    case Command::kRun: return Run(args);
+    case Command::kCardsImport: return CardsImport(args);
+    case Command::kCardsList: return CardsList(args);
+    case Command::kSentList: return SentList(args);
+    case Command::kSentExport: return SentExport(args);
+    case Command::kSentResend: return SentResend(args);
+    case Command::kDemo: {
+      DemoOptions options;
+      options.programDir = ProgramDirectory();
+      options.printLine = PrintActivityLine;
+      return RunDemo(options);
     }
-    if (command == "sent" && sub == "list") {
-      if (args.Has("item") || args.Has("note") || args.Has("encoding")) return Usage("sent list takes --order or --buyer");
-      return SentList(args);
-    }
-    if (command == "sent" && sub == "export") {
-      if (args.options.size() != (args.Has("data-dir") ? 1u : 0u) + (args.Has("config-dir") ? 1u : 0u)) {
-        return Usage("sent export takes only --config-dir and --data-dir");
-      }
-      return SentExport(args);
-    }
-    return Usage("unknown command: " + command + " " + sub);
+    case Command::kMailPassword: return MailPassword();
+    case Command::kWindow: break;
   }
-  if (command == "demo") {
-    Arguments args = ParseArguments(argc, argv, 1, {}, {});
-    if (!args.problem.empty() || args.words.size() != 1) return Usage(args.problem);
-    DemoOptions options;
-    options.programDir = ProgramDirectory();
-    options.printLine = PrintActivityLine;
-    return RunDemo(options);
-  }
-  if (command == "mail-password") return MailPassword(argc);
-  return Usage("unknown command: " + command);
+  return Usage("the window is not a command");
 }
 
 }  // namespace torvane

@@ -4,14 +4,12 @@
 #include <filesystem>
 #include <string>
 
+#include "app/cli_grammar.h"  // ParseCommandLine, UsageError
 #include "platform/process.h"  // ProgramDirectory
 
 namespace torvane {
 
-// Prints the problem (when given) and the usage on standard error; returns the exit status 2.
-int UsageError(const std::string& problem);
-
-// Parses the arguments (UTF-8) and runs the command; returns the exit status.
-int RunCommandLine(int argc, char** argv);
+// Runs a command that ParseCommandLine gave (any but the window); returns the exit status.
+int RunCommand(const CommandLine& line);
 
 }  // namespace torvane

@@ -12,6 +12,7 @@
 #include "base/deployment.h"
 #include "base/ini.h"
 #include "app/runner.h"
+#include "app/terminal.h"
 #include "base/settings.h"
 #include "base/files.h"
 #include "store/item_names.h"
@@ -36,8 +37,7 @@ constexpr DemoItem kItems[] = {
     {"QQ会员一个月", 8}, {"网易一卡通100点", 100}, {"魔兽世界点卡30元", 100}, {"盛大一卡通50元", 100}};
 
 void Say(const std::string& gbk) {
-  std::string utf8 = EscapeTerminalControls(GbkToUtf8(gbk));
-  std::fprintf(stdout, "%s\n", utf8.c_str());
+  PrintLine(gbk);
   std::fflush(stdout);
 }
 
@@ -109,12 +109,13 @@ void EndDemoChat(const DemoChat& chat) {
   if (!chat.prefix.empty() && chat.problem.empty()) RunWine(FindProgramInPath("wineserver"), {"-k"}, chat.prefix);
 }
 
-int CountChatMessages(const std::filesystem::path& transcript) {
-  auto text = ReadWholeFile(transcript);
+// How often marker stands in the file (a transcript's messages, a mail log's mails); 0 when unreadable.
+int CountInFile(const std::filesystem::path& file, std::string_view marker) {
+  auto text = ReadWholeFile(file);
   if (!text) return 0;
   int count = 0;
   std::size_t pos = 0;
-  while ((pos = text->find("=== ", pos)) != std::string::npos) {
+  while ((pos = text->find(marker, pos)) != std::string::npos) {
     ++count;
     ++pos;
   }
@@ -197,18 +198,6 @@ bool LogInToSimulator(const std::string& simBase) {
   return CookieCount() > 0;
 }
 
-int CountMails(const std::filesystem::path& mailLog) {
-  auto text = ReadWholeFile(mailLog);
-  if (!text) return 0;
-  int count = 0;
-  std::size_t pos = 0;
-  while ((pos = text->find("\"event\": \"mail\"", pos)) != std::string::npos) {
-    ++count;
-    ++pos;
-  }
-  return count;
-}
-
 }  // namespace
 
 DemoEnvironment::DemoEnvironment() = default;
@@ -224,8 +213,12 @@ std::string DemoEnvironment::SummaryLine(int pass, const DeliverySummary& s, std
                         " 个, 已发货 " + std::to_string(s.delivered) + " 个, 跳过 " + std::to_string(s.skipped) +
                         " 个, 发送失败 " + std::to_string(s.failed) + " 个, 待重发 " + std::to_string(s.held) +
                         " 个, 剩余卡密 " + std::to_string(cardsLeft) + " 张";
-  if (smtpPort > 0) summary += ", 邮件服务器已收到 " + std::to_string(CountMails(mailLog)) + " 封邮件";
-  if (chat.problem.empty()) summary += ", 旺旺客户端已收到 " + std::to_string(CountChatMessages(chat.transcript)) + " 条消息";
+  if (smtpPort > 0) {
+    summary += ", 邮件服务器已收到 " + std::to_string(CountInFile(mailLog, "\"event\": \"mail\"")) + " 封邮件";
+  }
+  if (chat.problem.empty()) {
+    summary += ", 旺旺客户端已收到 " + std::to_string(CountInFile(chat.transcript, "=== ")) + " 条消息";
+  }
   return summary;
 }
 

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "app/session.h"
+#include "app/terminal.h"
 #include "base/activity_log.h"
 #include "base/deployment.h"
 #include "base/settings.h"
@@ -20,10 +21,6 @@
 namespace torvane {
 
 namespace {
-
-void PrintError(const std::string& gbk) {
-  std::fprintf(stderr, "torvane: %s\n", EscapeTerminalControls(GbkToUtf8(gbk)).c_str());
-}
 
 class LineSink : public ActivitySink {
  public:

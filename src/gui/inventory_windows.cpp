@@ -53,6 +53,21 @@ QHBoxLayout* ButtonRow(std::initializer_list<QPushButton*> buttons) {
   return row;
 }
 
+// The layout of a window with one captioned field: the field's row, the hint under it (when given),
+// the buttons on the right. The close button closes the window.
+void OneFieldLayout(QWidget* window, const char16_t* caption, QWidget* field, const char16_t* hint,
+                    QPushButton* action, QPushButton* close, QSize size) {
+  auto* row = new QHBoxLayout;
+  row->addWidget(Caption(caption, window));
+  row->addWidget(field, 1);
+  auto* layout = new QVBoxLayout(window);
+  layout->addLayout(row);
+  if (hint) layout->addWidget(new QLabel(QString::fromUtf16(hint), window));
+  layout->addLayout(ButtonRow({action, close}));
+  window->resize(size);
+  QObject::connect(close, &QPushButton::clicked, window, &QWidget::close);
+}
+
 const char* PlaceOf(CardDuplicate::Where where) {
   switch (where) {
     case CardDuplicate::Where::kInventory: return "库存中已有";
@@ -313,15 +328,8 @@ CardNumberWindow::CardNumberWindow(GuiContext& context, InventoryPane& pane)
   number_ = Edit(u"编辑框_宝贝卡号", this);
   auto* query = Button(u"按钮_查询", u"查询", this);
   auto* close = Button(u"按钮_查询1", u"关闭", this);
-  auto* row = new QHBoxLayout;
-  row->addWidget(Caption(u"宝贝卡号：", this));
-  row->addWidget(number_, 1);
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(row);
-  layout->addLayout(ButtonRow({query, close}));
-  resize(340, 100);
+  OneFieldLayout(this, u"宝贝卡号：", number_, nullptr, query, close, QSize(340, 100));
   connect(query, &QPushButton::clicked, this, &CardNumberWindow::Query);
-  connect(close, &QPushButton::clicked, this, &QWidget::close);
 }
 
 void CardNumberWindow::Query() {
@@ -400,17 +408,8 @@ AddItemWindow::AddItemWindow(GuiContext& context, InventoryPane& pane)
   name_ = Edit(u"编辑框_宝贝名称", this);
   auto* add = Button(u"按钮_添加", u"添加", this);
   auto* close = Button(u"按钮_添加1", u"关闭", this);
-  auto* row = new QHBoxLayout;
-  row->addWidget(Caption(u"宝贝名称：", this));
-  row->addWidget(name_, 1);
-  auto* hint = new QLabel(QStringLiteral(u"宝贝名称须与淘宝上的宝贝标题完全一致"), this);
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(row);
-  layout->addWidget(hint);
-  layout->addLayout(ButtonRow({add, close}));
-  resize(380, 120);
+  OneFieldLayout(this, u"宝贝名称：", name_, u"宝贝名称须与淘宝上的宝贝标题完全一致", add, close, QSize(380, 120));
   connect(add, &QPushButton::clicked, this, &AddItemWindow::Add);
-  connect(close, &QPushButton::clicked, this, &QWidget::close);
 }
 
 namespace {
@@ -480,17 +479,9 @@ DeleteItemWindow::DeleteItemWindow(GuiContext& context, InventoryPane& pane)
   item_ = ItemSelector(context, this);
   auto* remove = Button(u"按钮_删除", u"删除", this);
   auto* close = Button(u"按钮_删除1", u"关闭", this);
-  auto* row = new QHBoxLayout;
-  row->addWidget(Caption(u"宝贝名称：", this));
-  row->addWidget(item_, 1);
-  auto* hint = new QLabel(QStringLiteral(u"该宝贝的卡密仍留在库存中，可在“全部卡密”中查看"), this);
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(row);
-  layout->addWidget(hint);
-  layout->addLayout(ButtonRow({remove, close}));
-  resize(380, 120);
+  OneFieldLayout(this, u"宝贝名称：", item_, u"该宝贝的卡密仍留在库存中，可在“全部卡密”中查看", remove, close,
+                 QSize(380, 120));
   connect(remove, &QPushButton::clicked, this, &DeleteItemWindow::Delete);
-  connect(close, &QPushButton::clicked, this, &QWidget::close);
 }
 
 void DeleteItemWindow::Delete() {

@@ -1,6 +1,7 @@
 #include "gui/settings_pane.h"
 
 #include <QApplication>
+#include <array>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -57,6 +58,20 @@ QLineEdit* Edit(const char16_t* name, const char16_t* placeholder, QWidget* pare
   auto* edit = Named(new QLineEdit(parent), name);
   if (placeholder) edit->setPlaceholderText(QString::fromUtf16(placeholder));
   return edit;
+}
+
+// A group of the three ways of telling the seller (software, SMS, mail), one under the other; names are
+// the boxes' object names, boxes where they go.
+QGroupBox* NoticeGroup(const char16_t* name, const char16_t* caption, const std::array<const char16_t*, 3>& names,
+                       QWidget* parent, const std::array<QCheckBox**, 3>& boxes) {
+  auto* group = Group(name, caption, parent);
+  const char16_t* const captions[] = {u"采用软件提示通知", u"手机短信通知(免费)", u"采用邮箱提示通知"};
+  auto* layout = new QVBoxLayout(group);
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    *boxes[i] = Check(names[i], captions[i], group);
+    layout->addWidget(*boxes[i]);
+  }
+  return group;
 }
 
 // While a test button's exchange blocks the window, the cursor says so.
@@ -150,19 +165,12 @@ void SettingsPane::BuildControls() {
   placeLayout->addWidget(smsGroup_, 0, 0);
   placeLayout->addWidget(mailGroup_, 0, 0);
 
-  auto* outOfStock = Group(u"分组框_无货通知自己", u"无货通知自己", this);
-  outOfStockSoftware_ = Check(u"选择框_无货软件通知", u"采用软件提示通知", outOfStock);
-  outOfStockSms_ = Check(u"选择框_无货手机通知", u"手机短信通知(免费)", outOfStock);
-  outOfStockMail_ = Check(u"选择框_无货邮箱通知", u"采用邮箱提示通知", outOfStock);
-  auto* outOfStockLayout = new QVBoxLayout(outOfStock);
-  for (auto* box : {outOfStockSoftware_, outOfStockSms_, outOfStockMail_}) outOfStockLayout->addWidget(box);
-
-  auto* delivered = Group(u"分组框_发货通知自己", u"发货通知自己", this);
-  deliveredSoftware_ = Check(u"选择框_发货软件通知", u"采用软件提示通知", delivered);
-  deliveredSms_ = Check(u"选择框_发货手机通知", u"手机短信通知(免费)", delivered);
-  deliveredMail_ = Check(u"选择框_发货邮箱通知", u"采用邮箱提示通知", delivered);
-  auto* deliveredLayout = new QVBoxLayout(delivered);
-  for (auto* box : {deliveredSoftware_, deliveredSms_, deliveredMail_}) deliveredLayout->addWidget(box);
+  auto* outOfStock = NoticeGroup(u"分组框_无货通知自己", u"无货通知自己",
+                                 {u"选择框_无货软件通知", u"选择框_无货手机通知", u"选择框_无货邮箱通知"}, this,
+                                 {&outOfStockSoftware_, &outOfStockSms_, &outOfStockMail_});
+  auto* delivered = NoticeGroup(u"分组框_发货通知自己", u"发货通知自己",
+                                {u"选择框_发货软件通知", u"选择框_发货手机通知", u"选择框_发货邮箱通知"}, this,
+                                {&deliveredSoftware_, &deliveredSms_, &deliveredMail_});
 
   auto* other = Group(u"分组框_其他设置", u"其他设置", this);
   autoRate_ = Check(u"选择框_开启自动评价", u"开启自动评价", other);

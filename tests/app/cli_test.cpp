@@ -513,16 +513,65 @@ TEST(RunRefusals, DeploymentFileWithoutAKnownKeyStopsTheRun) {
   }
 }
 
-TEST(RunRefusals, BadUsageExitsWithTwo) {
+// Every command answers --help with its usage on standard output (exit status 0) and a usage error
+// with the problem and its usage on standard error (exit status 2).
+TEST(RunRefusals, EveryCommandHasHelpAndBadUsageExitsWithTwo) {
   TempDir dir;
-  EXPECT_EQ(RunProcess(TorvaneBinary(), {"run", "--bogus"}, dir.path(), 30s).exitCode, 2);
-  EXPECT_EQ(RunProcess(TorvaneBinary(), {"cards", "import", "x.txt"}, dir.path(), 30s).exitCode, 2);
-  EXPECT_EQ(RunProcess(TorvaneBinary(), {"sent", "list", "--order", "1", "--buyer", "b"}, dir.path(), 30s).exitCode,
-            2);
-  // Without arguments the window opens; with no display to open it on, the usage instead.
+  // No display: what would open the window says so instead.
   ::unsetenv("DISPLAY");
   ::unsetenv("WAYLAND_DISPLAY");
   ::unsetenv("QT_QPA_PLATFORM");
+  struct Row {
+    std::vector<std::string> args;
+    int exitCode;
+    std::vector<std::string> shows;  // on standard output (exit status 0), else on standard error
+    std::string hides = "torvane demo";  // not shown: another command's usage
+  };
+  const std::vector<Row> rows = {
+      {{"--help"}, 0, {"torvane run [", "torvane mail-password", U("配置文件.ini")}, ""},
+      {{"bogus"}, 2, {"unknown command: bogus", "torvane sent export FILE.csv"}, ""},
+      {{"--data-dir", "d", "cards", "list"}, 2, {"--data-dir goes with the window"}, ""},
+      {{"--demo", "--data-dir", ""}, 2, {"--data-dir: must not be empty"}, ""},
+      {{"run", "--help"}, 0, {"usage:\n  torvane run [--config-dir DIR] [--data-dir DIR] [--once]\n", U("部署配置.ini")}},
+      {{"run", "--bogus"}, 2, {"unknown option --bogus", "torvane run [--config-dir DIR]", "torvane run --help"}},
+      {{"run", "--data-dir="}, 2, {"--data-dir needs a value", "torvane run ["}},
+      {{"run", "--data-dir", ""}, 2, {"--data-dir: must not be empty", "torvane run ["}},
+      {{"cards", "--help"}, 0, {"torvane cards import FILE --item NAME", "torvane cards list [--item NAME]"}},
+      {{"cards"}, 2, {"cards needs one of its commands", "torvane cards import FILE", "torvane cards list"}},
+      {{"cards", "import", "--help"}, 0,
+       {"torvane cards import FILE --item NAME [--note TEXT]", "  --allow-duplicates  "}},
+      {{"cards", "import", "x.txt"}, 2, {"--item is required", "torvane cards import FILE"}},
+      {{"cards", "import", "x.txt", "--item", "A", "--item", "B"}, 2, {"--item given twice", "torvane cards import"}},
+      {{"cards", "import", "x.txt", "--item", "A", "--encoding", "latin1"}, 2, {"must be gbk or utf-8"}},
+      {{"cards", "import", "x.txt", "--item=Y"}, 1, {U("文件不存在: x.txt")}},
+      {{"cards", "import", "-x.txt", "--item", "Y"}, 2, {"unknown option -x.txt", "./-x.txt"}},
+      {{"cards", "list", "--help"}, 0, {"torvane cards list [--item NAME] [--data-dir DIR]"}},
+      {{"cards", "list", "extra"}, 2, {"unexpected word: extra", "torvane cards list ["}},
+      {{"sent", "--help"}, 0, {"torvane sent list", "torvane sent export", "torvane sent resend --order N"}},
+      {{"sent", "list", "--help"}, 0, {"torvane sent list [--order N | --buyer B]"}},
+      {{"sent", "list", "--order", "1", "--buyer", "b"}, 2, {"--order excludes --buyer", "torvane sent list ["}},
+      {{"sent", "export", "--help"}, 0, {"torvane sent export FILE.csv [--data-dir DIR]"}},
+      {{"sent", "export", "out.csv", "--item", "x"}, 2, {"unknown option --item", "torvane sent export FILE.csv"}},
+      {{"sent", "resend", "--help"}, 0, {"torvane sent resend --order N [--to ADDRESS]"}},
+      {{"sent", "resend", "--order", ""}, 2, {"--order: must not be empty", "torvane sent resend"}},
+      {{"demo", "--help"}, 0, {"torvane demo\n"}, "torvane run"},
+      {{"demo", "now"}, 2, {"unexpected word: now", "torvane demo\n"}, "torvane run"},
+      {{"mail-password", "--help"}, 0, {"torvane mail-password", "standard input"}},
+  };
+  for (const Row& row : rows) {
+    std::string what;
+    for (const auto& arg : row.args) what += arg + " ";
+    SCOPED_TRACE(what);
+    auto r = RunProcess(TorvaneBinary(), row.args, dir.path(), 30s);
+    EXPECT_EQ(r.exitCode, row.exitCode) << r.err;
+    const std::string& shown = row.exitCode == 0 ? r.out : r.err;
+    for (const auto& part : row.shows) EXPECT_NE(shown.find(part), std::string::npos) << part << " in:\n" << shown;
+    EXPECT_TRUE(row.hides.empty() || shown.find(row.hides) == std::string::npos) << shown;
+    EXPECT_EQ(row.exitCode == 0 ? r.err : r.out, "");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / u8"库存卡密.edb")) << "a refused command opened the stores";
+
+  // Without arguments the window opens; with no display to open it on, the usage instead.
   auto noDisplay = RunProcess(TorvaneBinary(), {}, dir.path(), 30s);
   EXPECT_EQ(noDisplay.exitCode, 2);
   EXPECT_NE(noDisplay.err.find("torvane run"), std::string::npos) << noDisplay.err;
