@@ -550,7 +550,7 @@ TEST(RunRefusals, EveryCommandHasHelpAndBadUsageExitsWithTwo) {
       {{"sent", "--help"}, 0, {"torvane sent list", "torvane sent export", "torvane sent resend --order N"}},
       {{"sent", "list", "--help"}, 0, {"torvane sent list [--order N | --buyer B]"}},
       {{"sent", "list", "--order", "1", "--buyer", "b"}, 2, {"--order excludes --buyer", "torvane sent list ["}},
-      {{"sent", "export", "--help"}, 0, {"torvane sent export FILE.csv [--data-dir DIR]"}},
+      {{"sent", "export", "--help"}, 0, {"torvane sent export FILE.csv [--config-dir DIR] [--data-dir DIR]"}},
       {{"sent", "export", "out.csv", "--item", "x"}, 2, {"unknown option --item", "torvane sent export FILE.csv"}},
       {{"sent", "resend", "--help"}, 0, {"torvane sent resend --order N [--to ADDRESS]"}},
       {{"sent", "resend", "--order", ""}, 2, {"--order: must not be empty", "torvane sent resend"}},
