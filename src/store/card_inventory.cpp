@@ -59,7 +59,7 @@ std::optional<AddCardsResult> CardStoresImpl::AddCards(const std::vector<std::ve
   const bool addNothing =
       policy == DuplicatePolicy::kFindOnly || (policy == DuplicatePolicy::kRefuse && !result.duplicates.empty());
   if (!addNothing) {
-    Query insert(db_.Prepare("INSERT INTO main.cards (" + FieldList(4) + ") VALUES (" + Placeholders(4) + ")"));
+    Query insert(db_.Prepare(InsertSql(kInventorySchema)));
     if (!insert.ok()) return std::nullopt;
     for (std::size_t i = 0; i < cards.size(); ++i) {
       if (duplicate[i] && policy != DuplicatePolicy::kAdd) continue;

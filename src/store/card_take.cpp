@@ -55,7 +55,7 @@ std::vector<SentRecord> CardStoresImpl::TakeCards(const std::string& item, std::
   Query remove(db_.Prepare("DELETE FROM main.cards WHERE rn = ?1"));
   if (!remove.ok()) return taken;
   WorkOn(kSentSchema);
-  Query insert(db_.Prepare("INSERT INTO sent.sent_cards (" + FieldList(9) + ") VALUES (" + Placeholders(9) + ")"));
+  Query insert(db_.Prepare(InsertSql(kSentSchema)));
   if (!insert.ok()) return taken;
   std::vector<SentRecord> records;
   records.reserve(cards.size());

@@ -14,7 +14,8 @@ SqliteRecordStore::SqliteRecordStore(CardStoresImpl& owner, const StoreSchema& s
       schema_(schema),
       path_(std::move(path)),
       table_(std::string(schema.schemaName) + "." + schema.tableName),
-      fields_(FieldList(schema.fieldCount)) {}
+      fields_(FieldList(schema.fieldCount)),
+      insert_(InsertSql(schema)) {}
 
 std::int64_t SqliteRecordStore::RecordCount() {
   auto lock = owner_.Lock(schema_);
@@ -42,13 +43,8 @@ RecordNumber SqliteRecordStore::Neighbour(const char* op, RecordNumber from, std
 void SqliteRecordStore::GoFirst() {
   auto lock = owner_.Lock(schema_);
   RecordNumber first = Neighbour(">", 0, 0, false);
-  if (first > 0) {
-    where_ = Where::kOn;
-    current_ = first;
-  } else {
-    where_ = Where::kAfter;
-    current_ = 0;
-  }
+  if (first > 0) MoveTo(first);
+  else MoveOff(Where::kAfter);
 }
 
 void SqliteRecordStore::Skip(std::int64_t count) {
@@ -58,24 +54,14 @@ void SqliteRecordStore::Skip(std::int64_t count) {
     if (where_ == Where::kAfter) return;
     RecordNumber from = where_ == Where::kOn ? current_ : 0;
     RecordNumber next = Neighbour(">", from, count - 1, false);
-    if (next > 0) {
-      where_ = Where::kOn;
-      current_ = next;
-    } else {
-      where_ = Where::kAfter;
-      current_ = 0;
-    }
+    if (next > 0) MoveTo(next);
+    else MoveOff(Where::kAfter);
   } else {
     if (where_ == Where::kBefore) return;
     RecordNumber from = where_ == Where::kOn ? current_ : INT64_MAX;
     RecordNumber previous = Neighbour("<", from, -count - 1, true);
-    if (previous > 0) {
-      where_ = Where::kOn;
-      current_ = previous;
-    } else {
-      where_ = Where::kBefore;
-      current_ = 0;
-    }
+    if (previous > 0) MoveTo(previous);
+    else MoveOff(Where::kBefore);
   }
 }
 
@@ -87,30 +73,26 @@ bool SqliteRecordStore::AtEnd() {
 RecordNumber SqliteRecordStore::CurrentRecordNumber() {
   auto lock = owner_.Lock(schema_);
   if (where_ != Where::kOn) return 0;
+  return ExistsLocked(current_) ? current_ : 0;
+}
+
+bool SqliteRecordStore::ExistsLocked(RecordNumber number) {
   Query q(owner_.db().Prepare("SELECT 1 FROM " + table_ + " WHERE rn = ?1"));
-  if (!q.ok()) return 0;
-  q.Bind(1, current_);
+  if (!q.ok()) return false;
+  q.Bind(1, number);
   int rc = q.Step();
-  if (rc == SQLITE_ROW) return current_;
+  if (rc == SQLITE_ROW) return true;
   if (rc != SQLITE_DONE) SetError(StepError(owner_.db()));
-  return 0;
+  return false;
 }
 
 bool SqliteRecordStore::GoToRecordNumber(RecordNumber number) {
   auto lock = owner_.Lock(schema_);
-  Query q(owner_.db().Prepare("SELECT 1 FROM " + table_ + " WHERE rn = ?1"));
-  if (q.ok()) {
-    q.Bind(1, number);
-    int rc = q.Step();
-    if (rc == SQLITE_ROW) {
-      where_ = Where::kOn;
-      current_ = number;
-      return true;
-    }
-    if (rc != SQLITE_DONE) SetError(StepError(owner_.db()));
+  if (ExistsLocked(number)) {
+    MoveTo(number);
+    return true;
   }
-  where_ = Where::kAfter;
-  current_ = 0;
+  MoveOff(Where::kAfter);
   return false;
 }
 
@@ -137,29 +119,25 @@ bool SqliteRecordStore::FindNext(std::size_t position, const std::string& text) 
   q.Bind(2, from);
   int rc = q.Step();
   if (rc == SQLITE_ROW) {
-    where_ = Where::kOn;
-    current_ = q.Int(0);
+    MoveTo(q.Int(0));
     return true;
   }
   if (rc != SQLITE_DONE) SetError(StepError(owner_.db()));
-  where_ = Where::kAfter;
-  current_ = 0;
+  MoveOff(Where::kAfter);
   return false;
 }
 
 RecordNumber SqliteRecordStore::AppendRecord(const std::vector<std::string>& fields) {
   auto lock = owner_.Lock(schema_);
   if (!ValidFields(fields)) return 0;
-  Query q(owner_.db().Prepare("INSERT INTO " + table_ + " (" + fields_ + ") VALUES (" +
-                              Placeholders(schema_.fieldCount) + ")"));
+  Query q(owner_.db().Prepare(insert_));
   if (!q.ok()) return 0;
   for (std::size_t i = 0; i < fields.size(); ++i) q.Bind(static_cast<int>(i) + 1, fields[i]);
   if (q.Step() != SQLITE_DONE) {
     SetError(StepError(owner_.db()));
     return 0;
   }
-  where_ = Where::kOn;
-  current_ = owner_.db().LastRowId();
+  MoveTo(owner_.db().LastRowId());
   return current_;
 }
 
@@ -194,10 +172,7 @@ std::vector<std::vector<std::string>> SqliteRecordStore::Select(std::size_t posi
   std::vector<std::vector<std::string>> rows;
   if (numbers) numbers->clear();
   if (position != 0 && !ValidPosition(position)) return rows;
-  std::string sql = "SELECT rn, " + fields_ + " FROM " + table_;
-  if (position != 0) sql += " WHERE f" + std::to_string(position) + " = ?1";
-  sql += " ORDER BY rn";
-  Query q(owner_.db().Prepare(sql));
+  Query q(owner_.db().Prepare(SelectSql("rn, " + fields_, position)));
   if (!q.ok()) return rows;
   if (position != 0) q.Bind(1, text);
   int rc;
@@ -222,8 +197,7 @@ std::size_t SqliteRecordStore::AppendMany(const std::vector<std::vector<std::str
   if (records.empty()) return 0;
   Transaction tx(owner_.db());
   if (!tx.began()) return 0;
-  Query q(owner_.db().Prepare("INSERT INTO " + table_ + " (" + fields_ + ") VALUES (" +
-                              Placeholders(schema_.fieldCount) + ")"));
+  Query q(owner_.db().Prepare(insert_));
   if (!q.ok()) return 0;
   std::size_t done = 0;
   for (const auto& r : records) {
@@ -265,10 +239,7 @@ std::optional<std::vector<RecordNumber>> SqliteRecordStore::SelectNumbers(std::s
                                                                           const std::string& text) {
   auto lock = owner_.Lock(schema_);
   if (position != 0 && !ValidPosition(position)) return std::nullopt;
-  std::string sql = "SELECT rn FROM " + table_;
-  if (position != 0) sql += " WHERE f" + std::to_string(position) + " = ?1";
-  sql += " ORDER BY rn";
-  Query q(owner_.db().Prepare(sql));
+  Query q(owner_.db().Prepare(SelectSql("rn", position)));
   if (!q.ok()) return std::nullopt;
   if (position != 0) q.Bind(1, text);
   std::vector<RecordNumber> numbers;
@@ -291,6 +262,13 @@ std::optional<std::vector<std::optional<std::vector<std::string>>>> SqliteRecord
     if (!rows.back() && !ErrorText().empty()) return std::nullopt;
   }
   return rows;
+}
+
+std::string SqliteRecordStore::SelectSql(const std::string& columns, std::size_t position) const {
+  std::string sql = "SELECT " + columns + " FROM " + table_;
+  if (position != 0) sql += " WHERE f" + std::to_string(position) + " = ?1";
+  sql += " ORDER BY rn";
+  return sql;
 }
 
 std::optional<std::vector<std::string>> SqliteRecordStore::ReadLocked(RecordNumber number) {

@@ -74,8 +74,21 @@ class SqliteRecordStore final : public RecordStore {
     for (std::size_t i = 0; i < schema_.fieldCount; ++i) row.push_back(q.Text(firstColumn + static_cast<int>(i)));
     return row;
   }
+  // Puts the cursor on a record, or off the records at one end.
+  void MoveTo(RecordNumber number) {
+    where_ = Where::kOn;
+    current_ = number;
+  }
+  void MoveOff(Where end) {
+    where_ = end;
+    current_ = 0;
+  }
   // Record number of the first record > or >= from (ascending) or < from (descending); 0 when none.
   RecordNumber Neighbour(const char* op, RecordNumber from, std::int64_t offset, bool descending);
+  // Whether the record exists; false also on a failure, with the error set.
+  bool ExistsLocked(RecordNumber number);
+  // The columns of the records whose field at position equals ?1 (position 0: all), in store order.
+  std::string SelectSql(const std::string& columns, std::size_t position) const;
   std::optional<std::vector<std::string>> ReadLocked(RecordNumber number);
   bool WriteLocked(RecordNumber number, const std::vector<std::string>& fields);
 
@@ -84,6 +97,7 @@ class SqliteRecordStore final : public RecordStore {
   std::filesystem::path path_;
   std::string table_;
   std::string fields_;
+  std::string insert_;  // a whole record
   Where where_ = Where::kBefore;
   RecordNumber current_ = 0;
 };

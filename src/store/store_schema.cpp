@@ -38,6 +38,11 @@ std::string CreateTableSql(const StoreSchema& s) {
   return sql;
 }
 
+std::string InsertSql(const StoreSchema& s) {
+  return std::string("INSERT INTO ") + s.schemaName + "." + s.tableName + " (" + FieldList(s.fieldCount) +
+         ") VALUES (" + Placeholders(s.fieldCount) + ")";
+}
+
 std::vector<std::string> CreateIndexSql(const StoreSchema& s, const char* schemaName) {
   std::vector<std::string> out;
   for (int f : s.indexedFields) {

@@ -31,6 +31,8 @@ std::string FieldList(std::size_t count);
 // "?<first>,?<first+1>,..." with count entries.
 std::string Placeholders(std::size_t count, int first = 1);
 std::string CreateTableSql(const StoreSchema& s);
+// "INSERT INTO <schema>.<table> (f1,...) VALUES (?1,...)": one whole record.
+std::string InsertSql(const StoreSchema& s);
 std::vector<std::string> CreateIndexSql(const StoreSchema& s, const char* schemaName);
 
 // The file name as the messages give it (GBK).
