@@ -39,7 +39,7 @@ SimResponse GroupRobot::Post(const SimRequest& request) {
   const Json& content = Field(Field(message, "text"), "content");
   record["msgtype"] = Text(Field(message, "msgtype"));
   record["content"] = content.is_string() ? content.get<std::string>() : std::string();
-  record["body"] = validUtf8 ? request.body : HexOf(request.body);
+  record["bodyHex"] = HexOf(request.body);
 
   int errcode = 0;
   const char* errmsg = "ok";

@@ -22,7 +22,7 @@ class GroupRobot {
   SimResponse Post(const SimRequest& request);
 
   // GET /admin/robot: {"key":..., "messages":[{"key","contentTypes","validUtf8","validJson","msgtype",
-  // "content","errcode","body"}]}.
+  // "content","errcode","bodyHex"}]}.
   SimResponse State() const;
   // POST /admin/robot {"key":"..."}: only posts with this key are taken ("" or none: any key).
   SimResponse Configure(const Json& body);
