@@ -107,6 +107,15 @@ std::string QuotedWords(std::string_view utf8, std::string_view address) {
   return words;
 }
 
+// Responses in a header record of the request function (one per redirect followed, plus the last).
+int StatusLineCount(std::string_view headers) {
+  int count = 0;
+  for (const std::string& line : SplitText(headers, "\r\n")) {
+    if (line.rfind("HTTP/", 0) == 0) ++count;
+  }
+  return count;
+}
+
 }  // namespace
 
 std::string RobotAddressRefusal(std::string_view address) {
@@ -142,6 +151,11 @@ RobotResult PostToGroupRobot(std::string_view address, std::string_view gbkText)
   const HttpResult result = WebRequest(request);
   if (!result.ok) {
     out.reason = result.error.empty() ? std::string("无法连接群机器人服务") : result.error;
+    return out;
+  }
+  // A redirect may have turned the post into a bare GET elsewhere: an answer from there proves nothing.
+  if (StatusLineCount(result.rawHeaders) > 1) {
+    out.reason = "群机器人服务把消息转到了别处 未确认送达";
     return out;
   }
   if (result.status < 200 || result.status > 299) {

@@ -25,8 +25,8 @@ std::string RobotAddressHost(std::string_view address);
 std::string RobotTextMessage(std::string_view gbkText);
 
 // Posts the text to the robot through the request function (its time-outs, on the calling thread).
-// A refused address, no answer, a status other than 2xx, or an answer whose "errcode" or "code" is
-// not 0 is a failure with its reason.
+// A refused address, no answer, a redirect elsewhere, a status other than 2xx, or an answer whose
+// "errcode" or "code" is not 0 is a failure with its reason.
 RobotResult PostToGroupRobot(std::string_view address, std::string_view gbkText);
 
 // The activity line for a failed post: the host and the reason, not the address.

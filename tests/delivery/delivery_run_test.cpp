@@ -1012,7 +1012,7 @@ TEST_F(DeliveryEndToEnd, TheGroupRobotGetsTheNoticesAndItsFailuresHoldNoDelivery
     s.deliveredRobot = s.outOfStockRobot = true;
   });
   ASSERT_TRUE(sim_->SetRobotKey(key));
-  AddCards("游戏点卡", {"R1", "R2", "R3", "R4"});
+  AddCards("游戏点卡", {"R1", "R2", "R3", "R4", "R5"});
   ListItems("游戏点卡\r\n月卡\r\n");
   ASSERT_TRUE(sim_->AddOrder("2001", "游戏点卡", "1", "张三"));
   ASSERT_TRUE(sim_->AddOrder("2002", "月卡", "1", "李四"));  // listed, no codes: out of stock
@@ -1041,6 +1041,9 @@ TEST_F(DeliveryEndToEnd, TheGroupRobotGetsTheNoticesAndItsFailuresHoldNoDelivery
   test::RawHttpServer gone;
   const std::string goneAddress = gone.BaseUrl() + "/robot/send?key=" + key;
   gone.Stop();
+  test::RawHttpServer moved;  // sends the post on elsewhere, where a bare GET is answered 200
+  moved.Enqueue(test::RawReply::Redirect(302, moved.BaseUrl() + "/elsewhere"));
+  moved.Enqueue(test::RawReply::Http(200, "{}"));
   struct Failure {
     std::string order;
     std::function<void()> arrange;
@@ -1059,6 +1062,9 @@ TEST_F(DeliveryEndToEnd, TheGroupRobotGetsTheNoticesAndItsFailuresHoldNoDelivery
        "群机器人通知发送失败 [127.0.0.1] 群机器人服务返回状态500"},
       {"2005", [&] { UseSettings([&](Settings& s) { s.robotAddress = goneAddress; }); },
        "群机器人通知发送失败 [127.0.0.1] 无法连接服务器"},
+      {"2006",
+       [&] { UseSettings([&](Settings& s) { s.robotAddress = moved.BaseUrl() + "/robot/send?k=" + key; }); },
+       "群机器人通知发送失败 [127.0.0.1] 群机器人服务把消息转到了别处 未确认送达"},
   };
   for (const Failure& f : failures) {
     SCOPED_TRACE(f.order);
