@@ -184,6 +184,9 @@ bool WriteDemoConfig(const std::filesystem::path& configDir, const std::string& 
   settings.deliverByChat = smtpPort == 0;
   settings.deliveredSoftware = true;
   settings.outOfStockSoftware = true;
+  // The simulator's group-chat robot gets every notice; the demo names where to read them.
+  settings.robotAddress = simBase + "/robot/send?key=demo";
+  settings.deliveredRobot = settings.outOfStockRobot = true;
   settings.noticeMailbox = "seller@torvane.test";
   settings.signatureOn = true;
   settings.signature = "Torvane演示店铺 欢迎再次光临";
@@ -287,6 +290,7 @@ std::unique_ptr<DemoEnvironment> PrepareDemo(const DemoOptions& options, std::st
     Say(env->chat.problem.empty()
             ? "旺旺发货送到 wine 中的模拟旺旺客户端, 收到的消息记在 " + PathText(env->chat.transcript)
             : env->chat.problem);
+    Say("通知同时发到模拟的群机器人, 收到的消息见 " + env->simBase + "/admin/robot");
   }
 
   WebConfig web;

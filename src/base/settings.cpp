@@ -42,9 +42,10 @@ Key FlagKey(const char* section, const char* key, bool Settings::*member) {
   return Key{section, key, Form::Flag, nullptr, member};
 }
 
-// Keys 2 to 17, in the order both routines process them (key 1, the period, is handled apart).
-const std::array<Key, 16>& Keys() {
-  static const std::array<Key, 16> keys{{
+// Keys 2 to 17, in the order both routines process them (key 1, the period, is handled apart), then the
+// group-chat robot's keys; a file written before them loads with no address and nothing ticked.
+const std::array<Key, 19>& Keys() {
+  static const std::array<Key, 19> keys{{
       TextKey("邮箱设置", "收信邮箱", &Settings::noticeMailbox),
       TextKey("手机设置", "飞信账号", &Settings::smsAccount),
       TextKey("手机设置", "飞信密码", &Settings::smsPassword),
@@ -61,6 +62,9 @@ const std::array<Key, 16>& Keys() {
       TextKey("自动评价", "评价语", &Settings::rateText),
       FlagKey("发货签名", "是否开启", &Settings::signatureOn),
       TextKey("发货签名", "签名", &Settings::signature),
+      TextKey("群机器人", "地址", &Settings::robotAddress),
+      FlagKey("无货通知自己", "群机器人提示", &Settings::outOfStockRobot),
+      FlagKey("发货通知自己", "群机器人提示", &Settings::deliveredRobot),
   }};
   return keys;
 }

@@ -6,7 +6,8 @@
 
 namespace torvane {
 
-// The seventeen settings, in the file's order. Texts are GBK.
+// The seventeen settings of the file's first version in its order, then the group-chat robot's three.
+// Texts are GBK.
 struct Settings {
   std::string scanPeriod = "1分钟";  // one of "1分钟", "2分钟", "5分钟", "30秒"
   std::string noticeMailbox;         // 邮箱设置/收信邮箱
@@ -25,6 +26,9 @@ struct Settings {
   std::string rateText;              // 自动评价/评价语
   bool signatureOn = false;          // 发货签名/是否开启
   std::string signature;             // 发货签名/签名
+  std::string robotAddress;          // 群机器人/地址: the robot's webhook address (it carries the group's key)
+  bool outOfStockRobot = false;      // 无货通知自己/群机器人提示
+  bool deliveredRobot = false;       // 发货通知自己/群机器人提示
 };
 
 // Settings as they stand at the moment of use: the window gives its controls' values, the runner the file's.

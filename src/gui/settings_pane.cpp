@@ -60,12 +60,12 @@ QLineEdit* Edit(const char16_t* name, const char16_t* placeholder, QWidget* pare
   return edit;
 }
 
-// A group of the three ways of telling the seller (software, SMS, mail), one under the other; names are
-// the boxes' object names, boxes where they go.
-QGroupBox* NoticeGroup(const char16_t* name, const char16_t* caption, const std::array<const char16_t*, 3>& names,
-                       QWidget* parent, const std::array<QCheckBox**, 3>& boxes) {
+// A group of the four ways of telling the seller (software, SMS, mail, group robot), one under the other;
+// names are the boxes' object names, boxes where they go.
+QGroupBox* NoticeGroup(const char16_t* name, const char16_t* caption, const std::array<const char16_t*, 4>& names,
+                       QWidget* parent, const std::array<QCheckBox**, 4>& boxes) {
   auto* group = Group(name, caption, parent);
-  const char16_t* const captions[] = {u"采用软件提示通知", u"手机短信通知(免费)", u"采用邮箱提示通知"};
+  const char16_t* const captions[] = {u"采用软件提示通知", u"手机短信通知(免费)", u"采用邮箱提示通知", u"群机器人通知"};
   auto* layout = new QVBoxLayout(group);
   for (std::size_t i = 0; i < boxes.size(); ++i) {
     *boxes[i] = Check(names[i], captions[i], group);
@@ -103,11 +103,13 @@ void SettingsPane::BuildControls() {
   auto* notices = Group(u"分组框_通知设置", u"通知设置", this);
   smsSettings_ = Button(u"按钮_短信设置", u"短信通知设置", notices);
   mailSettings_ = Button(u"按钮_邮箱设置", u"邮箱通知设置", notices);
+  robotSettings_ = Button(u"按钮_群机器人设置", u"群机器人通知设置", notices);
   auto* noticesLayout = new QHBoxLayout(notices);
   noticesLayout->addWidget(smsSettings_);
   noticesLayout->addWidget(mailSettings_);
+  noticesLayout->addWidget(robotSettings_);
 
-  // The delivery-method group and the two hidden groups share one place; a shown group covers the methods.
+  // The delivery-method group and the three hidden groups share one place; a shown group covers the methods.
   auto* place = new QWidget(this);
   auto* placeLayout = new QGridLayout(place);
   placeLayout->setContentsMargins(0, 0, 0, 0);
@@ -157,20 +159,36 @@ void SettingsPane::BuildControls() {
   mailLayout->addWidget(mailConfirm_, 1, 2);
   mailLayout->addWidget(mailHint, 2, 0, 1, 3);
 
-  for (QGroupBox* overlay : {smsGroup_, mailGroup_}) {
+  robotGroup_ = Group(u"分组框_群机器人设置", u"群机器人通知设置", place);
+  robotAddress_ = Edit(u"编辑框_群机器人地址", u"https://", robotGroup_);
+  robotTest_ = Button(u"按钮_群机器人测试", u"测试", robotGroup_);
+  robotConfirm_ = Button(u"按钮_群机器人确认", u"确认", robotGroup_);
+  auto* robotHint = Label(u"标签_群机器人提示", u"在群聊中添加机器人，把它的Webhook地址填在这里，通知会发到群里", robotGroup_);
+  robotHint->setWordWrap(true);
+  auto* robotLayout = new QGridLayout(robotGroup_);
+  robotLayout->addWidget(Label(u"标签_群机器人地址", u"机器人地址：", robotGroup_), 0, 0);
+  robotLayout->addWidget(robotAddress_, 0, 1);
+  robotLayout->addWidget(robotTest_, 0, 2);
+  robotLayout->addWidget(robotConfirm_, 1, 2);
+  robotLayout->addWidget(robotHint, 2, 0, 1, 3);
+
+  for (QGroupBox* overlay : {smsGroup_, mailGroup_, robotGroup_}) {
     overlay->setAutoFillBackground(true);
     overlay->hide();
   }
   placeLayout->addWidget(method, 0, 0);
   placeLayout->addWidget(smsGroup_, 0, 0);
   placeLayout->addWidget(mailGroup_, 0, 0);
+  placeLayout->addWidget(robotGroup_, 0, 0);
 
   auto* outOfStock = NoticeGroup(u"分组框_无货通知自己", u"无货通知自己",
-                                 {u"选择框_无货软件通知", u"选择框_无货手机通知", u"选择框_无货邮箱通知"}, this,
-                                 {&outOfStockSoftware_, &outOfStockSms_, &outOfStockMail_});
+                                 {u"选择框_无货软件通知", u"选择框_无货手机通知", u"选择框_无货邮箱通知",
+                                  u"选择框_无货群机器人通知"},
+                                 this, {&outOfStockSoftware_, &outOfStockSms_, &outOfStockMail_, &outOfStockRobot_});
   auto* delivered = NoticeGroup(u"分组框_发货通知自己", u"发货通知自己",
-                                {u"选择框_发货软件通知", u"选择框_发货手机通知", u"选择框_发货邮箱通知"}, this,
-                                {&deliveredSoftware_, &deliveredSms_, &deliveredMail_});
+                                {u"选择框_发货软件通知", u"选择框_发货手机通知", u"选择框_发货邮箱通知",
+                                 u"选择框_发货群机器人通知"},
+                                this, {&deliveredSoftware_, &deliveredSms_, &deliveredMail_, &deliveredRobot_});
 
   auto* other = Group(u"分组框_其他设置", u"其他设置", this);
   autoRate_ = Check(u"选择框_开启自动评价", u"开启自动评价", other);
@@ -207,34 +225,39 @@ void SettingsPane::BuildControls() {
 }
 
 void SettingsPane::ConnectHandlers() {
-  connect(smsSettings_, &QPushButton::clicked, this, [this] { ToggleGroup(smsGroup_, mailGroup_); });
-  connect(mailSettings_, &QPushButton::clicked, this, [this] { ToggleGroup(mailGroup_, smsGroup_); });
+  connect(smsSettings_, &QPushButton::clicked, this, [this] { ToggleGroup(smsGroup_); });
+  connect(mailSettings_, &QPushButton::clicked, this, [this] { ToggleGroup(mailGroup_); });
+  connect(robotSettings_, &QPushButton::clicked, this, [this] { ToggleGroup(robotGroup_); });
   connect(smsConfirm_, &QPushButton::clicked, smsGroup_, &QWidget::hide);
   connect(mailConfirm_, &QPushButton::clicked, mailGroup_, &QWidget::hide);
+  connect(robotConfirm_, &QPushButton::clicked, robotGroup_, &QWidget::hide);
   connect(smsTest_, &QPushButton::clicked, this, &SettingsPane::TestSms);
   connect(mailTest_, &QPushButton::clicked, this, &SettingsPane::TestMail);
+  connect(robotTest_, &QPushButton::clicked, this, &SettingsPane::TestRobot);
   connect(login_, &QPushButton::clicked, this, &SettingsPane::loginRequested);
   connect(switchOn_, &QPushButton::clicked, this, [this] { SwitchDeliveryOn(); });
   connect(switchOff_, &QPushButton::clicked, this, &SettingsPane::SwitchDeliveryOff);
 
   // Every change reaches the snapshot that workers read.
   connect(period_, &QComboBox::currentIndexChanged, this, &SettingsPane::UpdateSnapshot);
-  for (QLineEdit* edit : {smsAccount_, smsPassword_, mailbox_, rateText_, signature_}) {
+  for (QLineEdit* edit : {smsAccount_, smsPassword_, mailbox_, rateText_, signature_, robotAddress_}) {
     connect(edit, &QLineEdit::textChanged, this, &SettingsPane::UpdateSnapshot);
   }
   for (QAbstractButton* box : std::initializer_list<QAbstractButton*>{
            byChat_, byMail_, empty_, outOfStockSoftware_, outOfStockSms_, outOfStockMail_, deliveredSoftware_,
-           deliveredSms_, deliveredMail_, autoRate_, signatureOn_}) {
+           deliveredSms_, deliveredMail_, autoRate_, signatureOn_, outOfStockRobot_, deliveredRobot_}) {
     connect(box, &QAbstractButton::toggled, this, &SettingsPane::UpdateSnapshot);
   }
 }
 
-void SettingsPane::ToggleGroup(QGroupBox* group, QGroupBox* other) {
+void SettingsPane::ToggleGroup(QGroupBox* group) {
   if (!group->isHidden()) {
     group->hide();
     return;
   }
-  other->hide();
+  for (QGroupBox* other : {smsGroup_, mailGroup_, robotGroup_}) {
+    if (other != group) other->hide();
+  }
   group->show();
   group->raise();
 }
@@ -258,6 +281,9 @@ Settings SettingsPane::ControlValues() const {
   s.rateText = ToGbk(rateText_->text());
   s.signatureOn = signatureOn_->isChecked();
   s.signature = ToGbk(signature_->text());
+  s.robotAddress = ToGbk(robotAddress_->text());
+  s.outOfStockRobot = outOfStockRobot_->isChecked();
+  s.deliveredRobot = deliveredRobot_->isChecked();
   return s;
 }
 
@@ -280,6 +306,9 @@ void SettingsPane::FillControls(const Settings& s) {
   rateText_->setText(FromGbk(s.rateText));
   signatureOn_->setChecked(s.signatureOn);
   signature_->setText(FromGbk(s.signature));
+  robotAddress_->setText(FromGbk(s.robotAddress));
+  outOfStockRobot_->setChecked(s.outOfStockRobot);
+  deliveredRobot_->setChecked(s.deliveredRobot);
 }
 
 void SettingsPane::LoadFromFile() {
@@ -324,6 +353,15 @@ void SettingsPane::TestMail() {
   {
     BusyCursor busy;
     answer = SendTestMail(ControlValues(), *context_.mail);
+  }
+  MessageBox::Inform(this, FromGbk(answer));
+}
+
+void SettingsPane::TestRobot() {
+  std::string answer;
+  {
+    BusyCursor busy;
+    answer = SendTestRobot(ControlValues());
   }
   MessageBox::Inform(this, FromGbk(answer));
 }

@@ -1,4 +1,4 @@
-// The "程序配置" pane: every setting of the seller, the two notice test buttons, the login window's
+// The "程序配置" pane: every setting of the seller, the notice test buttons, the login window's
 // button and the switches of automatic delivery. The controls hold the settings; workers read them
 // through the context's snapshot, which follows every change of a control.
 #pragma once
@@ -44,24 +44,29 @@ class SettingsPane : public QWidget {
   void LoadFromFile();
   void FillControls(const Settings& settings);
   void UpdateSnapshot();
-  void ToggleGroup(QGroupBox* group, QGroupBox* other);
+  // Shows the group over the delivery methods, hiding the other settings groups; hides it when shown.
+  void ToggleGroup(QGroupBox* group);
   void TestSms();
   void TestMail();
+  void TestRobot();
 
   GuiContext& context_;
   QComboBox* period_ = nullptr;
   QPushButton* login_ = nullptr;
   QPushButton* smsSettings_ = nullptr;
   QPushButton* mailSettings_ = nullptr;
+  QPushButton* robotSettings_ = nullptr;
   QRadioButton* byChat_ = nullptr;
   QRadioButton* byMail_ = nullptr;
   QRadioButton* empty_ = nullptr;
   QCheckBox* outOfStockSoftware_ = nullptr;
   QCheckBox* outOfStockSms_ = nullptr;
   QCheckBox* outOfStockMail_ = nullptr;
+  QCheckBox* outOfStockRobot_ = nullptr;
   QCheckBox* deliveredSoftware_ = nullptr;
   QCheckBox* deliveredSms_ = nullptr;
   QCheckBox* deliveredMail_ = nullptr;
+  QCheckBox* deliveredRobot_ = nullptr;
   QCheckBox* autoRate_ = nullptr;
   QLineEdit* rateText_ = nullptr;
   QCheckBox* signatureOn_ = nullptr;
@@ -75,6 +80,10 @@ class SettingsPane : public QWidget {
   QLineEdit* mailbox_ = nullptr;
   QPushButton* mailTest_ = nullptr;
   QPushButton* mailConfirm_ = nullptr;
+  QGroupBox* robotGroup_ = nullptr;
+  QLineEdit* robotAddress_ = nullptr;
+  QPushButton* robotTest_ = nullptr;
+  QPushButton* robotConfirm_ = nullptr;
   QPushButton* switchOn_ = nullptr;
   QPushButton* switchOff_ = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "notify/notices.h"
 
+#include "notify/group_robot.h"
 #include "notify/im_client.h"
 
 namespace torvane {
@@ -18,23 +19,23 @@ Notices::Notices(LiveSettings& settings, ActivityLogger& log, NoticeUi& ui, Mail
 
 void Notices::NotifyDelivered(const std::string& text) {
   Settings now = settings_.Current();
-  Notify(text, now.deliveredSoftware, now.deliveredSms, now.deliveredMail, kDeliveredBalloonTitle,
+  Notify(text, now.deliveredSoftware, now.deliveredSms, now.deliveredMail, now.deliveredRobot, kDeliveredBalloonTitle,
          kDeliveredMailSubject);
 }
 
 void Notices::NotifyOutOfStock(const std::string& text) {
   Settings now = settings_.Current();
-  Notify(text, now.outOfStockSoftware, now.outOfStockSms, now.outOfStockMail, kOutOfStockBalloonTitle,
-         kOutOfStockMailSubject);
+  Notify(text, now.outOfStockSoftware, now.outOfStockSms, now.outOfStockMail, now.outOfStockRobot,
+         kOutOfStockBalloonTitle, kOutOfStockMailSubject);
 }
 
 void Notices::NotifyProblem(const std::string& text) {
   Settings now = settings_.Current();
-  Notify(text, now.outOfStockSoftware, now.outOfStockSms, now.outOfStockMail, kProblemBalloonTitle,
+  Notify(text, now.outOfStockSoftware, now.outOfStockSms, now.outOfStockMail, now.outOfStockRobot, kProblemBalloonTitle,
          kProblemMailSubject);
 }
 
-void Notices::Notify(const std::string& text, bool software, bool sms, bool mail, const char* balloonTitle,
+void Notices::Notify(const std::string& text, bool software, bool sms, bool mail, bool robot, const char* balloonTitle,
                      const char* mailSubject) {
   if (software) {
     log_.LogActivity(text);
@@ -48,6 +49,12 @@ void Notices::Notify(const std::string& text, bool software, bool sms, bool mail
   if (mail) {
     Settings current = settings_.Current();
     mail_.SendMail(current.noticeMailbox, mailSubject, text);
+  }
+  if (robot) {
+    // The group sees which notice it is by the mail subject in front.
+    Settings current = settings_.Current();
+    RobotResult posted = PostToGroupRobot(current.robotAddress, std::string("【") + mailSubject + "】" + text);
+    if (!posted.sent) log_.LogActivity(RobotFailureLine(current.robotAddress, posted.reason));
   }
 }
 

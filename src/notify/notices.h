@@ -1,14 +1,14 @@
 // The seller's delivery, out-of-stock and problem notices: software (activity line and tray
-// balloon), SMS to the seller's own phone and mail to the seller's mailbox, each as
-// ticked in the settings at the moment the notice is raised.
+// balloon), SMS to the seller's own phone, mail to the seller's mailbox and a message to the
+// group-chat robot, each as ticked in the settings at the moment the notice is raised.
 #pragma once
 
 #include <string>
 
-#include "notify/notify_interfaces.h"
 #include "base/activity_log.h"
 #include "base/deployment.h"
 #include "base/settings.h"
+#include "notify/notify_interfaces.h"
 
 namespace torvane {
 
@@ -29,14 +29,15 @@ class Notices : public SellerNotices {
  public:
   Notices(LiveSettings& settings, ActivityLogger& log, NoticeUi& ui, MailSender& mail, Deployment deployment);
 
-  // Channels in fixed order: software, SMS, mail; failures stay silent.
+  // Channels in fixed order: software, SMS, mail, group-chat robot. SMS and mail failures stay
+  // silent; a robot post that fails leaves one activity line naming the robot's host and why.
   void NotifyDelivered(const std::string& text) override;
   void NotifyOutOfStock(const std::string& text) override;
   // Through the channels ticked for the out-of-stock notice.
   void NotifyProblem(const std::string& text) override;
 
  private:
-  void Notify(const std::string& text, bool software, bool sms, bool mail, const char* balloonTitle,
+  void Notify(const std::string& text, bool software, bool sms, bool mail, bool robot, const char* balloonTitle,
               const char* mailSubject);
 
   LiveSettings& settings_;

@@ -1,5 +1,7 @@
 #include "notify/test_buttons.h"
 
+#include "base/text.h"
+#include "notify/group_robot.h"
 #include "notify/im_client.h"
 
 namespace torvane {
@@ -25,6 +27,16 @@ std::string SendTestSms(const Settings& settings, const Deployment& deployment) 
   if (loginUnreachable || sendUnreachable) return "短信发送失败,无法连接短信服务";
   if (!loggedIn) return "短信发送失败,飞信登录失败,请确认飞信账号和飞信密码填写正确";
   return "短信发送失败,短信服务没有确认发送";
+}
+
+std::string SendTestRobot(const Settings& settings) {
+  if (Trim(settings.robotAddress).empty()) return "请先填写群机器人地址";
+  if (std::string refusal = RobotAddressRefusal(settings.robotAddress); !refusal.empty()) return refusal;
+  RobotResult result = PostToGroupRobot(settings.robotAddress, "Torvane群机器人通知测试");
+  if (result.sent) return "群机器人消息已经发送,请查看群聊";
+  std::string answer = "群机器人消息发送失败,";
+  if (std::string host = RobotAddressHost(settings.robotAddress); !host.empty()) answer += "[" + host + "] ";
+  return answer + result.reason;
 }
 
 }  // namespace torvane

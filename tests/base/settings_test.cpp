@@ -34,6 +34,8 @@ Settings Everything() {
   s.rateText = "好评，谢谢";
   s.signatureOn = true;
   s.signature = "小店签名";
+  s.robotAddress = "https://chat.example.test/webhook/send?key=a1-b2&x=1";
+  s.outOfStockRobot = true;
   return s;
 }
 
@@ -109,6 +111,9 @@ TEST(SaveSettings, RoundTripAndExactValueForms) {
   EXPECT_EQ(ini.GetRaw("发货方式", "旺旺发货"), "假");
   EXPECT_EQ(ini.GetRaw("发货方式", "邮箱发货"), "真");
   EXPECT_EQ(ini.GetRaw("发货签名", "签名"), "小店签名");
+  EXPECT_EQ(ini.GetRaw("群机器人", "地址"), "https://chat.example.test/webhook/send?key=a1-b2&x=1");
+  EXPECT_EQ(ini.GetRaw("无货通知自己", "群机器人提示"), "真");
+  EXPECT_EQ(ini.GetRaw("发货通知自己", "群机器人提示"), "假");
   // Written from scratch, the file lists the sections in the order of the keys.
   const std::string text = ReadBytes(file);
   EXPECT_EQ(text.rfind("[订单扫描]\r\n周期=30秒\r\n[邮箱设置]\r\n收信邮箱=", 0), 0u);

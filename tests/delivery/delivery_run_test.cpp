@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <nlohmann/json.hpp>
 
 #include "delivery/chat_sender.h"
 #include "delivery/empty_ship.h"
@@ -16,6 +18,7 @@
 #include "base/deployment.h"
 #include "base/files.h"
 #include "notify/mail.h"
+#include "notify/notices.h"
 #include "notify/password.h"
 #include "store/blacklist.h"
 #include "base/ini.h"
@@ -1151,6 +1154,93 @@ TEST_F(DeliveryEndToEnd, AStopRequestEndsThePassBetweenOrders) {
                                                                     "完成 共空发货订单 [1]个"}));
   EXPECT_EQ(sim_->OrderStatus("9602"), "shipped");
   EXPECT_EQ(sim_->OrderStatus("9603"), "paid");
+}
+
+// The seller's notices through the real notifier with only the group-chat robot ticked: the robot
+// gets each notice as one JSON text message in UTF-8; a robot that refuses, answers 500 or is not
+// there costs one log line naming its host (never its key) and holds no delivery.
+TEST_F(DeliveryEndToEnd, TheGroupRobotGetsTheNoticesAndItsFailuresHoldNoDelivery) {
+  struct NoUi : NoticeUi {
+    void ShowTrayBalloon(const std::string&, const std::string&, int, int) override {}
+    int ShowNotice(const std::string&, int, const std::string&) override { return 0; }
+  } ui;
+  Notices notices(settings_, *log_, ui, mail_, deployment_);
+  DeliveryEngine engine(deployment_, *stores_, dir_.path(), settings_, *log_, mail_, notices, desk_);
+  engine.SetChatPollPause(std::chrono::milliseconds(5));
+  const std::string key = "grp-secret-key-0001";
+  UseSettings([&](Settings& s) {
+    s.robotAddress = " " + sim_->BaseUrl() + "/robot/send?key=" + key + " ";
+    s.deliveredRobot = s.outOfStockRobot = true;
+  });
+  ASSERT_TRUE(sim_->SetRobotKey(key));
+  AddCards("游戏点卡", {"R1", "R2", "R3", "R4", "R5"});
+  ListItems("游戏点卡\r\n月卡\r\n");
+  ASSERT_TRUE(sim_->AddOrder("2001", "游戏点卡", "1", "张三"));
+  ASSERT_TRUE(sim_->AddOrder("2002", "月卡", "1", "李四"));  // listed, no codes: out of stock
+
+  EXPECT_EQ(engine.DeliveryRun().delivered, 1);
+  auto posted = sim_->RobotMessages();
+  ASSERT_EQ(posted.size(), 2u);
+  const std::string delivered =
+      "【发货通知】宝贝名称:[游戏点卡]  订单编号:[2001]  购买数量:[1]  买家旺旺:[张三]  已经通过:[旺旺发送]发送宝贝";
+  EXPECT_EQ(posted[0].content, delivered);
+  EXPECT_EQ(posted[1].content, "【库存不足】宝贝名称: 月卡库存不足");
+  for (const auto& m : posted) {
+    EXPECT_EQ(m.key, key);
+    EXPECT_EQ(m.errcode, 0);
+    EXPECT_EQ(m.msgtype, "text");
+    EXPECT_TRUE(m.validUtf8 && m.validJson);
+    ASSERT_FALSE(m.contentTypes.empty());
+    EXPECT_EQ(m.contentTypes[0], "application/json; charset=utf-8");
+  }
+  const nlohmann::json body = nlohmann::json::parse(posted[0].body, nullptr, false);
+  ASSERT_FALSE(body.is_discarded()) << posted[0].body;
+  EXPECT_EQ(body, nlohmann::json::parse(R"({"msgtype":"text","text":{"content":")" + GbkToUtf8(delivered) + R"("}})"));
+  UseSettings([](Settings& s) { s.outOfStockRobot = false; });
+
+  // Each failure: one line, the order still delivered, recorded and shipped.
+  test::RawHttpServer gone;
+  const std::string goneAddress = gone.BaseUrl() + "/robot/send?key=" + key;
+  gone.Stop();
+  test::RawHttpServer moved;  // sends the post on elsewhere, where a bare GET is answered 200
+  moved.Enqueue(test::RawReply::Redirect(302, moved.BaseUrl() + "/elsewhere"));
+  moved.Enqueue(test::RawReply::Http(200, "{}"));
+  struct Failure {
+    std::string order;
+    std::function<void()> arrange;
+    std::string line;
+  };
+  const std::vector<Failure> failures = {
+      {"2003", [&] { ASSERT_TRUE(sim_->SetRobotKey("another-group")); },
+       "群机器人通知发送失败 [127.0.0.1] 群机器人拒绝了消息 errcode=93000 invalid webhook url, hint: [robot] key not found"},
+      {"2004",
+       [&] {
+         test::SimFaults faults;
+         faults.status500 = true;
+         faults.paths = {"/robot/"};
+         ASSERT_TRUE(sim_->SetFaults(faults));
+       },
+       "群机器人通知发送失败 [127.0.0.1] 群机器人服务返回状态500"},
+      {"2005", [&] { UseSettings([&](Settings& s) { s.robotAddress = goneAddress; }); },
+       "群机器人通知发送失败 [127.0.0.1] 无法连接服务器"},
+      {"2006",
+       [&] { UseSettings([&](Settings& s) { s.robotAddress = moved.BaseUrl() + "/robot/send?k=" + key; }); },
+       "群机器人通知发送失败 [127.0.0.1] 群机器人服务把消息转到了别处 未确认送达"},
+  };
+  for (const Failure& f : failures) {
+    SCOPED_TRACE(f.order);
+    f.arrange();
+    ASSERT_TRUE(sim_->AddOrder(f.order, "游戏点卡", "1", "王五"));
+    const std::size_t before = Messages(*log_).size();
+    EXPECT_EQ(engine.DeliveryRun().delivered, 1);
+    EXPECT_EQ(sim_->OrderStatus(f.order), "shipped");
+    ASSERT_EQ(Sent(f.order).size(), 1u);
+    EXPECT_EQ(Sent(f.order)[0][7], "旺旺发送");
+    const auto lines = MessagesSince(*log_, before);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), f.line), 1) << ::testing::PrintToString(lines);
+  }
+  EXPECT_EQ(sim_->RobotMessages().size(), 3u);  // the refused one is recorded; the 500 is answered before
+  EXPECT_EQ(log_->Text().find(key), std::string::npos);
 }
 
 // A pass that ends right after any durable write of an order, as a crash would, leaves the order

@@ -222,8 +222,10 @@ class WindowTest : public QObject {
   // one delivery pass through the scheduler refreshing the store views), switching off, a refused save.
   void settingsPaneCommands() {
     Shop shop;
+    const std::string robot = shop.sim->BaseUrl() + "/robot/send?key=group-key-77";
     WriteBytes(shop.dir / u8"配置文件.ini",
-               "[订单扫描]\r\n周期=5分钟\r\n[发货方式]\r\n空发货=真\r\n[发货签名]\r\n是否开启=真 \r\n签名=店铺\r\n");
+               "[订单扫描]\r\n周期=5分钟\r\n[发货方式]\r\n空发货=真\r\n[发货签名]\r\n是否开启=真 \r\n签名=店铺\r\n"
+               "[发货通知自己]\r\n群机器人提示=真\r\n[群机器人]\r\n地址=" + robot + "\r\n");
     WriteBytes(shop.dir / u8"宝贝名称.txt", "QQ会员一个月\r\n");
     QVERIFY(shop.sim->AddOrder("100200300", "QQ会员一个月", "1", "buyer1"));
     DesktopApp app(shop.Options());
@@ -251,6 +253,12 @@ class WindowTest : public QObject {
     QTest::mouseClick(Find<QPushButton>(pane, u"按钮_邮箱设置"), Qt::LeftButton);
     QTest::mouseClick(Find<QPushButton>(pane, u"按钮_邮箱设置"), Qt::LeftButton);
     QVERIFY(mail->isHidden());
+    auto* robotGroup = Find<QGroupBox>(pane, u"分组框_群机器人设置");
+    QTest::mouseClick(Find<QPushButton>(pane, u"按钮_邮箱设置"), Qt::LeftButton);
+    QTest::mouseClick(Find<QPushButton>(pane, u"按钮_群机器人设置"), Qt::LeftButton);
+    QVERIFY(mail->isHidden() && sms->isHidden() && !robotGroup->isHidden());
+    QTest::mouseClick(Find<QPushButton>(pane, u"按钮_群机器人确认"), Qt::LeftButton);
+    QVERIFY(robotGroup->isHidden());
 
     // The test button goes through the existing test function: an empty mailbox is refused.
     QTest::mouseClick(Find<QPushButton>(pane, u"按钮_发信测试"), Qt::LeftButton);
@@ -258,6 +266,24 @@ class WindowTest : public QObject {
     QCOMPARE(shown.size(), 1);
     QCOMPARE(shown[0].title, QStringLiteral(u"提示"));
     QCOMPARE(shown[0].text, QStringLiteral(u"请将信息填写完整"));
+
+    // The robot's address and ticks come from the file; its test button posts to the robot and says so,
+    // and refuses a plain http address elsewhere than on this machine without posting anything.
+    auto* robotAddress = Find<QLineEdit>(pane, u"编辑框_群机器人地址");
+    QCOMPARE(robotAddress->text(), QString::fromStdString(robot));
+    QVERIFY(Find<QCheckBox>(pane, u"选择框_发货群机器人通知")->isChecked());
+    QVERIFY(!Find<QCheckBox>(pane, u"选择框_无货群机器人通知")->isChecked());
+    QTest::mouseClick(Find<QPushButton>(pane, u"按钮_群机器人测试"), Qt::LeftButton);
+    robotAddress->setText(QStringLiteral("http://chat.example.test/robot/send?key=group-key-77"));
+    QTest::mouseClick(Find<QPushButton>(pane, u"按钮_群机器人测试"), Qt::LeftButton);
+    robotAddress->setText(QString::fromStdString(robot));
+    shown = MessageBox::TakeShown();
+    QCOMPARE(shown.size(), 2);
+    QCOMPARE(shown[0].text, QStringLiteral(u"群机器人消息已经发送,请查看群聊"));
+    QCOMPARE(shown[1].text, QStringLiteral(u"群机器人地址必须以https://开头"));
+    const auto robotMessages = shop.sim->RobotMessages();
+    QCOMPARE(robotMessages.size(), std::size_t{1});
+    QCOMPARE(FromGbk(robotMessages[0].content), QStringLiteral(u"Torvane群机器人通知测试"));
 
     Find<QLineEdit>(pane, u"编辑框_签名")->setText(QStringLiteral(u" 签名 "));
     QSignalSpy balloons(app.Tray(), &TrayIcon::balloonShown);
@@ -270,6 +296,8 @@ class WindowTest : public QObject {
     const Settings saved = LoadSettings(SettingsPath(shop.dir.path()));
     QCOMPARE(FromGbk(saved.signature), QStringLiteral(u"签名"));
     QCOMPARE(FromGbk(saved.scanPeriod), QStringLiteral(u"5分钟"));
+    QCOMPARE(saved.robotAddress, robot);
+    QVERIFY(saved.deliveredRobot && !saved.outOfStockRobot);
     QCOMPARE(Find<QLineEdit>(pane, u"编辑框_签名")->text(), QStringLiteral(u" 签名 "));
     QTRY_VERIFY(balloons.count() >= 1);
     QCOMPARE(balloons[0][1].toString(), QStringLiteral(u"自动发货已经开启"));

@@ -105,12 +105,17 @@ TEST_F(NoticesTest, NothingTickedDoesNothingAtAll) {
   EXPECT_TRUE(sim_->Sms().empty());
 }
 
-TEST_F(NoticesTest, AllChannelsRunInOrderSoftwareThenSmsThenMail) {
+TEST_F(NoticesTest, AllChannelsRunInOrderSoftwareThenSmsThenMailThenRobot) {
   Settings s = base_;
-  s.outOfStockSoftware = s.outOfStockSms = s.outOfStockMail = true;
+  s.outOfStockSoftware = s.outOfStockSms = s.outOfStockMail = s.outOfStockRobot = true;
+  s.deliveredRobot = true;
+  s.robotAddress = sim_->BaseUrl() + "/robot/send?key=k";
   settings_.Set(s);
-  std::size_t smsBeforeMail = 99;
-  mail_.beforeSend = [&] { smsBeforeMail = sim_->Sms().size(); };
+  std::size_t smsBeforeMail = 99, robotBeforeMail = 99;
+  mail_.beforeSend = [&] {
+    smsBeforeMail = sim_->Sms().size();
+    robotBeforeMail = sim_->RobotMessages().size();
+  };
   Notices notices = Make();
   notices.NotifyOutOfStock("宝贝名称: 点卡库存不足");
   notices.NotifyProblem("登录已失效 请重新登录淘宝");  // the out-of-stock channels, its own title
@@ -123,13 +128,25 @@ TEST_F(NoticesTest, AllChannelsRunInOrderSoftwareThenSmsThenMail) {
                                  "balloon|发货异常|登录已失效 请重新登录淘宝|1|3000",
                                  "mail|seller@example.test|发货异常|登录已失效 请重新登录淘宝",
                              }));
-  EXPECT_EQ(smsBeforeMail, 2u);  // each notice: its SMS before its mail
+  EXPECT_EQ(smsBeforeMail, 2u);    // each notice: its SMS before its mail
+  EXPECT_EQ(robotBeforeMail, 1u);  // and its robot message after it
   auto sms = sim_->Sms();
   ASSERT_EQ(sms.size(), 2u);
   EXPECT_TRUE(sms[0].success);
   EXPECT_EQ(sms[0].text, "宝贝名称: 点卡库存不足");
   EXPECT_EQ(sms[1].text, "登录已失效 请重新登录淘宝");
   EXPECT_EQ(sim_->Count("imLogouts"), 2u);
+
+  // Whatever a notice holds (a buyer's name, an item title) reaches the group as written.
+  const std::string odd = "买家:[a\"b\\c]\r\n\t\x01末尾 /<>&";
+  notices.NotifyDelivered(odd);
+  auto posted = sim_->RobotMessages();
+  ASSERT_EQ(posted.size(), 3u);
+  EXPECT_EQ(posted[0].content, "【库存不足】宝贝名称: 点卡库存不足");
+  EXPECT_EQ(posted[1].content, "【发货异常】登录已失效 请重新登录淘宝");
+  EXPECT_TRUE(posted[2].validJson && posted[2].validUtf8) << posted[2].body;
+  EXPECT_EQ(posted[2].content, "【发货通知】" + odd);
+  EXPECT_EQ(posted[2].errcode, 0);
 }
 
 TEST_F(NoticesTest, WrongSmsCredentialsStaySilentAndMailStillGoesOut) {

@@ -310,6 +310,30 @@ std::vector<SimSms> MarketSim::Sms() const {
   return out;
 }
 
+std::vector<SimRobotMessage> MarketSim::RobotMessages() const {
+  std::vector<SimRobotMessage> out;
+  std::optional<std::string> answer = AdminGet("/admin/robot");
+  if (!answer) return out;
+  const Json state = marketsim::Parse(*answer);
+  for (const Json& m : Elements(Field(state, "messages"))) {
+    SimRobotMessage x;
+    x.key = Text(Field(m, "key"));
+    for (const Json& t : Elements(Field(m, "contentTypes"))) x.contentTypes.push_back(Text(t));
+    x.validUtf8 = Flag(Field(m, "validUtf8"));
+    x.validJson = Flag(Field(m, "validJson"));
+    x.msgtype = Text(Field(m, "msgtype"));
+    x.content = Utf8ToGbk(Text(Field(m, "content")));
+    x.errcode = static_cast<int>(marketsim::Integer(Field(m, "errcode")));
+    x.body = FromHex(Text(Field(m, "bodyHex")));
+    out.push_back(std::move(x));
+  }
+  return out;
+}
+
+bool MarketSim::SetRobotKey(std::string_view key) {
+  return AdminPost("/admin/robot", "{\"key\":" + Quote(key) + "}").has_value();
+}
+
 namespace {
 const Json* FindOrderIn(const Json& state, std::string_view orderNumber) {
   std::string wanted = GbkToUtf8(orderNumber);

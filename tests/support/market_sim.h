@@ -77,6 +77,18 @@ struct SimSms {
   std::string body;  // raw bytes
 };
 
+// One post to the group-chat robot's webhook.
+struct SimRobotMessage {
+  std::string key;                        // the address's key
+  std::vector<std::string> contentTypes;  // every Content-Type line sent
+  bool validUtf8 = false;
+  bool validJson = false;
+  std::string msgtype;
+  std::string content;  // the text message's content as GBK
+  int errcode = 0;      // what the robot answered (0: taken)
+  std::string body;     // raw bytes
+};
+
 class MarketSim {
  public:
   // Starts the program and waits for its listening line; nullptr (with the reason on
@@ -116,6 +128,10 @@ class MarketSim {
   std::vector<SimConsign> Consigns() const;
   std::vector<SimRating> Ratings() const;
   std::vector<SimSms> Sms() const;
+  // Every post to the robot's webhook (/robot/send?key=...), in order.
+  std::vector<SimRobotMessage> RobotMessages() const;
+  // Only posts with this key are taken from now on ("" : any key).
+  bool SetRobotKey(std::string_view key);
   // "paid", "shipped", or "" for an unknown order.
   std::string OrderStatus(std::string_view orderNumber) const;
   bool OrderRated(std::string_view orderNumber) const;

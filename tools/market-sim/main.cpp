@@ -135,6 +135,8 @@ marketsim::SimRequest ToSimRequest(const httplib::Request& req) {
     cookie += it->second;
   }
   r.cookies = ParseCookies(cookie);
+  auto [typeFrom, typeTo] = req.headers.equal_range("Content-Type");
+  for (auto it = typeFrom; it != typeTo; ++it) r.contentTypes.push_back(it->second);
   return r;
 }
 

@@ -102,6 +102,7 @@ void Simulator::ResetLocked() {
   updateRawSet_ = false;
   updateRawPage_.clear();
   faults_ = Faults{};
+  robot_.Reset();
   for (Json* record : {&logins_, &accountPageRequests_, &orderListRequests_, &consigns_, &soldQueries_,
                        &ratingPageRequests_, &ratings_, &updateQueries_, &imLogins_, &sms_, &imLogouts_,
                        &imOperations_})
@@ -183,6 +184,7 @@ SimResponse Simulator::Handle(const SimRequest& request) {
   if (p == "/im/user/sendTimingMsgToMyselfs.action" && post) return ImSend(request, true);
   if (p == "/im/index/logoutsubmit.action") return ImLogout(request);
   if (p.rfind("/im/", 0) == 0 || p.rfind("//im/", 0) == 0) return ImOther(request);
+  if (GroupRobot::Serves(p)) return robot_.Post(request);
   if (p == "/" || p.empty()) return PersonalPage(request);
   return Page(NoticePage("404", "您访问的页面不存在。", baseUrl_), 404);
 }
@@ -195,6 +197,10 @@ SimResponse Simulator::HandleAdmin(const SimRequest& request, bool& shutdown) {
   if (p == "/admin/state") {
     std::lock_guard lock(mutex_);
     return AdminState(request);
+  }
+  if (p == "/admin/robot" && request.method != "POST") {
+    std::lock_guard lock(mutex_);
+    return robot_.State();
   }
   if (request.method != "POST") return JsonError("use POST", 405);
   if (p == "/admin/shutdown") {
@@ -218,6 +224,7 @@ SimResponse Simulator::HandleAdmin(const SimRequest& request, bool& shutdown) {
   if (p == "/admin/im-accounts") return AdminImAccounts(body);
   if (p == "/admin/update-notice") return AdminUpdateNotice(body);
   if (p == "/admin/faults") return AdminFaults(body);
+  if (p == "/admin/robot") return robot_.Configure(body);
   return JsonError("unknown admin request", 404);
 }
 

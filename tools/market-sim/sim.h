@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "group_robot.h"
 #include "json_fields.h"
 
 namespace marketsim {
@@ -23,6 +24,7 @@ struct SimRequest {
   std::string query;  // raw text after "?", "" without one
   std::string body;
   std::map<std::string, std::string> cookies;
+  std::vector<std::string> contentTypes;  // every Content-Type line, in order
 };
 
 struct SimResponse {
@@ -160,6 +162,7 @@ class Simulator {
   Json imOperations_ = Json::array();
 
   int demoOrders_ = 0;
+  GroupRobot robot_;
 };
 
 }  // namespace marketsim
