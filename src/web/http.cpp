@@ -206,7 +206,11 @@ std::string BuildHeaderBlock(std::string_view extraHeaders, std::string_view def
   }
   if (FindTextIgnoreAsciiCase(block, "Accept-Language: ") == kNotFound) block += "Accept-Language: zh-cn\r\n";
   if (postWithBody) {
-    block += "Content-Type: application/x-www-form-urlencoded\r\n";
+    // A caller that posts something else than a form (JSON) says so; a second Content-Type would
+    // leave the server to guess which one holds.
+    if (FindTextIgnoreAsciiCase(block, "Content-Type: ") == kNotFound) {
+      block += "Content-Type: application/x-www-form-urlencoded\r\n";
+    }
     block += "Content-Length: " + std::to_string(bodyLength) + "\r\n";
   }
   return block;
