@@ -146,8 +146,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < orders.size(); ++i) FUZZ_CHECK(Same(doubled[i], orders[i]));
   }
 
-  // An unreadable list never reads as an empty one: a page is read only when it shows orders or the
-  // list's container, and the login page never counts as read.
+  // An unreadable list never reads as an empty one: a page is read only when it shows orders or one of
+  // the list's signs (its container, its title, its table head), and the login page never counts as read.
   const std::string_view body = UpToFirstZero(page);
   const OrderListResult list = ReadOrderListPage(body, 200, "http://127.0.0.1:8080/user/order_list_new.htm");
   const bool loginPage = FindText(body, "name=\"TPL_password\"") != kNotFound;
@@ -155,7 +155,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(list.read == list.error.empty());
   if (list.read) {
     FUZZ_CHECK(Same(list.orders, ParseOrderPage(body)));
-    FUZZ_CHECK(!list.orders.empty() || FindText(body, "id=\"J_OrderList\"") != kNotFound);
+    const PageMarkers signs;
+    FUZZ_CHECK(!list.orders.empty() || FindText(body, signs.listContainer) != kNotFound ||
+               FindText(body, signs.listTitle) != kNotFound || FindText(body, signs.listTableHead) != kNotFound);
   } else {
     FUZZ_CHECK(list.orders.empty());
     FUZZ_CHECK(loginPage || (ParseOrderPage(body).empty() && FindText(body, "id=\"J_OrderList\"") == kNotFound));
