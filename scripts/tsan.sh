@@ -7,7 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
-cmake -S . -B build-tsan -G Ninja -DTORVANE_WERROR=ON -DTORVANE_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# -O1 with line tables only, as ThreadSanitizer advises: reports keep file and line, the build is quicker.
+cmake -S . -B build-tsan -G Ninja -DTORVANE_WERROR=ON -DTORVANE_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" -DTORVANE_WINDOWS_TOOLS=OFF >/dev/null
 cmake --build build-tsan -j"$jobs" --target base_tests web_tests notify_tests delivery_tests store_tests gui_tests
 
 export TSAN_OPTIONS="halt_on_error=1 abort_on_error=1 second_deadlock_stack=1 history_size=4"
