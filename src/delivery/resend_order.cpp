@@ -100,7 +100,7 @@ ResendResult DeliveryEngine::ResendOrder(const std::string& orderNumber, const s
     }
   }
   result.sent = true;
-  const HandOver handOver{NowSortableTimeText(), std::string(kHandOverResend)};
+  const SentHandOver handOver{NowSortableTimeText(), std::string(kHandOverResend)};
   if (!stores_.SetSentStatus(NumbersOf(records), channelText, NowDateTimeText(), &handOver)) {
     say(tag + " 发货记录更新失败: " + LastStoreError());
   }

@@ -48,7 +48,7 @@ class CardStoresImpl final : public CardStores {
   // sent_records.cpp
   std::vector<SentRecord> SentRecordsOf(const std::string& orderNumber, const std::string& status) override;
   bool SetSentStatus(const std::vector<RecordNumber>& numbers, const std::string& status, const std::string& time,
-                     const HandOver* handOver) override;
+                     const SentHandOver* handOver) override;
 
   std::vector<std::string> OpenNotes() const override { return openNotes_; }
 

@@ -49,7 +49,7 @@ inline constexpr std::string_view kHandOverByMail = "邮件";
 inline constexpr std::string_view kHandOverResend = "重新发送";
 
 // When and how codes were handed over: fields 10 and 11 of their sent records.
-struct HandOver {
+struct SentHandOver {
   std::string time;
   std::string channel;
 };
@@ -222,7 +222,7 @@ class CardStores {
   // fields 10 and 11, in one transaction; false with nothing written when one of them no longer exists
   // (LastStoreError names it).
   virtual bool SetSentStatus(const std::vector<RecordNumber>& numbers, const std::string& status,
-                             const std::string& time, const HandOver* handOver = nullptr) = 0;
+                             const std::string& time, const SentHandOver* handOver = nullptr) = 0;
 
   // A mark that changes whenever either store was written, through these stores or by another
   // process: two equal marks mean the lists read in between are still current. nullopt on a failure.

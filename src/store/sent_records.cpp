@@ -28,7 +28,7 @@ std::vector<SentRecord> CardStoresImpl::SentRecordsOf(const std::string& orderNu
 }
 
 bool CardStoresImpl::SetSentStatus(const std::vector<RecordNumber>& numbers, const std::string& status,
-                                   const std::string& time, const HandOver* handOver) {
+                                   const std::string& time, const SentHandOver* handOver) {
   auto lock = Lock(kSentSchema);
   if (numbers.empty()) return true;
   Transaction tx(db_);

@@ -59,14 +59,9 @@ std::string UpgradeStore(Connection& db, const std::filesystem::path& dataDir, c
     {
       // A consistent copy of the file through SQLite; reading it with a file stream of our own would
       // drop the locks SQLite holds on it.
-      Query vacuum(db.Prepare(std::string("VACUUM ") + s.schemaName + " INTO ?1"));
-      if (!vacuum.ok()) {
-        cleanup();
-        return failed + ErrorText();
-      }
-      vacuum.Bind(1, FileUri(temp, "rw"));
-      if (vacuum.Step() != SQLITE_DONE) {
-        std::string e = StepError(db);
+      // The URI percent-encodes every byte but letters, digits and "/-_.~", so it sits in quotes as is.
+      if (!db.Exec(std::string("VACUUM ") + s.schemaName + " INTO '" + FileUri(temp, "rw") + "'")) {
+        std::string e = ErrorText();
         cleanup();
         return failed + "无法创建备份: " + e;
       }

@@ -293,7 +293,7 @@ class StorePanesTest : public QObject {
     QCOMPARE(d.stores->Inventory().AppendMany(cards), cards.size());
     const auto mailed = d.stores->TakeCards("K", 2, "9001", "Buyer", "2", "n", "邮件发送", "T1");
     QCOMPARE(mailed.size(), std::size_t{2});
-    const HandOver lateInTheDay{"2026-03-04 23:59:59", "邮件"};
+    const SentHandOver lateInTheDay{"2026-03-04 23:59:59", "邮件"};
     QVERIFY(d.stores->SetSentStatus({mailed[0].recordNumber, mailed[1].recordNumber}, "邮件发送", "T1", &lateInTheDay));
     QCOMPARE(d.stores->TakeCards("K", 1, "9002", "buyer", "1", "n", "发送失败", "T2").size(), std::size_t{1});
     SentRecordsPane pane(d.context);

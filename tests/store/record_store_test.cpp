@@ -402,7 +402,7 @@ TEST(RecordStore, ANineFieldSentStoreIsListedAsItIsThenUpgradedOnceWithACopyKept
     ASSERT_EQ(stores->OpenNotes().size(), 1u);
     EXPECT_NE(stores->OpenNotes()[0].find("已发卡密.edb.升级前备份"), std::string::npos) << stores->OpenNotes()[0];
     EXPECT_EQ(readAll(*stores), records);
-    const HandOver handOver{"2026-01-02 03:04:05", std::string(kHandOverByMail)};
+    const SentHandOver handOver{"2026-01-02 03:04:05", std::string(kHandOverByMail)};
     EXPECT_TRUE(stores->SetSentStatus({3}, "邮件发送", "T", &handOver));
     EXPECT_EQ(stores->Sent().ReadRecord(3)->at(10), "邮件");
   }
@@ -416,10 +416,14 @@ TEST(RecordStore, ANineFieldSentStoreIsListedAsItIsThenUpgradedOnceWithACopyKept
   std::filesystem::copy_file(copy, before / kSent);
   std::filesystem::copy_file(fresh / kInventory, before / kInventory);
   EXPECT_EQ(SentLayout(before / kSent).back(), "v1");
-  if (auto stores = openReadOnly(before.path())) EXPECT_EQ(readAll(*stores), records);
+  if (auto stores = openReadOnly(before.path())) {
+    EXPECT_EQ(readAll(*stores), records);
+  }
 
   // Once only: opening again neither upgrades nor copies.
-  if (auto stores = OpenOrFail(dir.path())) EXPECT_TRUE(stores->OpenNotes().empty());
+  if (auto stores = OpenOrFail(dir.path())) {
+    EXPECT_TRUE(stores->OpenNotes().empty());
+  }
   EXPECT_EQ(FileNamesIn(dir.path()), (std::vector<std::string>{kSent.string(), copy.filename().string(), kInventory.string()}));
 }
 
@@ -551,7 +555,7 @@ TEST(RecordStore, TheTwoStoresNeverMix) {
   RecordStore& inv = stores->Inventory();
   RecordStore& sent = stores->Sent();
   EXPECT_EQ(inv.FieldCount(), 4u);
-  EXPECT_EQ(sent.FieldCount(), 9u);
+  EXPECT_EQ(sent.FieldCount(), 11u);
   inv.AppendRecord(Card("A", "1"));
   RecordNumber second = inv.AppendRecord(Card("A", "2"));
   sent.AppendRecord({"A", "o", "b", "1", "1", "s", "n", "S", "T"});
@@ -616,7 +620,7 @@ TEST(TakeCards, SentStatusTouchesOnlyTheGivenRecords) {
   ASSERT_EQ(first.size() + second.size(), 4u);
 
   EXPECT_EQ(stores->SentRecordsOf("o1", "发货中").size(), 2u);
-  const HandOver handOver{"2026-03-04 05:06:07", std::string(kHandOverByChat)};
+  const SentHandOver handOver{"2026-03-04 05:06:07", std::string(kHandOverByChat)};
   EXPECT_TRUE(stores->SetSentStatus({first[0].recordNumber, first[1].recordNumber}, "旺旺发送", "T1", &handOver));
   EXPECT_TRUE(stores->SentRecordsOf("o1", "发货中").empty());
   EXPECT_EQ(stores->SentRecordsOf("o1", "旺旺发送").size(), 2u);
