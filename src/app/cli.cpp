@@ -95,6 +95,7 @@ std::unique_ptr<CardStores> OpenStoresOrComplain(const std::filesystem::path& da
     return nullptr;
   }
   for (const auto& name : created) PrintError(name + " 不存在 已新建空的卡密库");
+  for (const auto& note : stores->OpenNotes()) PrintError(note);
   return stores;
 }
 
@@ -287,9 +288,10 @@ int SentExport(const Arguments& args) {
 
   // UTF-8 with a byte-order mark, so spreadsheet programs read the Chinese texts right.
   std::string csv = "\xEF\xBB\xBF";
-  const char* captions[] = {"宝贝名称", "订单编号", "客户旺旺", "数量", "所发卡号",
-                            "所发卡密", "所发备注", "发货方式", "发货时间"};
-  for (std::size_t i = 0; i < 9; ++i) {
+  const char* captions[] = {"宝贝名称", "订单编号", "客户旺旺", "数量",     "所发卡号", "所发卡密",
+                            "所发备注", "发货方式", "发货时间", "交付时间", "交付渠道"};
+  static_assert(sizeof(captions) / sizeof(captions[0]) == SentRecord::kFieldCount);
+  for (std::size_t i = 0; i < SentRecord::kFieldCount; ++i) {
     if (i) csv.push_back(',');
     csv += CsvField(GbkToUtf8(captions[i]));
   }

@@ -92,6 +92,9 @@ std::unique_ptr<Session> Session::Open(const SessionPaths& paths, NoticeUi* webN
 
 void Session::LogStartNotes() {
   for (const auto& name : createdStores_) log_.LogActivity(name + " 不存在 已新建空的卡密库");
+  if (stores_) {
+    for (const auto& note : stores_->OpenNotes()) log_.LogActivity(note);
+  }
   for (const auto& name : staleTemporaries_) log_.LogActivity("已删除中断的写入留下的临时文件 " + name);
   if (!deploymentNote_.empty()) log_.LogActivity(deploymentNote_);
   for (const auto& warning : warnings_) log_.LogActivity(warning);

@@ -192,6 +192,20 @@ std::string NowDateTimeText() {
   return FormatDateTime(local);
 }
 
+std::string FormatSortableTime(const std::tm& t) {
+  char text[80];
+  std::snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
+                t.tm_hour, t.tm_min, t.tm_sec);
+  return text;
+}
+
+std::string NowSortableTimeText() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  LocalTime(now, &local);
+  return FormatSortableTime(local);
+}
+
 std::string_view FlagText(bool value) { return value ? std::string_view("真") : std::string_view("假"); }
 
 bool ParseFlag(std::string_view text) { return text == std::string_view("真"); }

@@ -64,6 +64,11 @@ std::string FormatDateTime(const std::tm& local);
 // FormatDateTime of the current local time.
 std::string NowDateTimeText();
 
+// Local date-time as "YYYY-MM-DD HH:MM:SS", zero-padded, so that byte order is time order.
+std::string FormatSortableTime(const std::tm& local);
+// FormatSortableTime of the current local time.
+std::string NowSortableTimeText();
+
 // "真" for true, "假" for false.
 std::string_view FlagText(bool value);
 

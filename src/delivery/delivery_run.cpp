@@ -482,7 +482,8 @@ void DeliveryEngine::Finish(const OrderWork& work, const HandOverOutcome& outcom
     return;
   }
   if (mail) ClearProblem(Problem::kMailServer);
-  if (!stores_.SetSentStatus(numbers, outcome.channelText, NowDateTimeText())) {
+  const SentHandOver handOver{NowSortableTimeText(), std::string(mail ? kHandOverByMail : kHandOverByChat)};
+  if (!stores_.SetSentStatus(numbers, outcome.channelText, NowDateTimeText(), &handOver)) {
     log_.LogActivity(OrderTag(number) + " 发货记录更新失败: " + LastStoreError());
   } else {
     Durable(DurableStep::kStatus);

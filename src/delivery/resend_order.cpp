@@ -100,7 +100,8 @@ ResendResult DeliveryEngine::ResendOrder(const std::string& orderNumber, const s
     }
   }
   result.sent = true;
-  if (!stores_.SetSentStatus(NumbersOf(records), channelText, NowDateTimeText())) {
+  const SentHandOver handOver{NowSortableTimeText(), std::string(kHandOverResend)};
+  if (!stores_.SetSentStatus(NumbersOf(records), channelText, NowDateTimeText(), &handOver)) {
     say(tag + " 发货记录更新失败: " + LastStoreError());
   }
   std::string blacklistError;

@@ -13,7 +13,7 @@ RecordListModel::RecordListModel(CardStores* stores, RecordStore* store, QString
     : QAbstractTableModel(parent), stores_(stores), store_(store), captions_(std::move(captions)) {}
 
 bool RecordListModel::Refresh(std::size_t position, const std::string& text) {
-  if (stores_ && filledAt_ && error_.isEmpty() && position == position_ && text == text_) {
+  if (stores_ && filledAt_ && error_.isEmpty() && position == position_ && text == text_ && !to_) {
     const auto mark = stores_->WriteMark();
     if (mark && *mark == *filledAt_) return true;
   }
@@ -21,12 +21,22 @@ bool RecordListModel::Refresh(std::size_t position, const std::string& text) {
 }
 
 bool RecordListModel::Fill(std::size_t position, const std::string& text, bool keepTicks) {
+  return Load(position, text, std::nullopt, keepTicks);
+}
+
+bool RecordListModel::FillBetween(std::size_t position, const std::string& from, const std::string& to) {
+  return Load(position, from, to, false);
+}
+
+bool RecordListModel::Load(std::size_t position, const std::string& text, const std::optional<std::string>& to,
+                           bool keepTicks) {
   std::optional<std::vector<RecordNumber>> numbers;
   // Taken first: a write during the read moves it, so the next refresh reads again.
   const auto mark = stores_ ? stores_->WriteMark() : std::nullopt;
-  if (store_) numbers = store_->SelectNumbers(position, text);
+  if (store_) numbers = to ? store_->SelectNumbersBetween(position, text, *to) : store_->SelectNumbers(position, text);
   position_ = position;
   text_ = text;
+  to_ = to;
   filledAt_ = numbers ? mark : std::nullopt;
   beginResetModel();
   ClearPages();

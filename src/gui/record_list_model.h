@@ -28,6 +28,9 @@ class RecordListModel : public QAbstractTableModel {
   // in store order. keepTicks keeps the ticks of records that are listed again; otherwise none is
   // ticked. False on a store failure: the list is then empty and Error() says why.
   bool Fill(std::size_t position, const std::string& text, bool keepTicks = false);
+  // Replaces the rows by the records whose field at position lies in [from, to) by byte order (a
+  // date range over a sortable time field), in store order; no record is ticked. False as for Fill.
+  bool FillBetween(std::size_t position, const std::string& from, const std::string& to);
   // Fill keeping the ticks, but without reading when the rows already are this list and neither
   // store was written since they were read (a refresh after a run that changed nothing).
   bool Refresh(std::size_t position, const std::string& text);
@@ -66,6 +69,8 @@ class RecordListModel : public QAbstractTableModel {
   // One page of rows as shown; an empty row is a record that no longer exists.
   using Page = std::vector<QStringList>;
 
+  // Fill's work; with to, the rows are the range [text, to) of the field at position.
+  bool Load(std::size_t position, const std::string& text, const std::optional<std::string>& to, bool keepTicks);
   const Page* PageOf(int row) const;
   void ClearPages() const;
 
@@ -74,6 +79,7 @@ class RecordListModel : public QAbstractTableModel {
   // What the rows are and the stores' mark when they were read (none after a failure).
   std::size_t position_ = 0;
   std::string text_;
+  std::optional<std::string> to_;
   std::optional<std::array<std::int64_t, 3>> filledAt_;
   QStringList captions_;
   std::vector<RecordNumber> numbers_;  // ascending, as the store orders its records

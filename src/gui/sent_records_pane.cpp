@@ -2,6 +2,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDate>
+#include <QDateEdit>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -53,9 +55,20 @@ void SentRecordsPane::BuildControls() {
   model_ = new RecordListModel(context_.stores, context_.stores ? &context_.stores->Sent() : nullptr,
                                {QStringLiteral(u"宝贝名称"), QStringLiteral(u"订单编号"), QStringLiteral(u"客户旺旺"),
                                 QStringLiteral(u"数量"), QStringLiteral(u"所发卡号"), QStringLiteral(u"所发卡密"),
-                                QStringLiteral(u"所发备注"), QStringLiteral(u"发货方式"), QStringLiteral(u"发货时间")},
+                                QStringLiteral(u"所发备注"), QStringLiteral(u"发货方式"), QStringLiteral(u"发货时间"),
+                                QStringLiteral(u"交付时间"), QStringLiteral(u"交付渠道")},
                                this);
-  list_ = MakeRecordTable(this, model_, {140, 110, 80, 40, 100, 120, 90, 70});
+  list_ = MakeRecordTable(this, model_, {140, 110, 80, 40, 100, 120, 90, 70, 130, 130});
+
+  // The days whose hand-overs a date query lists; the last 30 days at first.
+  auto* datesCaption = Named(new QLabel(QStringLiteral(u"交付日期："), this), u"标签_交付日期");
+  fromDate_ = Named(new QDateEdit(QDate::currentDate().addDays(-29), this), u"编辑框_开始日期");
+  toDate_ = Named(new QDateEdit(QDate::currentDate(), this), u"编辑框_结束日期");
+  for (QDateEdit* edit : {fromDate_, toDate_}) {
+    edit->setCalendarPopup(true);
+    edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+  }
+  auto* dateQuery = Named(new QPushButton(QStringLiteral(u"按日期查询"), this), u"按钮_按日期查询");
 
   failure_ = MakeFailureLabel(this);
 
@@ -71,6 +84,12 @@ void SentRecordsPane::BuildControls() {
   top->addWidget(queryCaption);
   top->addWidget(queryText_, 1);
   top->addWidget(query);
+  top->addSpacing(12);
+  top->addWidget(datesCaption);
+  top->addWidget(fromDate_);
+  top->addWidget(new QLabel(QStringLiteral(u"至"), this));
+  top->addWidget(toDate_);
+  top->addWidget(dateQuery);
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(tickAll_);
   bottom->addWidget(remove);
@@ -86,6 +105,7 @@ void SentRecordsPane::BuildControls() {
 
   connect(query, &QPushButton::clicked, this, &SentRecordsPane::Query);
   connect(queryText_, &QLineEdit::returnPressed, this, &SentRecordsPane::Query);
+  connect(dateQuery, &QPushButton::clicked, this, &SentRecordsPane::QueryDates);
   connect(remove, &QPushButton::clicked, this, &SentRecordsPane::DeleteTicked);
   connect(resend_, &QPushButton::clicked, this, &SentRecordsPane::ResendTicked);
   connect(tickAll_, &QCheckBox::clicked, this, [this](bool on) { model_->TickAll(on); });
@@ -127,6 +147,22 @@ void SentRecordsPane::Query() {
   if (context_.StoreWorkRunning()) return;
   // A text GBK cannot hold matches no record: said so rather than searched with a substitute.
   if (const auto text = ExactText(this, queryText_->text(), "查询内容")) FillSentList(1, *text);
+}
+
+void SentRecordsPane::QueryDates() {
+  if (context_.StoreWorkRunning()) return;
+  const QDate from = fromDate_->date();
+  const QDate to = toDate_->date();
+  if (from > to) {
+    MessageBox::Inform(this, QStringLiteral(u"开始日期不能晚于结束日期"));
+    return;
+  }
+  // 交付时间 reads "YYYY-MM-DD HH:MM:SS": every time of the last day is below the next day's date.
+  const QString format = QStringLiteral("yyyy-MM-dd");
+  const bool read = model_->FillBetween(10, from.toString(format).toStdString(),
+                                        to.addDays(1).toString(format).toStdString());
+  tickAll_->setChecked(false);
+  ShowFilled(read);
 }
 
 void SentRecordsPane::ShowCell(const QModelIndex& index) {

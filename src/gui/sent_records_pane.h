@@ -1,5 +1,6 @@
 // The "已发卡密" pane: the record of codes sent, its query, deletion, the clicked cell in detail, and
-// the ticked orders at "发送失败" sent again with their own codes.
+// the ticked orders at "发送失败" sent again with their own codes, and the records handed over in a
+// range of days.
 #pragma once
 
 #include <QWidget>
@@ -7,6 +8,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QDateEdit;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -34,6 +36,8 @@ class SentRecordsPane : public QWidget {
 
   // The pane's commands (also reached through its buttons).
   void Query();
+  // The records handed over from the day of 编辑框_开始日期 to the day of 编辑框_结束日期, both whole.
+  void QueryDates();
   void DeleteTicked();
   // The orders of the ticked records at "发送失败", after a confirmation, on a worker; the outcome is
   // logged by the engine and shown in a box when it is known.
@@ -54,6 +58,8 @@ class SentRecordsPane : public QWidget {
   RecordListModel* model_ = nullptr;
   QComboBox* queryField_ = nullptr;
   QLineEdit* queryText_ = nullptr;
+  QDateEdit* fromDate_ = nullptr;
+  QDateEdit* toDate_ = nullptr;
   QTableView* list_ = nullptr;
   QCheckBox* tickAll_ = nullptr;
   QPushButton* resend_ = nullptr;

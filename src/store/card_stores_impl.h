@@ -1,7 +1,7 @@
 // Both stores of a data directory on one connection, behind one lock: the inventory and the sent
 // records as record stores, and the card operations that work on them (the take across both, adding
 // with duplicate look-up, the delivery queries, the sent status, the write mark). Its members are
-// defined by responsibility: store_open.cpp (connecting), card_inventory.cpp, sent_records.cpp,
+// defined by responsibility: store_open.cpp (connecting; store_upgrade.cpp brings an older file up to date), card_inventory.cpp, sent_records.cpp,
 // card_take.cpp. Used only inside src/store.
 #pragma once
 
@@ -47,8 +47,10 @@ class CardStoresImpl final : public CardStores {
   std::int64_t CountCardsOf(const std::string& item) override;
   // sent_records.cpp
   std::vector<SentRecord> SentRecordsOf(const std::string& orderNumber, const std::string& status) override;
-  bool SetSentStatus(const std::vector<RecordNumber>& numbers, const std::string& status,
-                     const std::string& time) override;
+  bool SetSentStatus(const std::vector<RecordNumber>& numbers, const std::string& status, const std::string& time,
+                     const SentHandOver* handOver) override;
+
+  std::vector<std::string> OpenNotes() const override { return openNotes_; }
 
   void Close() override {
     std::lock_guard lock(mu_);
@@ -68,6 +70,7 @@ class CardStoresImpl final : public CardStores {
   Connection db_;
   SqliteRecordStore inventory_;
   SqliteRecordStore sent_;
+  std::vector<std::string> openNotes_;  // written by Connect only
 };
 
 }  // namespace torvane::store_sqlite

@@ -68,7 +68,8 @@ std::vector<SentRecord> CardStoresImpl::TakeCards(const std::string& item, std::
     }
     remove.Reset();
     SentRecord record;
-    record.fields = {item, orderNumber, buyer, quantityText, card.cardNumber, card.secret, note, status, time};
+    // The hand-over fields stay empty until the codes go out.
+    record.fields = {item, orderNumber, buyer, quantityText, card.cardNumber, card.secret, note, status, time, {}, {}};
     for (std::size_t i = 0; i < record.fields.size(); ++i) insert.BindStatic(static_cast<int>(i) + 1, record.fields[i]);
     if (insert.Step() != SQLITE_DONE) {
       SetError(StepError(db_));

@@ -211,7 +211,7 @@ std::vector<SentRecord> ListSent(CardStores& stores, SentListMode mode, const st
   else if (mode == SentListMode::kByBuyer) position = 3;
   std::vector<RecordNumber> numbers;
   auto rows = stores.Sent().Select(position, text, &numbers);
-  return ToRecords<9>(std::move(rows), numbers);
+  return ToRecords<SentRecord::kFieldCount>(std::move(rows), numbers);
 }
 
 }  // namespace torvane

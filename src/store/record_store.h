@@ -38,8 +38,21 @@ struct Record {
 
 // 宝贝名称, 宝贝卡号, 宝贝卡密, 宝贝备注.
 using CardRecord = Record<4>;
-// 宝贝名称, 订单编号, 客户旺旺, 数量, 所发卡号, 所发卡密, 所发备注, 发货方式, 发货时间.
-using SentRecord = Record<9>;
+// 宝贝名称, 订单编号, 客户旺旺, 数量, 所发卡号, 所发卡密, 所发备注, 发货方式, 发货时间, then
+// 交付时间 (when the code was handed over, "YYYY-MM-DD HH:MM:SS" local time) and 交付渠道 (how: one of
+// the texts below). Both are empty until a code is handed over, and in records older than the two.
+using SentRecord = Record<11>;
+// The nine fields every sent store had before the two hand-over fields came.
+inline constexpr std::size_t kSentBaseFieldCount = 9;
+inline constexpr std::string_view kHandOverByChat = "旺旺";
+inline constexpr std::string_view kHandOverByMail = "邮件";
+inline constexpr std::string_view kHandOverResend = "重新发送";
+
+// When and how codes were handed over: fields 10 and 11 of their sent records.
+struct SentHandOver {
+  std::string time;
+  std::string channel;
+};
 
 inline constexpr std::u8string_view kInventoryFileName = u8"库存卡密.edb";
 inline constexpr std::u8string_view kSentFileName = u8"已发卡密.edb";
@@ -69,6 +82,8 @@ class RecordStore {
   // When none matches the cursor ends after the last record.
   virtual bool FindNext(std::size_t position, const std::string& text) = 0;
   // Adds a record at the end and makes it current; 0 on failure (also when the field count is wrong).
+  // A sent record may be given with its first nine fields only: the hand-over fields stay empty (and
+  // a ModifyRecord or WriteRecord so given leaves them as they are).
   virtual RecordNumber AppendRecord(const std::vector<std::string>& fields) = 0;
   virtual bool ModifyRecord(const std::vector<std::string>& fields) = 0;  // current record
   virtual bool MarkDeleted() = 0;                                          // current record
@@ -95,6 +110,10 @@ class RecordStore {
   // Numbers of the records whose field at position equals text byte for byte (position 0: every
   // record), in store order; nullopt on a store failure (LastStoreError() names the file).
   virtual std::optional<std::vector<RecordNumber>> SelectNumbers(std::size_t position, const std::string& text) = 0;
+  // Numbers of the records whose field at position lies in [from, to) by byte order, in store order
+  // (a date range over field 10 of the sent store); nullopt on a store failure.
+  virtual std::optional<std::vector<RecordNumber>> SelectNumbersBetween(std::size_t position, const std::string& from,
+                                                                        const std::string& to) = 0;
   // The fields of the records with these numbers, in the order given, under one lock; an entry is
   // nullopt when its record no longer exists. nullopt on a store failure.
   virtual std::optional<std::vector<std::optional<std::vector<std::string>>>> ReadRecords(
@@ -157,7 +176,11 @@ class CardStores {
   // schema, another program's file), gives an error naming it and is never modified.
   // Opening writes nothing to an existing store, so a write-protected copy can be opened and read;
   // the exceptions are recovery: a transaction a killed process left half done is rolled back by
-  // the first read, and (kReadWrite) leftover journal files are cleared by one empty write.
+  // the first read, and (kReadWrite) leftover journal files are cleared by one empty write; and the
+  // upgrade: (kReadWrite) a sent store without the hand-over fields gains them, every record kept in
+  // order, after a copy of it as it was is kept beside it (OpenNotes names it). An upgraded file no
+  // longer opens in a program that predates the fields. kReadOnly reads such a store as it is, with
+  // the two fields empty.
   static std::unique_ptr<CardStores> Open(const std::filesystem::path& dataDir, StoreError* error,
                                           std::vector<std::string>* created = nullptr,
                                           StoreAccess access = StoreAccess::kReadWrite);
@@ -195,14 +218,19 @@ class CardStores {
 
   // Sent records of one order number with the given status, in store order; empty on a failure.
   virtual std::vector<SentRecord> SentRecordsOf(const std::string& orderNumber, const std::string& status) = 0;
-  // Sets status (field 8) and time (field 9) of exactly these sent records, in one transaction; false
-  // with nothing written when one of them no longer exists (LastStoreError names it).
+  // Sets status (field 8) and time (field 9) of exactly these sent records, and with handOver also
+  // fields 10 and 11, in one transaction; false with nothing written when one of them no longer exists
+  // (LastStoreError names it).
   virtual bool SetSentStatus(const std::vector<RecordNumber>& numbers, const std::string& status,
-                             const std::string& time) = 0;
+                             const std::string& time, const SentHandOver* handOver = nullptr) = 0;
 
   // A mark that changes whenever either store was written, through these stores or by another
   // process: two equal marks mean the lists read in between are still current. nullopt on a failure.
   virtual std::optional<std::array<std::int64_t, 3>> WriteMark() = 0;
+
+  // What opening did beyond reading, for the activity log or the terminal (GBK): a store brought up
+  // to a newer layout, with the name of the copy kept of it as it was.
+  virtual std::vector<std::string> OpenNotes() const = 0;
 
   // Closes both files (the stores are unusable afterwards).
   virtual void Close() = 0;

@@ -17,6 +17,17 @@ SqliteRecordStore::SqliteRecordStore(CardStoresImpl& owner, const StoreSchema& s
       fields_(FieldList(schema.fieldCount)),
       insert_(InsertSql(schema)) {}
 
+void SqliteRecordStore::ReadBaseFieldsOnly() {
+  baseFieldsOnly_ = true;
+  fields_.clear();
+  for (std::size_t i = 1; i <= schema_.fieldCount; ++i) fields_ += (i > 1 ? "," : "") + Column(i);
+}
+
+std::string SqliteRecordStore::Column(std::size_t position) const {
+  if (baseFieldsOnly_ && position > schema_.baseFieldCount) return "x''";
+  return "f" + std::to_string(position);
+}
+
 std::int64_t SqliteRecordStore::RecordCount() {
   auto lock = owner_.Lock(schema_);
   Query q(owner_.db().Prepare("SELECT count(*) FROM " + table_));
@@ -99,7 +110,7 @@ bool SqliteRecordStore::GoToRecordNumber(RecordNumber number) {
 std::string SqliteRecordStore::ReadField(std::size_t position) {
   auto lock = owner_.Lock(schema_);
   if (where_ != Where::kOn || !ValidPosition(position)) return {};
-  Query q(owner_.db().Prepare("SELECT f" + std::to_string(position) + " FROM " + table_ + " WHERE rn = ?1"));
+  Query q(owner_.db().Prepare("SELECT " + Column(position) + " FROM " + table_ + " WHERE rn = ?1"));
   if (!q.ok()) return {};
   q.Bind(1, current_);
   int rc = q.Step();
@@ -112,7 +123,7 @@ bool SqliteRecordStore::FindNext(std::size_t position, const std::string& text) 
   auto lock = owner_.Lock(schema_);
   if (where_ == Where::kAfter || !ValidPosition(position)) return false;
   RecordNumber from = where_ == Where::kOn ? current_ : 0;
-  Query q(owner_.db().Prepare("SELECT rn FROM " + table_ + " WHERE f" + std::to_string(position) +
+  Query q(owner_.db().Prepare("SELECT rn FROM " + table_ + " WHERE " + Column(position) +
                               " = ?1 AND rn >= ?2 ORDER BY rn LIMIT 1"));
   if (!q.ok()) return false;
   q.Bind(1, text);
@@ -132,7 +143,9 @@ RecordNumber SqliteRecordStore::AppendRecord(const std::vector<std::string>& fie
   if (!ValidFields(fields)) return 0;
   Query q(owner_.db().Prepare(insert_));
   if (!q.ok()) return 0;
-  for (std::size_t i = 0; i < fields.size(); ++i) q.Bind(static_cast<int>(i) + 1, fields[i]);
+  for (std::size_t i = 0; i < schema_.fieldCount; ++i) {
+    q.Bind(static_cast<int>(i) + 1, i < fields.size() ? std::string_view(fields[i]) : std::string_view());
+  }
   if (q.Step() != SQLITE_DONE) {
     SetError(StepError(owner_.db()));
     return 0;
@@ -202,6 +215,7 @@ std::size_t SqliteRecordStore::AppendMany(const std::vector<std::vector<std::str
   std::size_t done = 0;
   for (const auto& r : records) {
     for (std::size_t i = 0; i < r.size(); ++i) q.BindStatic(static_cast<int>(i) + 1, r[i]);
+    for (std::size_t i = r.size(); i < schema_.fieldCount; ++i) q.Bind(static_cast<int>(i) + 1, std::string_view());
     if (q.Step() != SQLITE_DONE) {
       SetError(StepError(owner_.db()));
       return 0;
@@ -266,9 +280,30 @@ std::optional<std::vector<std::optional<std::vector<std::string>>>> SqliteRecord
 
 std::string SqliteRecordStore::SelectSql(const std::string& columns, std::size_t position) const {
   std::string sql = "SELECT " + columns + " FROM " + table_;
-  if (position != 0) sql += " WHERE f" + std::to_string(position) + " = ?1";
+  if (position != 0) sql += " WHERE " + Column(position) + " = ?1";
   sql += " ORDER BY rn";
   return sql;
+}
+
+std::optional<std::vector<RecordNumber>> SqliteRecordStore::SelectNumbersBetween(std::size_t position,
+                                                                                 const std::string& from,
+                                                                                 const std::string& to) {
+  auto lock = owner_.Lock(schema_);
+  if (!ValidPosition(position)) return std::nullopt;
+  // The unary + keeps SQLite from an index on the field: a wide range reads most of the table anyway.
+  Query q(owner_.db().Prepare("SELECT rn FROM " + table_ + " WHERE +" + Column(position) + " >= ?1 AND +" +
+                              Column(position) + " < ?2 ORDER BY rn"));
+  if (!q.ok()) return std::nullopt;
+  q.Bind(1, from);
+  q.Bind(2, to);
+  std::vector<RecordNumber> numbers;
+  int rc;
+  while ((rc = q.Step()) == SQLITE_ROW) numbers.push_back(q.Int(0));
+  if (rc != SQLITE_DONE) {
+    SetError(StepError(owner_.db()));
+    return std::nullopt;
+  }
+  return numbers;
 }
 
 std::optional<std::vector<std::string>> SqliteRecordStore::ReadLocked(RecordNumber number) {
@@ -289,16 +324,16 @@ std::optional<std::vector<std::string>> SqliteRecordStore::ReadRecord(RecordNumb
 bool SqliteRecordStore::WriteLocked(RecordNumber number, const std::vector<std::string>& fields) {
   if (!ValidFields(fields)) return false;
   std::string sets;
-  for (std::size_t i = 1; i <= schema_.fieldCount; ++i) {
+  for (std::size_t i = 1; i <= fields.size(); ++i) {
     if (i > 1) sets += ',';
     sets += 'f';
     sets += std::to_string(i) + " = ?" + std::to_string(i);
   }
   Query q(owner_.db().Prepare("UPDATE " + table_ + " SET " + sets + " WHERE rn = ?" +
-                              std::to_string(schema_.fieldCount + 1)));
+                              std::to_string(fields.size() + 1)));
   if (!q.ok()) return false;
   for (std::size_t i = 0; i < fields.size(); ++i) q.Bind(static_cast<int>(i) + 1, fields[i]);
-  q.Bind(static_cast<int>(schema_.fieldCount) + 1, number);
+  q.Bind(static_cast<int>(fields.size()) + 1, number);
   if (q.Step() != SQLITE_DONE) {
     SetError(StepError(owner_.db()));
     return false;

@@ -49,11 +49,18 @@ class SqliteRecordStore final : public RecordStore {
   std::optional<std::size_t> ModifyFieldsOf(const std::vector<RecordNumber>& numbers,
                                             const std::vector<std::optional<std::string>>& values) override;
   std::optional<std::vector<RecordNumber>> SelectNumbers(std::size_t position, const std::string& text) override;
+  std::optional<std::vector<RecordNumber>> SelectNumbersBetween(std::size_t position, const std::string& from,
+                                                                const std::string& to) override;
   std::optional<std::vector<std::optional<std::vector<std::string>>>> ReadRecords(
       const std::vector<RecordNumber>& numbers) override;
 
   // Qualified table name, e.g. main.cards.
   const std::string& table() const { return table_; }
+  // The file has the first layout (only the base fields) and is only read: the later fields read
+  // as empty. Set when the stores are opened read-only on such a file.
+  void ReadBaseFieldsOnly();
+  // The SQL that reads the field at position (1-based): its column, or x'' for a field the file lacks.
+  std::string Column(std::size_t position) const;
 
  private:
   enum class Where { kBefore, kOn, kAfter };
@@ -63,8 +70,10 @@ class SqliteRecordStore final : public RecordStore {
     SetError("no field " + std::to_string(position));
     return false;
   }
+  // Every field, or the base fields only: the later ones are then left empty by an append and
+  // unchanged by a write.
   bool ValidFields(const std::vector<std::string>& fields) const {
-    if (fields.size() == schema_.fieldCount) return true;
+    if (fields.size() == schema_.fieldCount || fields.size() == schema_.baseFieldCount) return true;
     SetError("expected " + std::to_string(schema_.fieldCount) + " fields, got " + std::to_string(fields.size()));
     return false;
   }
@@ -98,6 +107,7 @@ class SqliteRecordStore final : public RecordStore {
   std::string table_;
   std::string fields_;
   std::string insert_;  // a whole record
+  bool baseFieldsOnly_ = false;
   Where where_ = Where::kBefore;
   RecordNumber current_ = 0;
 };

@@ -18,6 +18,7 @@
 #include "store/card_stores_impl.h"
 #include "store/store_connection.h"
 #include "store/store_schema.h"
+#include "store/store_upgrade.h"
 
 namespace torvane {
 
@@ -52,15 +53,23 @@ std::string CheckHeader(const std::filesystem::path& path) {
   return {};
 }
 
-// Checks application id, version and table layout on an open connection. "" when it is ours.
-std::string CheckSchema(Connection& c, const StoreSchema& s, const char* schemaName) {
+// Checks application id, version and table layout on an open connection. "" when it is ours;
+// *baseOnly then tells a file of the first layout (only the base fields) from an up-to-date one.
+std::string CheckSchema(Connection& c, const StoreSchema& s, const char* schemaName, bool* baseOnly) {
+  *baseOnly = false;
   std::string prefix = std::string("PRAGMA ") + schemaName + ".";
   auto appId = c.Scalar(prefix + "application_id");
   if (!appId) return ErrorText();
   if (*appId != std::to_string(kApplicationId)) return "不是本程序的卡密库";
   auto version = c.Scalar(prefix + "user_version");
   if (!version) return ErrorText();
-  if (*version != std::to_string(kSchemaVersion)) return "版本不符 (" + *version + ")";
+  if (*version == std::to_string(s.version)) {
+    *baseOnly = false;
+  } else if (*version == std::to_string(kFirstSchemaVersion)) {
+    *baseOnly = true;
+  } else {
+    return "版本不符 (" + *version + ")";
+  }
 
   sqlite3_stmt* stmt = nullptr;
   std::string sql = std::string("SELECT name, type, pk, \"notnull\" FROM ") + schemaName + ".pragma_table_info('" +
@@ -70,9 +79,7 @@ std::string CheckSchema(Connection& c, const StoreSchema& s, const char* schemaN
     sqlite3_finalize(stmt);
     return e;
   }
-  std::vector<std::string> expected{"rn"};
-  for (std::size_t i = 1; i <= s.fieldCount; ++i) expected.push_back("f" + std::to_string(i));
-  expected.push_back("marked");
+  const std::vector<std::string> expected = ColumnNames(s, *baseOnly);
   std::vector<std::string> names;
   bool pkOk = false;
   int rc;
@@ -152,7 +159,7 @@ std::string CreateStoreFile(const std::filesystem::path& path, const StoreSchema
     std::string sql = "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL; BEGIN; " + CreateTableSql(s) + ";";
     for (auto& index : CreateIndexSql(s, "main")) sql += index + ";";
     sql += "PRAGMA application_id=" + std::to_string(kApplicationId) + "; PRAGMA user_version=" +
-           std::to_string(kSchemaVersion) + "; COMMIT;";
+           std::to_string(s.version) + "; COMMIT;";
     if (!c.Exec(sql)) {
       std::string e = ErrorText();
       c.Close();
@@ -187,7 +194,8 @@ std::string ValidateExisting(const std::filesystem::path& path, const StoreSchem
   Connection c;
   std::string error;
   if (!c.Open(FileUri(path, "ro"), SQLITE_OPEN_READONLY, &error)) return "无法打开 " + FileText(s) + ": " + error;
-  reason = CheckSchema(c, s, "main");
+  bool baseOnly = false;
+  reason = CheckSchema(c, s, "main", &baseOnly);
   int code = sqlite3_extended_errcode(c.get());
   c.Close();
   if (reason.empty() || code == SQLITE_READONLY_ROLLBACK) return {};
@@ -266,9 +274,12 @@ bool CardStoresImpl::Connect(const std::filesystem::path& dataDir, StoreAccess a
     return fail("无法打开 " + FileText(kInventorySchema) + ": " + ErrorText());
   }
   // The first read rolls back what a killed writer left half done, before anything is checked.
+  std::vector<const StoreSchema*> older;
   for (const StoreSchema* s : {&kInventorySchema, &kSentSchema}) {
-    std::string reason = CheckSchema(db_, *s, s->schemaName);
+    bool baseOnly = false;
+    std::string reason = CheckSchema(db_, *s, s->schemaName, &baseOnly);
     if (!reason.empty()) return fail(InvalidStoreText(*s, reason));
+    if (baseOnly && s->fieldCount > s->baseFieldCount) older.push_back(s);
   }
   for (const StoreSchema* s : {&kInventorySchema, &kSentSchema}) {
     bool damaged = false;
@@ -276,7 +287,10 @@ bool CardStoresImpl::Connect(const std::filesystem::path& dataDir, StoreAccess a
     if (damaged) return fail(FileText(*s) + " 已损坏: " + reason);
     if (!reason.empty()) return fail("无法读取 " + FileText(*s) + ": " + reason);
   }
-  if (access == StoreAccess::kReadOnly) return true;
+  if (access == StoreAccess::kReadOnly) {
+    for (const StoreSchema* s : older) (s == &kSentSchema ? sent_ : inventory_).ReadBaseFieldsOnly();
+    return true;
+  }
 
   // Settings of this connection; the index statements write only when an index is missing.
   for (const StoreSchema* s : {&kInventorySchema, &kSentSchema}) {
@@ -290,6 +304,12 @@ bool CardStoresImpl::Connect(const std::filesystem::path& dataDir, StoreAccess a
       if (!db_.Exec(index)) return fail("无法打开 " + FileText(*s) + ": " + ErrorText());
     }
   }
+  for (const StoreSchema* s : older) {
+    std::string note;
+    std::string reason = UpgradeStore(db_, dataDir, *s, &note);
+    if (!reason.empty()) return fail(reason);
+    if (!note.empty()) openNotes_.push_back(note);
+  }
   if (!JournalsPresent(dataDir)) return true;
   // A process killed in the middle of a write may have left journals beside the files that are not
   // hot (so no read removes them). One write to both files replaces them; while it holds both write
@@ -299,7 +319,7 @@ bool CardStoresImpl::Connect(const std::filesystem::path& dataDir, StoreAccess a
   if (!tx.began()) return fail("无法打开 " + ErrorText());
   for (const StoreSchema* s : {&kInventorySchema, &kSentSchema}) {
     WorkOn(*s);
-    if (!db_.Exec(std::string("PRAGMA ") + s->schemaName + ".user_version=" + std::to_string(kSchemaVersion))) {
+    if (!db_.Exec(std::string("PRAGMA ") + s->schemaName + ".user_version=" + std::to_string(s->version))) {
       return fail("无法打开 " + ErrorText());
     }
   }

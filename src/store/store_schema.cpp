@@ -7,8 +7,9 @@
 
 namespace torvane::store_sqlite {
 
-const StoreSchema kInventorySchema{"main", "cards", 4, {1}, kInventoryFileName};
-const StoreSchema kSentSchema{"sent", "sent_cards", 9, {2, 3, 8}, kSentFileName};
+const StoreSchema kInventorySchema{"main", "cards", 4, {1}, kInventoryFileName, 4, kFirstSchemaVersion};
+// Fields 10 and 11 (time and channel of the hand-over) came with version 2.
+const StoreSchema kSentSchema{"sent", "sent_cards", 11, {2, 3, 8}, kSentFileName, 9, 2};
 
 std::string FieldList(std::size_t count) {
   std::string out;
@@ -33,9 +34,32 @@ std::string Placeholders(std::size_t count, int first) {
 
 std::string CreateTableSql(const StoreSchema& s) {
   std::string sql = std::string("CREATE TABLE ") + s.tableName + " (rn INTEGER PRIMARY KEY AUTOINCREMENT";
-  for (std::size_t i = 1; i <= s.fieldCount; ++i) sql += ", f" + std::to_string(i) + " BLOB NOT NULL";
-  sql += ", marked INTEGER NOT NULL DEFAULT 0)";
+  for (std::size_t i = 1; i <= s.baseFieldCount; ++i) sql += ", f" + std::to_string(i) + " BLOB NOT NULL";
+  sql += ", marked INTEGER NOT NULL DEFAULT 0";
+  for (std::size_t i = s.baseFieldCount + 1; i <= s.fieldCount; ++i) {
+    sql += ", f" + std::to_string(i) + " BLOB NOT NULL DEFAULT x''";
+  }
+  sql += ")";
   return sql;
+}
+
+std::vector<std::string> ColumnNames(const StoreSchema& s, bool baseOnly) {
+  std::vector<std::string> names{"rn"};
+  for (std::size_t i = 1; i <= s.baseFieldCount; ++i) names.push_back("f" + std::to_string(i));
+  names.push_back("marked");
+  if (!baseOnly) {
+    for (std::size_t i = s.baseFieldCount + 1; i <= s.fieldCount; ++i) names.push_back("f" + std::to_string(i));
+  }
+  return names;
+}
+
+std::vector<std::string> AddFieldsSql(const StoreSchema& s) {
+  std::vector<std::string> out;
+  for (std::size_t i = s.baseFieldCount + 1; i <= s.fieldCount; ++i) {
+    out.push_back(std::string("ALTER TABLE ") + s.schemaName + "." + s.tableName + " ADD COLUMN f" +
+                  std::to_string(i) + " BLOB NOT NULL DEFAULT x''");
+  }
+  return out;
 }
 
 std::string InsertSql(const StoreSchema& s) {

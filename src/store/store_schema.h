@@ -13,14 +13,21 @@ namespace torvane::store_sqlite {
 
 // Marks a SQLite file as a store of this program (bytes 68..71 of the file header).
 inline constexpr std::int32_t kApplicationId = 0x54564344;  // "TVCD"
-inline constexpr int kSchemaVersion = 1;
+// The layout every store file had first: rn, f1..f<baseFieldCount>, marked.
+inline constexpr int kFirstSchemaVersion = 1;
 
+// A table's columns: rn, f1..f<baseFieldCount>, marked, then f<baseFieldCount+1>..f<fieldCount>,
+// the fields added later (each BLOB NOT NULL DEFAULT x'', so adding them keeps every record).
+// version is the user_version of a file with every field; a file at kFirstSchemaVersion has only
+// the base fields and is brought up to date when opened for writing.
 struct StoreSchema {
   const char* schemaName;  // database name on the connection
   const char* tableName;
   std::size_t fieldCount;
   std::vector<int> indexedFields;
   std::u8string_view fileName;
+  std::size_t baseFieldCount;
+  int version;
 };
 
 extern const StoreSchema kInventorySchema;
@@ -31,6 +38,10 @@ std::string FieldList(std::size_t count);
 // "?<first>,?<first+1>,..." with count entries.
 std::string Placeholders(std::size_t count, int first = 1);
 std::string CreateTableSql(const StoreSchema& s);
+// The column names of the table, in table order, for a file with every field (or only the base ones).
+std::vector<std::string> ColumnNames(const StoreSchema& s, bool baseOnly);
+// "ALTER TABLE ... ADD COLUMN ..." for each field the first layout lacks.
+std::vector<std::string> AddFieldsSql(const StoreSchema& s);
 // "INSERT INTO <schema>.<table> (f1,...) VALUES (?1,...)": one whole record.
 std::string InsertSql(const StoreSchema& s);
 std::vector<std::string> CreateIndexSql(const StoreSchema& s, const char* schemaName);

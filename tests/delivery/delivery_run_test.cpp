@@ -465,7 +465,16 @@ TEST_F(DeliveryEndToEnd, MailGoesToTheAddressInTheMessageOrFallsBackToChat) {
   ASSERT_TRUE(sim_->AddOrder("5001", "点卡", "1", "b1", "请发到 buyer.one@example.com 谢谢"));
   ASSERT_TRUE(sim_->AddOrder("5002", "点卡", "1", "b2", "没有邮箱"));
 
+  const std::string start = NowSortableTimeText();
   engine_->DeliveryRun();
+  const std::string end = NowSortableTimeText();
+  // When and how each code was handed over.
+  for (const char* order : {"5001", "5002"}) {
+    const std::string handedAt = Sent(order).at(0).at(9);
+    EXPECT_TRUE(handedAt.size() == 19 && start <= handedAt && handedAt <= end) << order << ": " << handedAt;
+  }
+  EXPECT_EQ(Sent("5001").at(0).at(10), "邮件");
+  EXPECT_EQ(Sent("5002").at(0).at(10), "旺旺");
   ASSERT_EQ(mail_.sent.size(), 1u);
   EXPECT_EQ(mail_.sent[0].recipient, "buyer.one@example.com");
   EXPECT_EQ(mail_.sent[0].subject, "您购买的宝贝送到");
@@ -511,6 +520,7 @@ TEST_F(DeliveryEndToEnd, FailedSendsAreRecordedAsFailedAndNotShipped) {
   EXPECT_TRUE(Logged(*log_, "订单编号:[7002] 卡密发送失败 请手动处理"));
   EXPECT_EQ(Sent("7001").at(0)[7], "发送失败");
   EXPECT_EQ(Sent("7002").at(0)[7], "发送失败");
+  EXPECT_EQ(Sent("7002").at(0).at(9) + Sent("7002").at(0).at(10), "");  // never handed over
   EXPECT_EQ(sim_->OrderStatus("7001"), "paid");
   EXPECT_EQ(sim_->OrderStatus("7002"), "paid");
   EXPECT_TRUE(sim_->Consigns().empty());
@@ -533,6 +543,8 @@ TEST_F(DeliveryEndToEnd, FailedSendsAreRecordedAsFailedAndNotShipped) {
   EXPECT_NE(desk_.messages[0].second.find("卡号: " + Sent("7002").at(0)[4] + "  "), std::string::npos);
   EXPECT_EQ(desk_.opened.back(), ChatAddress("b2", "7002"));
   EXPECT_EQ(Sent("7002").at(0)[7], "旺旺发送");
+  EXPECT_EQ(Sent("7002").at(0).at(10), "重新发送");
+  EXPECT_EQ(Sent("7002").at(0).at(9).size(), 19u);
   EXPECT_EQ(sim_->OrderStatus("7002"), "shipped");
 }
 

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -290,7 +291,10 @@ class StorePanesTest : public QObject {
     std::vector<std::vector<std::string>> cards;
     for (int i = 0; i < 3000; ++i) cards.push_back({"K", "k" + std::to_string(i), "s" + std::to_string(i), "n"});
     QCOMPARE(d.stores->Inventory().AppendMany(cards), cards.size());
-    QCOMPARE(d.stores->TakeCards("K", 2, "9001", "Buyer", "2", "n", "邮件发送", "T1").size(), std::size_t{2});
+    const auto mailed = d.stores->TakeCards("K", 2, "9001", "Buyer", "2", "n", "邮件发送", "T1");
+    QCOMPARE(mailed.size(), std::size_t{2});
+    const SentHandOver lateInTheDay{"2026-03-04 23:59:59", "邮件"};
+    QVERIFY(d.stores->SetSentStatus({mailed[0].recordNumber, mailed[1].recordNumber}, "邮件发送", "T1", &lateInTheDay));
     QCOMPARE(d.stores->TakeCards("K", 1, "9002", "buyer", "1", "n", "发送失败", "T2").size(), std::size_t{1});
     SentRecordsPane pane(d.context);
     pane.resize(720, 420);
@@ -299,8 +303,25 @@ class StorePanesTest : public QObject {
     auto* view = Find<QTableView>(&pane, u"超级列表框_仓库");
     QAbstractItemModel* list = view->model();
     QCOMPARE(list->rowCount(), 3);
-    QCOMPARE(list->columnCount(), 9);
+    QCOMPARE(list->columnCount(), 11);
     QCOMPARE(list->headerData(8, Qt::Horizontal).toString(), QStringLiteral(u"发货时间"));
+    QCOMPARE(list->headerData(10, Qt::Horizontal).toString(), QStringLiteral(u"交付渠道"));
+    QCOMPARE(Cell(list, 1, 9) + Cell(list, 1, 10), QStringLiteral(u"2026-03-04 23:59:59邮件"));
+
+    // By the day of the hand-over: both ends whole days; a failed send was never handed over.
+    auto* from = Find<QDateEdit>(&pane, u"编辑框_开始日期");
+    auto* to = Find<QDateEdit>(&pane, u"编辑框_结束日期");
+    from->setDate(QDate(2026, 3, 4));
+    to->setDate(QDate(2026, 3, 4));
+    Click(&pane, u"按钮_按日期查询");
+    QCOMPARE(list->rowCount(), 2);
+    from->setDate(QDate(2026, 3, 5));
+    to->setDate(QDate(2026, 3, 9));
+    Click(&pane, u"按钮_按日期查询");
+    QCOMPARE(list->rowCount(), 0);
+    to->setDate(QDate(2026, 3, 1));
+    Click(&pane, u"按钮_按日期查询");
+    QCOMPARE(Shown(), QStringList{QStringLiteral(u"提示: 开始日期不能晚于结束日期")});
     auto* field = Find<QComboBox>(&pane, u"组合框_查询");
     QCOMPARE(field->currentText(), QStringLiteral(u"订单编号"));
     auto* text = Find<QLineEdit>(&pane, u"编辑框_查询");

@@ -313,6 +313,120 @@ TEST(RecordStore, FieldsSurviveReopenByteForByteInStoreOrder) {
   EXPECT_EQ(stores->Inventory().ReadRecord(numbers[1]), records[1]);
 }
 
+namespace {
+
+// A sent store as every installation wrote it before the hand-over fields: rn, nine fields, marked.
+void MakeNineFieldSentStore(const std::filesystem::path& path, const std::vector<std::vector<std::string>>& records) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  const char* sql =
+      "PRAGMA journal_mode=DELETE; CREATE TABLE sent_cards (rn INTEGER PRIMARY KEY AUTOINCREMENT, f1 BLOB NOT NULL, "
+      "f2 BLOB NOT NULL, f3 BLOB NOT NULL, f4 BLOB NOT NULL, f5 BLOB NOT NULL, f6 BLOB NOT NULL, f7 BLOB NOT NULL, "
+      "f8 BLOB NOT NULL, f9 BLOB NOT NULL, marked INTEGER NOT NULL DEFAULT 0); "
+      "CREATE INDEX sent_cards_f2 ON sent_cards(f2); PRAGMA application_id=1414939460; PRAGMA user_version=1;";
+  ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_stmt* insert = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO sent_cards (f1,f2,f3,f4,f5,f6,f7,f8,f9) VALUES (?,?,?,?,?,?,?,?,?)",
+                               -1, &insert, nullptr),
+            SQLITE_OK);
+  for (const auto& r : records) {
+    for (int i = 0; i < 9; ++i) {
+      const std::string& f = r[static_cast<std::size_t>(i)];
+      sqlite3_bind_blob(insert, i + 1, f.empty() ? "" : f.data(), static_cast<int>(f.size()), SQLITE_TRANSIENT);
+    }
+    ASSERT_EQ(sqlite3_step(insert), SQLITE_DONE);
+    sqlite3_reset(insert);
+  }
+  sqlite3_finalize(insert);
+  // A gap in the record numbers, as a deletion leaves.
+  ASSERT_EQ(sqlite3_exec(db, "DELETE FROM sent_cards WHERE rn = 2", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+}
+
+// The sent table's column names in table order, then "v" and the file's user_version.
+std::vector<std::string> SentLayout(const std::filesystem::path& path) {
+  sqlite3* db = nullptr;
+  std::vector<std::string> names;
+  EXPECT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt* q = nullptr;
+  sqlite3_prepare_v2(db, "SELECT name FROM pragma_table_info('sent_cards')", -1, &q, nullptr);
+  while (sqlite3_step(q) == SQLITE_ROW) names.push_back(reinterpret_cast<const char*>(sqlite3_column_text(q, 0)));
+  sqlite3_finalize(q);
+  sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &q, nullptr);
+  if (sqlite3_step(q) == SQLITE_ROW) names.push_back("v" + std::to_string(sqlite3_column_int(q, 0)));
+  sqlite3_finalize(q);
+  sqlite3_close(db);
+  return names;
+}
+
+}  // namespace
+
+TEST(RecordStore, ANineFieldSentStoreIsListedAsItIsThenUpgradedOnceWithACopyKept) {
+  TempDir dir;
+  TempDir fresh;
+  OpenOrFail(fresh.path())->Close();  // the files this program creates
+  std::filesystem::copy_file(fresh / kInventory, dir / kInventory);
+  std::vector<std::vector<std::string>> records;
+  for (int i = 1; i <= 4; ++i) {
+    const std::string n = std::to_string(i);
+    records.push_back({"点卡", "o" + n, "买家" + n, "1", "k" + n, std::string("s\0", 2) + n, "", "旺旺发送", "2012年3月5日9时"});
+  }
+  MakeNineFieldSentStore(dir / kSent, records);
+  records.erase(records.begin() + 1);
+  for (auto& r : records) r.resize(11);  // the hand-over fields read empty
+  const std::string oldBytes = ReadBytes(dir / kSent);
+  auto readAll = [](CardStores& stores) {
+    std::vector<RecordNumber> numbers;
+    auto rows = stores.Sent().Select(0, "", &numbers);
+    EXPECT_EQ(numbers, (std::vector<RecordNumber>{1, 3, 4}));
+    return rows;
+  };
+  auto openReadOnly = [](const std::filesystem::path& at) {
+    StoreError error;
+    auto stores = CardStores::Open(at, &error, nullptr, StoreAccess::kReadOnly);
+    EXPECT_TRUE(stores) << error.message;
+    return stores;
+  };
+
+  // Listing reads it as it is and changes nothing.
+  if (auto stores = openReadOnly(dir.path())) {
+    EXPECT_EQ(readAll(*stores), records);
+    EXPECT_EQ(stores->SentRecordsOf("o3", "旺旺发送").at(0).fields[10], "");
+    EXPECT_EQ(stores->Sent().SelectNumbersBetween(10, "2000", "3000"), std::vector<RecordNumber>{});
+    EXPECT_TRUE(stores->OpenNotes().empty());
+  }
+  EXPECT_TRUE(ReadBytes(dir / kSent) == oldBytes) << "listing changed the store";
+
+  // Opened for writing: every record stays, in order, under its number; a copy of the file is kept.
+  if (auto stores = OpenOrFail(dir.path())) {
+    ASSERT_EQ(stores->OpenNotes().size(), 1u);
+    EXPECT_NE(stores->OpenNotes()[0].find("已发卡密.edb.升级前备份"), std::string::npos) << stores->OpenNotes()[0];
+    EXPECT_EQ(readAll(*stores), records);
+    const SentHandOver handOver{"2026-01-02 03:04:05", std::string(kHandOverByMail)};
+    EXPECT_TRUE(stores->SetSentStatus({3}, "邮件发送", "T", &handOver));
+    EXPECT_EQ(stores->Sent().ReadRecord(3)->at(10), "邮件");
+  }
+  // The layout of a store this program creates: one format, whichever way a file came to it.
+  EXPECT_EQ(SentLayout(dir / kSent), SentLayout(fresh / kSent));
+  EXPECT_EQ(SentLayout(dir / kSent).back(), "v2");
+
+  // The copy is the store as it was: nine fields, the first version, the same records.
+  const std::filesystem::path copy = dir / std::filesystem::path(u8"已发卡密.edb.升级前备份");
+  TempDir before;
+  std::filesystem::copy_file(copy, before / kSent);
+  std::filesystem::copy_file(fresh / kInventory, before / kInventory);
+  EXPECT_EQ(SentLayout(before / kSent).back(), "v1");
+  if (auto stores = openReadOnly(before.path())) {
+    EXPECT_EQ(readAll(*stores), records);
+  }
+
+  // Once only: opening again neither upgrades nor copies.
+  if (auto stores = OpenOrFail(dir.path())) {
+    EXPECT_TRUE(stores->OpenNotes().empty());
+  }
+  EXPECT_EQ(FileNamesIn(dir.path()), (std::vector<std::string>{kSent.string(), copy.filename().string(), kInventory.string()}));
+}
+
 TEST(RecordStore, CursorWalksForwardAndBackInStoreOrder) {
   TempDir dir;
   auto stores = OpenOrFail(dir.path());
@@ -441,7 +555,7 @@ TEST(RecordStore, TheTwoStoresNeverMix) {
   RecordStore& inv = stores->Inventory();
   RecordStore& sent = stores->Sent();
   EXPECT_EQ(inv.FieldCount(), 4u);
-  EXPECT_EQ(sent.FieldCount(), 9u);
+  EXPECT_EQ(sent.FieldCount(), 11u);
   inv.AppendRecord(Card("A", "1"));
   RecordNumber second = inv.AppendRecord(Card("A", "2"));
   sent.AppendRecord({"A", "o", "b", "1", "1", "s", "n", "S", "T"});
@@ -486,7 +600,8 @@ TEST(TakeCards, TakesWholeOrdersOnlyFirstCardsFirst) {
 
   auto taken = stores->TakeCards("A", 2, "o1", "buyer", "2件", "note", "发货中", "T1");
   ASSERT_EQ(taken.size(), 2u);
-  EXPECT_EQ(taken[0].fields, (std::array<std::string, 9>{"A", "o1", "buyer", "2件", "1", "s1", "note", "发货中", "T1"}));
+  EXPECT_EQ(taken[0].fields,
+            (std::array<std::string, 11>{"A", "o1", "buyer", "2件", "1", "s1", "note", "发货中", "T1", "", ""}));
   EXPECT_EQ(taken[1].Field(5), "2");
   EXPECT_EQ(stores->Sent().ReadRecord(taken[1].recordNumber),
             (std::vector<std::string>(taken[1].fields.begin(), taken[1].fields.end())));
@@ -505,13 +620,24 @@ TEST(TakeCards, SentStatusTouchesOnlyTheGivenRecords) {
   ASSERT_EQ(first.size() + second.size(), 4u);
 
   EXPECT_EQ(stores->SentRecordsOf("o1", "发货中").size(), 2u);
-  EXPECT_TRUE(stores->SetSentStatus({first[0].recordNumber, first[1].recordNumber}, "旺旺发送", "T1"));
+  const SentHandOver handOver{"2026-03-04 05:06:07", std::string(kHandOverByChat)};
+  EXPECT_TRUE(stores->SetSentStatus({first[0].recordNumber, first[1].recordNumber}, "旺旺发送", "T1", &handOver));
   EXPECT_TRUE(stores->SentRecordsOf("o1", "发货中").empty());
   EXPECT_EQ(stores->SentRecordsOf("o1", "旺旺发送").size(), 2u);
   auto others = stores->SentRecordsOf("o2", "发货中");
   ASSERT_EQ(others.size(), 2u);
   EXPECT_EQ(others[0].Field(9), "T0");
   EXPECT_EQ(stores->Sent().ReadRecord(first[0].recordNumber)->at(8), "T1");
+  EXPECT_EQ(stores->Sent().ReadRecord(first[0].recordNumber)->at(9), "2026-03-04 05:06:07");
+  EXPECT_EQ(stores->Sent().ReadRecord(first[1].recordNumber)->at(10), "旺旺");
+  EXPECT_EQ(others[0].Field(10), "");  // not handed over yet
+  // Without a hand-over the two fields stay as they are.
+  EXPECT_TRUE(stores->SetSentStatus({first[0].recordNumber}, "旺旺发送", "T1b"));
+  EXPECT_EQ(stores->Sent().ReadRecord(first[0].recordNumber)->at(10), "旺旺");
+  // A day's range by byte order of 交付时间: the day itself, not the days around it.
+  EXPECT_EQ(stores->Sent().SelectNumbersBetween(10, "2026-03-04", "2026-03-05"),
+            (std::vector<RecordNumber>{first[0].recordNumber, first[1].recordNumber}));
+  EXPECT_EQ(stores->Sent().SelectNumbersBetween(10, "2026-03-05", "2026-03-06"), std::vector<RecordNumber>{});
   // A number that is gone is an error that names it, and nothing of the batch is written.
   stores->Sent().DeleteRecords({first[1].recordNumber});
   EXPECT_FALSE(stores->SetSentStatus({first[0].recordNumber, first[1].recordNumber}, "邮件发送", "T2"));
