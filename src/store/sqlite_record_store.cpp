@@ -256,14 +256,7 @@ std::optional<std::vector<RecordNumber>> SqliteRecordStore::SelectNumbers(std::s
   Query q(owner_.db().Prepare(SelectSql("rn", position)));
   if (!q.ok()) return std::nullopt;
   if (position != 0) q.Bind(1, text);
-  std::vector<RecordNumber> numbers;
-  int rc;
-  while ((rc = q.Step()) == SQLITE_ROW) numbers.push_back(q.Int(0));
-  if (rc != SQLITE_DONE) {
-    SetError(StepError(owner_.db()));
-    return std::nullopt;
-  }
-  return numbers;
+  return CollectNumbers(q);
 }
 
 std::optional<std::vector<std::optional<std::vector<std::string>>>> SqliteRecordStore::ReadRecords(
@@ -276,6 +269,17 @@ std::optional<std::vector<std::optional<std::vector<std::string>>>> SqliteRecord
     if (!rows.back() && !ErrorText().empty()) return std::nullopt;
   }
   return rows;
+}
+
+std::optional<std::vector<RecordNumber>> SqliteRecordStore::CollectNumbers(Query& q) {
+  std::vector<RecordNumber> numbers;
+  int rc;
+  while ((rc = q.Step()) == SQLITE_ROW) numbers.push_back(q.Int(0));
+  if (rc != SQLITE_DONE) {
+    SetError(StepError(owner_.db()));
+    return std::nullopt;
+  }
+  return numbers;
 }
 
 std::string SqliteRecordStore::SelectSql(const std::string& columns, std::size_t position) const {
@@ -296,14 +300,7 @@ std::optional<std::vector<RecordNumber>> SqliteRecordStore::SelectNumbersBetween
   if (!q.ok()) return std::nullopt;
   q.Bind(1, from);
   q.Bind(2, to);
-  std::vector<RecordNumber> numbers;
-  int rc;
-  while ((rc = q.Step()) == SQLITE_ROW) numbers.push_back(q.Int(0));
-  if (rc != SQLITE_DONE) {
-    SetError(StepError(owner_.db()));
-    return std::nullopt;
-  }
-  return numbers;
+  return CollectNumbers(q);
 }
 
 std::optional<std::vector<std::string>> SqliteRecordStore::ReadLocked(RecordNumber number) {

@@ -97,6 +97,8 @@ class SqliteRecordStore final : public RecordStore {
   // Whether the record exists; false also on a failure, with the error set.
   bool ExistsLocked(RecordNumber number);
   // The columns of the records whose field at position equals ?1 (position 0: all), in store order.
+  // The record numbers a prepared query of "rn" yields, in its order; nullopt (and the error set) on failure.
+  std::optional<std::vector<RecordNumber>> CollectNumbers(Query& q);
   std::string SelectSql(const std::string& columns, std::size_t position) const;
   std::optional<std::vector<std::string>> ReadLocked(RecordNumber number);
   bool WriteLocked(RecordNumber number, const std::vector<std::string>& fields);
