@@ -84,12 +84,14 @@ void SentRecordsPane::BuildControls() {
   top->addWidget(queryCaption);
   top->addWidget(queryText_, 1);
   top->addWidget(query);
-  top->addSpacing(12);
-  top->addWidget(datesCaption);
-  top->addWidget(fromDate_);
-  top->addWidget(new QLabel(QStringLiteral(u"至"), this));
-  top->addWidget(toDate_);
-  top->addWidget(dateQuery);
+  // The date range on a row of its own: beside it the query box had no room left for an order number.
+  auto* dates = new QHBoxLayout;
+  dates->addWidget(datesCaption);
+  dates->addWidget(fromDate_);
+  dates->addWidget(new QLabel(QStringLiteral(u"至"), this));
+  dates->addWidget(toDate_);
+  dates->addWidget(dateQuery);
+  dates->addStretch(1);
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(tickAll_);
   bottom->addWidget(remove);
@@ -99,6 +101,7 @@ void SentRecordsPane::BuildControls() {
   bottom->addWidget(detail_, 1);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
+  layout->addLayout(dates);
   layout->addWidget(failure_);
   layout->addWidget(list_, 1);
   layout->addLayout(bottom);
