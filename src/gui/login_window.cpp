@@ -68,9 +68,13 @@ LoginWindow::LoginWindow(const QString& startAddress, std::filesystem::path data
 }
 
 LoginWindow::~LoginWindow() {
+  // The browser may still report cookies while it shuts down; by then this window is half gone.
+  if (profile_ != nullptr) disconnect(profile_->cookieStore(), nullptr, this, nullptr);
   // The page must go before its profile.
   delete browser_;
   browser_ = nullptr;
+  delete profile_;
+  profile_ = nullptr;
 }
 
 void LoginWindow::TakeCookie(const QNetworkCookie& cookie) {
