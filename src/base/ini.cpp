@@ -136,6 +136,14 @@ bool IniFile::Load(const std::filesystem::path& path, std::string* error) {
   return true;
 }
 
+std::vector<std::string> IniFile::SectionNames() const {
+  std::vector<std::string> names;
+  for (const auto& s : sections_) {
+    if (s.hasHeader) names.push_back(s.name);
+  }
+  return names;
+}
+
 const IniFile::Section* IniFile::FindSection(std::string_view name) const {
   for (const auto& s : sections_) {
     if (s.hasHeader && EqualIgnoringAsciiCase(s.name, name)) return &s;

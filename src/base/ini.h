@@ -55,6 +55,9 @@ class IniFile {
   // The value with surrounding spaces and tabs dropped; nullopt when the section or key is missing.
   std::optional<std::string> Get(std::string_view section, std::string_view key) const;
 
+  // The names of the sections with a header, in file order (duplicates included).
+  std::vector<std::string> SectionNames() const;
+
   // The bytes after "=" exactly as stored, surrounding spaces included.
   std::optional<std::string> GetRaw(std::string_view section, std::string_view key) const;
 

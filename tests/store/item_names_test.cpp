@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "store/item_name_commands.h"
+#include "store/item_settings.h"
 #include "support/temp_dir.h"
 
 namespace torvane {
@@ -112,6 +113,49 @@ TEST(DeleteItemNameCommand, EmptySelectionOrUnknownNameChangesNothing) {
   WriteBytes(ItemNamesPath(dir.path()), "AB\r\n");
   EXPECT_EQ(DeleteItemName(dir.path(), "A"), "删除失败");
   EXPECT_EQ(ReadBytes(ItemNamesPath(dir.path())), "AB\r\n");
+}
+
+}  // namespace
+}  // namespace torvane
+
+namespace torvane {
+namespace {
+
+TEST(ItemSettingsFile, RoundTripKeepsOtherBytesAndMatchesNamesExactly) {
+  test::TempDir dir;
+  // A seller's own file: a comment, an unknown key, a section of another case, a bad threshold.
+  test::WriteBytes(ItemSettingsPath(dir.path()),
+                   "; 手工写的\r\n[QQ币]\r\n循环=是\r\n备注=留着\r\n[qq会员]\r\n库存预警=5\r\n[点卡]\r\n库存预警=-3\r\n");
+  ItemSettings settings;
+  ASSERT_TRUE(settings.Load(dir.path()));
+  EXPECT_EQ(settings.Of("QQ币"), (ItemSetting{true, std::nullopt}));
+  EXPECT_EQ(settings.Of("qq币"), ItemSetting{});              // another item, byte for byte
+  EXPECT_EQ(settings.Of("点卡"), ItemSetting{});              // -3 is no threshold
+  EXPECT_EQ(settings.Of("qq会员"), (ItemSetting{false, 5}));
+  EXPECT_EQ(settings.Items(), (std::vector<std::string>{"QQ币", "qq会员", "点卡"}));
+
+  std::string error;
+  EXPECT_FALSE(settings.Set("QQ会员", ItemSetting{true, 1}, &error));  // would land in [qq会员]
+  EXPECT_NE(error.find("qq会员"), std::string::npos);
+  for (const char* bad : {"[秒发]QQ", " 前有空格", "两\r\n行", ""}) {
+    EXPECT_FALSE(settings.Set(bad, ItemSetting{true, 1}, &error)) << bad;
+    EXPECT_FALSE(error.empty());
+  }
+  ASSERT_TRUE(settings.Set("QQ币", ItemSetting{false, 10}, &error));
+  ASSERT_TRUE(settings.Set("新宝贝", ItemSetting{true, 0}, &error));
+  ASSERT_TRUE(settings.Save(dir.path(), &error)) << error;
+
+  const std::string text = test::ReadBytes(ItemSettingsPath(dir.path()));
+  EXPECT_EQ(text.rfind("; 手工写的\r\n[QQ币]\r\n循环=否\r\n备注=留着\r\n库存预警=10\r\n", 0), 0u) << text;
+  EXPECT_EQ(ReadItemSetting(dir.path(), "新宝贝"), (ItemSetting{true, 0}));
+  EXPECT_EQ(ReadItemSetting(dir.path(), "QQ币"), (ItemSetting{false, 10}));
+}
+
+TEST(ItemSettingsFile, ThresholdsAreWholeNumbersOnly) {
+  const std::vector<std::pair<std::string, std::optional<std::int64_t>>> rows = {
+      {"0", 0}, {"10", 10}, {"999999999", 999999999}, {"", std::nullopt}, {"1e3", std::nullopt},
+      {"-1", std::nullopt}, {"1000000000", std::nullopt}, {"５", std::nullopt}};
+  for (const auto& [text, value] : rows) EXPECT_EQ(ParseLowStock(text), value) << text;
 }
 
 }  // namespace
