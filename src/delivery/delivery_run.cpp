@@ -7,6 +7,7 @@
 #include "notify/password.h"
 #include "store/blacklist.h"
 #include "store/item_names.h"
+#include "store/item_settings.h"
 #include "web/login_session.h"
 #include "base/text.h"
 
@@ -404,10 +405,27 @@ bool DeliveryEngine::Take(OrderWork& work, DeliverySummary& summary) {
     log_.LogActivity(OrderTag(number) + " 发现未完成的发货 重新发送原卡密");
     return true;
   }
+  // Read afresh for each order, so a change of the item's settings holds from the next order on.
+  std::string settingsError;
+  const bool reusable = ReadItemSetting(dataDir_, order.title, &settingsError).reusable;
+  if (!settingsError.empty()) {
+    // Taken as an ordinary item's, a reusable item's codes would leave the inventory.
+    log_.LogActivity(OrderTag(number) + " 暂不发货: " + settingsError);
+    ++summary.skipped;
+    return false;
+  }
+  if (reusable && work.quantity > kMaxReusableQuantity) {
+    log_.LogActivity(OrderTag(number) + " 购买数量过大 循环宝贝每单最多发送" + std::to_string(kMaxReusableQuantity) +
+                     "个 请手动处理");
+    ++summary.skipped;
+    return false;
+  }
   // Whole orders only: taking is all or nothing, so a short inventory takes none and the
-  // order waits until the inventory holds all it needs.
-  work.records = stores_.TakeCards(order.title, static_cast<std::size_t>(work.quantity), number, order.buyer,
-                                   order.quantity, work.note, std::string(kStatusSending), NowDateTimeText());
+  // order waits until the inventory holds all it needs. A reusable item's codes go out in turn
+  // and stay in stock: one code serves any quantity.
+  const auto take = reusable ? &CardStores::TakeReusableCards : &CardStores::TakeCards;
+  work.records = (stores_.*take)(order.title, static_cast<std::size_t>(work.quantity), number, order.buyer,
+                                 order.quantity, work.note, std::string(kStatusSending), NowDateTimeText());
   if (!work.records.empty()) {
     Durable(DurableStep::kCardsTaken);
     return true;

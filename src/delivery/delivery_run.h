@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -31,6 +32,8 @@ inline constexpr std::string_view kStatusSending = "发货中";
 inline constexpr std::string_view kStatusByChat = "旺旺发送";
 inline constexpr std::string_view kStatusByMail = "邮件发送";
 inline constexpr std::string_view kStatusSendFailed = "发送失败";
+// The most codes one order of a reusable item gets (its codes repeat, so the stock sets no bound).
+inline constexpr std::int64_t kMaxReusableQuantity = 1000;
 
 // "订单编号:[N]", the way every line about an order starts.
 std::string OrderTag(const std::string& orderNumber);

@@ -39,6 +39,10 @@ class CardStoresImpl final : public CardStores {
                                     const std::string& buyer, const std::string& quantityText,
                                     const std::string& note, const std::string& status,
                                     const std::string& time) override;
+  std::vector<SentRecord> TakeReusableCards(const std::string& item, std::size_t count,
+                                            const std::string& orderNumber, const std::string& buyer,
+                                            const std::string& quantityText, const std::string& note,
+                                            const std::string& status, const std::string& time) override;
   std::optional<std::array<std::int64_t, 3>> WriteMark() override;
   // card_inventory.cpp
   std::optional<AddCardsResult> AddCards(const std::vector<std::vector<std::string>>& cards, DuplicatePolicy policy,
@@ -66,6 +70,18 @@ class CardStoresImpl final : public CardStores {
   Connection& db() { return db_; }
 
  private:
+  // What the sent records of a take say about the order.
+  struct TakeOrder {
+    const std::string& number;
+    const std::string& buyer;
+    const std::string& quantityText;
+    const std::string& note;
+    const std::string& status;
+    const std::string& time;
+  };
+  // card_take.cpp: TakeCards, or with reusable TakeReusableCards.
+  std::vector<SentRecord> Take(const std::string& item, std::size_t count, const TakeOrder& order, bool reusable);
+
   std::mutex mu_;
   Connection db_;
   SqliteRecordStore inventory_;

@@ -201,6 +201,17 @@ class CardStores {
                                             const std::string& orderNumber, const std::string& buyer,
                                             const std::string& quantityText, const std::string& note,
                                             const std::string& status, const std::string& time) = 0;
+  // The take for a reusable item: its codes in store order take turns and stay in the inventory.
+  // The order gets `count` codes in turn (a code again when the item has fewer), the first being the
+  // one after the code of the item's latest sent record (marked records do not count); the item's
+  // first code when that code is no longer in stock or the item has no record. The sent records are
+  // written as TakeCards writes them, in one transaction, with the same refusal of an order that
+  // already has records; no code in stock gives an empty result as a shortage does. The first call
+  // adds an index on the item name to the sent store (a write).
+  virtual std::vector<SentRecord> TakeReusableCards(const std::string& item, std::size_t count,
+                                                    const std::string& orderNumber, const std::string& buyer,
+                                                    const std::string& quantityText, const std::string& note,
+                                                    const std::string& status, const std::string& time) = 0;
 
   // Appends inventory cards (CardRecord fields, 4 each) in one transaction after finding their
   // duplicates, and treats those as policy says; progress(done) is called now and then, on this

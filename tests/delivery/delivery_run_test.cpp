@@ -441,6 +441,43 @@ TEST_F(DeliveryEndToEnd, OnlyWholeOrdersGoOut) {
   EXPECT_EQ(sim_->OrderStatus("3001"), "shipped");
 }
 
+TEST_F(DeliveryEndToEnd, AReusableItemsCodesGoToEveryOrderInTurnAndStayInStock) {
+  ListItems("共享账号\r\n");
+  AddCards("共享账号", {"K1", "K2"}, "链接备注");
+  test::WriteBytes(dir_ / u8"宝贝设置.ini", "[共享账号]\r\n循环=是\r\n");
+  for (const char* number : {"7101", "7102", "7103"}) ASSERT_TRUE(sim_->AddOrder(number, "共享账号", "1", "b"));
+  ASSERT_TRUE(sim_->AddOrder("7104", "共享账号", "1001", "big"));
+
+  const DeliverySummary summary = engine_->DeliveryRun();
+  EXPECT_EQ(summary.delivered, 3);
+  EXPECT_EQ(summary.shipped, 3);
+  const std::string thanks = "\r\n\r\n感谢您的购买\r\n\r\n";
+  ASSERT_EQ(desk_.messages.size(), 3u);
+  EXPECT_EQ(desk_.messages[0].second, thanks + "卡号: K1  卡密: SK1\r\n\r\n备注：链接备注");
+  EXPECT_EQ(desk_.messages[1].second, thanks + "卡号: K2  卡密: SK2\r\n\r\n备注：链接备注");
+  EXPECT_EQ(desk_.messages[2].second, thanks + "卡号: K1  卡密: SK1\r\n\r\n备注：链接备注");
+  EXPECT_EQ(stores_->CountCardsOf("共享账号"), 2);
+  EXPECT_EQ(stores_->Sent().RecordCount(), 3);
+  for (const char* number : {"7101", "7102", "7103"}) {
+    ASSERT_EQ(Sent(number).size(), 1u);
+    EXPECT_EQ(Sent(number)[0][7], "旺旺发送");
+    EXPECT_EQ(sim_->OrderStatus(number), "shipped");
+  }
+  EXPECT_EQ(Blacklist(), "710171027103");
+  // A quantity the stock sets no bound to waits for the seller.
+  EXPECT_TRUE(Logged(*log_, "订单编号:[7104] 购买数量过大 循环宝贝每单最多发送1000个 请手动处理"));
+  EXPECT_TRUE(Sent("7104").empty());
+  EXPECT_EQ(sim_->OrderStatus("7104"), "paid");
+
+  // No longer reusable: the next order takes its code out of stock, without a restart.
+  test::WriteBytes(dir_ / u8"宝贝设置.ini", "[共享账号]\r\n循环=否\r\n");
+  ASSERT_TRUE(sim_->AddOrder("7105", "共享账号", "1", "b5"));
+  EXPECT_EQ(engine_->DeliveryRun().delivered, 1);
+  ASSERT_EQ(Sent("7105").size(), 1u);
+  EXPECT_EQ(Sent("7105")[0][4], "K1");
+  EXPECT_EQ(stores_->CountCardsOf("共享账号"), 1);
+}
+
 TEST_F(DeliveryEndToEnd, UnreadableQuantityTakesNothing) {
   AddCards("点卡", {"U1"});
   ASSERT_TRUE(sim_->AddOrder("4001", "点卡", "abc", "b1"));

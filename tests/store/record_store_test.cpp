@@ -611,6 +611,56 @@ TEST(TakeCards, TakesWholeOrdersOnlyFirstCardsFirst) {
   EXPECT_FALSE(stores->FirstCardOf("A "));
 }
 
+TEST(TakeCards, AReusableItemsCodesTakeTurnsAndStayInStock) {
+  TempDir dir;
+  auto stores = OpenOrFail(dir.path());
+  RecordStore& inv = stores->Inventory();
+  for (auto& card : {Card("R", "1", "s1"), Card("B", "x"), Card("R", "2", "s2"), Card("R", "3", "s3")}) {
+    inv.AppendRecord(card);
+  }
+  // A sent record of another item with one of R's codes does not move R's turn.
+  stores->Sent().AppendRecord({"B", "old", "b", "1", "1", "s1", "n", "S", "T"});
+  struct Row {
+    std::string order;
+    std::size_t quantity;
+    std::vector<std::string> codes;  // card numbers the order gets, in turn
+  };
+  const std::vector<Row> rows = {
+      {"o1", 2, {"1", "2"}},
+      {"o2", 5, {"3", "1", "2", "3", "1"}},  // more than the item has: round again
+      {"o3", 1, {"2"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.order);
+    auto taken = stores->TakeReusableCards("R", row.quantity, row.order, "buyer", std::to_string(row.quantity), "n",
+                                           "发货中", "T");
+    std::vector<std::string> codes;
+    for (const auto& r : taken) {
+      codes.push_back(r.Field(5));
+      EXPECT_EQ(r.Field(6), "s" + r.Field(5));
+      EXPECT_EQ(stores->Sent().ReadRecord(r.recordNumber)->at(1), row.order);
+    }
+    EXPECT_EQ(codes, row.codes);
+  }
+  EXPECT_EQ(stores->CountCardsOf("R"), 3);
+  EXPECT_EQ(stores->Sent().RecordCount(), 9);
+  // Same refusal of an order that has records; an ordinary item's take still moves its card.
+  EXPECT_TRUE(stores->TakeReusableCards("R", 1, "o2", "b", "1", "n", "发货中", "T").empty());
+  EXPECT_EQ(LastStoreError(), kOrderAlreadyHasRecords);
+  EXPECT_EQ(stores->TakeCards("B", 1, "o4", "b", "1", "n", "发货中", "T").size(), 1u);
+  EXPECT_EQ(stores->CountCardsOf("B"), 0);
+  // The latest code gone from stock: the turn starts again at the first code.
+  auto rNumbers = stores->Inventory().SelectNumbers(1, "R");
+  ASSERT_TRUE(rNumbers && rNumbers->size() == 3u);
+  EXPECT_EQ(inv.DeleteRecords({(*rNumbers)[1]}), 1u);
+  auto again = stores->TakeReusableCards("R", 1, "o5", "b", "1", "n", "发货中", "T");
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(again[0].Field(5), "1");
+  // No code at all is a shortage, not a failure.
+  EXPECT_TRUE(stores->TakeReusableCards("B", 1, "o6", "b", "1", "n", "发货中", "T").empty());
+  EXPECT_EQ(LastStoreError(), "");
+}
+
 TEST(TakeCards, SentStatusTouchesOnlyTheGivenRecords) {
   TempDir dir;
   auto stores = OpenOrFail(dir.path());
