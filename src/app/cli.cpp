@@ -14,6 +14,7 @@
 #include "notify/password.h"
 #include "app/demo.h"
 #include "app/export_target.h"
+#include "app/item_commands.h"
 #include "app/resend.h"
 #include "app/paths.h"
 #include "app/runner.h"
@@ -48,28 +49,6 @@ std::optional<SessionPaths> Directories(const Arguments& args) {
   std::optional<SessionPaths> paths = ResolveSessionPaths(options, &error);
   if (!paths) PrintError(error);
   return paths;
-}
-
-// A field of a listing: tabs, line breaks and backslashes written as \t, \n, \r and \\ so a record stays one line.
-std::string ListingField(const std::string& gbk) {
-  std::string out;
-  out.reserve(gbk.size());
-  for (std::size_t i = 0; i < gbk.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(gbk[i]);
-    if (CharLengthAt(gbk, i) == 2) {
-      out.push_back(gbk[i]);
-      out.push_back(gbk[++i]);
-      continue;
-    }
-    switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
-      default: out.push_back(static_cast<char>(c));
-    }
-  }
-  return out;
 }
 
 template <typename RecordT>
@@ -360,6 +339,12 @@ int RunCommand(const CommandLine& line) {
     case Command::kRun: return Run(args);
     case Command::kCardsImport: return CardsImport(args);
     case Command::kCardsList: return CardsList(args);
+    case Command::kItemsList:
+    case Command::kItemsSet: {
+      const std::optional<SessionPaths> paths = Directories(args);
+      if (!paths) return 1;
+      return line.command == Command::kItemsList ? ItemsList(paths->dataDir) : ItemsSet(args, paths->dataDir);
+    }
     case Command::kSentList: return SentList(args);
     case Command::kSentExport: return SentExport(args);
     case Command::kSentResend: return SentResend(args);

@@ -10,6 +10,7 @@
 
 #include "app/version.h"
 #include "base/text.h"
+#include "store/item_settings.h"
 
 namespace torvane {
 
@@ -22,6 +23,8 @@ constexpr const char* kUsage =
     "  torvane run [--config-dir DIR] [--data-dir DIR] [--once]\n"
     "  torvane cards import FILE --item NAME [--note TEXT] [--encoding gbk|utf-8] [--allow-duplicates] [--data-dir DIR]\n"
     "  torvane cards list [--item NAME] [--data-dir DIR]\n"
+    "  torvane items list [--data-dir DIR]\n"
+    "  torvane items set NAME [--low-stock N|none] [--reusable yes|no] [--data-dir DIR]\n"
     "  torvane sent list [--order N | --buyer B] [--data-dir DIR]\n"
     "  torvane sent export FILE.csv [--config-dir DIR] [--data-dir DIR]\n"
     "  torvane sent resend --order N [--to ADDRESS] [--config-dir DIR] [--data-dir DIR]\n"
@@ -41,6 +44,7 @@ struct OptionEntry {
   bool nonEmpty = false;           // an empty value is a usage error
   const char* excludes = nullptr;  // an option of the same command that cannot go with this one
   std::vector<std::string> oneOf = {};  // the values allowed (any letter case), when not empty
+  std::string (*check)(const std::string&) = nullptr;  // why a value is refused ("" when it is not)
 };
 
 struct CommandEntry {
@@ -53,6 +57,11 @@ struct CommandEntry {
 
 const OptionEntry kConfigDir = {"config-dir", "DIR", "the directory of 配置文件.ini and 部署配置.ini", false, true};
 const OptionEntry kDataDir = {"data-dir", "DIR", "the directory of the stores and the other data files", false, true};
+
+std::string LowStockProblem(const std::string& value) {
+  if (EqualIgnoringAsciiCase(value, "none") || ParseLowStock(value)) return {};
+  return "must be a whole number of at most 9 digits, or none";
+}
 
 const std::vector<CommandEntry>& Commands() {
   static const std::vector<CommandEntry> commands = {
@@ -69,6 +78,18 @@ const std::vector<CommandEntry>& Commands() {
         kDataDir}},
       {Command::kCardsList, {"cards", "list"}, "The inventory, one card a line, fields separated by tabs.", {},
        {{"item", "NAME", "only this item's cards"}, kDataDir}},
+      {Command::kItemsList, {"items", "list"},
+       "The items, one a line: name, stock, low-stock threshold (empty: none), reusable (是/否), separated by tabs.",
+       {},
+       {kDataDir}},
+      {Command::kItemsSet, {"items", "set"},
+       "Changes one item's settings in 宝贝设置.ini: only those given, the others stay as they are.",
+       {{"NAME", "the item's name (宝贝名称)"}},
+       {{"low-stock", "N|none", "warn when a delivery leaves N codes or fewer in stock; none: never", false, true,
+         nullptr, {}, LowStockProblem},
+        {"reusable", "yes|no", "yes: the item's codes go to every order in turn and stay in stock", false, false,
+         nullptr, {"yes", "no"}},
+        kDataDir}},
       {Command::kSentList, {"sent", "list"}, "The codes sent, one a line, fields separated by tabs.", {},
        {{"order", "N", "only this order's codes", false, false, "buyer"},
         {"buyer", "B", "only this buyer's codes"},
@@ -92,6 +113,7 @@ const std::vector<CommandEntry>& Commands() {
 
 // What a word of its own (cards, sent) offers.
 const char* GroupHelp(std::string_view word) {
+  if (word == "items") return "The items: list them with their stock and settings, change an item's settings.";
   return word == "cards" ? "The card inventory: import a card file, list the cards."
                          : "The codes sent: list them, export them as CSV, send an order's codes again.";
 }
@@ -279,6 +301,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       if (o.required) opt->required();
       if (o.nonEmpty) opt->check(NotEmpty());
       if (!o.oneOf.empty()) opt->check(OneOf(o.oneOf));
+      if (o.check) opt->check(CLI::Validator([check = o.check](std::string& value) { return check(value); }, ""));
       b.options.emplace_back(&o, opt);
     }
     for (auto& [o, opt] : b.options) {
@@ -336,6 +359,10 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     line.args.words.assign(b.entry->words.begin(), b.entry->words.end());
     for (CLI::Option* positional : b.positionals) line.args.words.push_back(positional->results().front());
     given(b.options, &line.args);
+    if (line.command == Command::kItemsSet && !line.args.Has("low-stock") && !line.args.Has("reusable")) {
+      line.exitStatus = CommandUsageError("items set", "items set needs --low-stock or --reusable (or both)");
+      return line;
+    }
   }
   return line;
 }

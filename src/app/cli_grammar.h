@@ -15,6 +15,8 @@ enum class Command {
   kRun,
   kCardsImport,
   kCardsList,
+  kItemsList,
+  kItemsSet,
   kSentList,
   kSentExport,
   kSentResend,

@@ -271,6 +271,41 @@ TEST(CardsCommands, ImportReadsUtf8AndGbkFilesAndRefusesFullWidthCommas) {
   EXPECT_TRUE(ReadBytes(dir / u8"已发卡密.edb") == sent) << "the sent store was written";
 }
 
+TEST(ItemsCommands, SetChangesOnlyWhatIsGivenAndListShowsEveryItem) {
+  TempDir dir;
+  WriteBytes(dir / "cards.txt", "N1,S1\nN2,S2\n");
+  WriteBytes(dir / u8"宝贝名称.txt", "月卡\r\n宝贝\r\n");
+  ASSERT_EQ(RunProcess(TorvaneBinary(), {"cards", "import", "cards.txt", "--item", U("宝贝")}, dir.path(), 30s).exitCode, 0);
+  ASSERT_EQ(RunProcess(TorvaneBinary(), {"cards", "import", "cards.txt", "--item", "Z", "--allow-duplicates"}, dir.path(),
+                       30s).exitCode, 0);
+  struct Row {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string shows;  // on standard output (exit status 0), else on standard error
+  };
+  const std::vector<Row> rows = {
+      {{U("宝贝"), "--low-stock", "5"}, 0, U("宝贝 循环=否 库存预警=5")},
+      {{U("宝贝"), "--reusable", "YES"}, 0, U("宝贝 循环=是 库存预警=5")},
+      {{U("游戏"), "--reusable", "yes", "--low-stock", "0"}, 0, U("游戏 循环=是 库存预警=0")},
+      {{U("游戏"), "--low-stock", "none"}, 0, U("游戏 循环=是 库存预警=无")},
+      {{"a]b", "--reusable", "yes"}, 1, U("宝贝名称含有 ] , 无法单独设置")},
+      {{" a", "--reusable", "yes"}, 1, U("宝贝名称首尾有空格")},
+  };
+  for (const Row& row : rows) {
+    std::vector<std::string> args = {"items", "set"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    SCOPED_TRACE(row.args.front());
+    auto r = RunProcess(TorvaneBinary(), args, dir.path(), 30s);
+    EXPECT_EQ(r.exitCode, row.exitCode) << r.err;
+    EXPECT_NE((row.exitCode == 0 ? r.out : r.err).find(row.shows), std::string::npos) << r.out << r.err;
+  }
+  EXPECT_NE(ReadBytes(dir / u8"宝贝设置.ini").find("[宝贝]\r\n循环=是\r\n库存预警=5"), std::string::npos);
+  auto list = RunProcess(TorvaneBinary(), {"items", "list"}, dir.path(), 30s);
+  ASSERT_EQ(list.exitCode, 0) << list.err;
+  EXPECT_EQ(Lines(list.out), (std::vector<std::string>{U("月卡\t0\t\t否"), U("宝贝\t2\t5\t是"), U("游戏\t0\t\t是"),
+                                                        "Z\t2\t\t" + U("否")}));
+}
+
 // A damaged store: every command that reads it exits 1 naming the file, and changes nothing,
 // neither the stores nor an earlier export.
 class DamagedStoreCommands : public ::testing::TestWithParam<bool> {};
@@ -556,6 +591,11 @@ TEST(RunRefusals, EveryCommandHasHelpAndBadUsageExitsWithTwo) {
       {{"cards", "import", "-x.txt", "--item", "Y"}, 2, {"unknown option -x.txt", "./-x.txt"}},
       {{"cards", "list", "--help"}, 0, {"torvane cards list [--item NAME] [--data-dir DIR]"}},
       {{"cards", "list", "extra"}, 2, {"unexpected word: extra", "torvane cards list ["}},
+      {{"items", "--help"}, 0, {"torvane items list [--data-dir DIR]", "torvane items set NAME [--low-stock N|none]"}},
+      {{"items", "set", "X"}, 2, {"items set needs --low-stock or --reusable", "torvane items set NAME"}},
+      {{"items", "set", "X", "--low-stock", "ten"}, 2, {"--low-stock: must be a whole number", "torvane items set NAME"}},
+      {{"items", "set", "X", "--reusable", "maybe"}, 2, {"--reusable: must be yes or no", "torvane items set NAME"}},
+      {{"items", "list", "X"}, 2, {"unexpected word: X", "torvane items list ["}},
       {{"sent", "--help"}, 0, {"torvane sent list", "torvane sent export", "torvane sent resend --order N"}},
       {{"sent", "list", "--help"}, 0, {"torvane sent list [--order N | --buyer B]"}},
       {{"sent", "list", "--order", "1", "--buyer", "b"}, 2, {"--order excludes --buyer", "torvane sent list ["}},

@@ -1,0 +1,123 @@
+#include "app/item_commands.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/terminal.h"
+#include "base/ini.h"
+#include "base/text.h"
+#include "store/item_names.h"
+#include "store/item_settings.h"
+#include "store/record_store.h"
+
+namespace torvane {
+
+namespace {
+
+// The number of codes in stock per item; nullopt on a store failure. Read page by page, so a large
+// inventory never sits in memory whole.
+std::optional<std::map<std::string, std::int64_t>> StockByItem(CardStores& stores) {
+  constexpr std::size_t kPage = 20000;
+  RecordStore& inventory = stores.Inventory();
+  const std::optional<std::vector<RecordNumber>> numbers = inventory.SelectNumbers(0, {});
+  if (!numbers) return std::nullopt;
+  std::map<std::string, std::int64_t> stock;
+  for (std::size_t from = 0; from < numbers->size(); from += kPage) {
+    const std::vector<RecordNumber> page(numbers->begin() + static_cast<std::ptrdiff_t>(from),
+                                         numbers->begin() + static_cast<std::ptrdiff_t>(std::min(from + kPage, numbers->size())));
+    const auto records = inventory.ReadRecords(page);
+    if (!records) return std::nullopt;
+    // A card deleted since the numbers were read is no longer in stock.
+    for (const auto& record : *records) {
+      if (record) ++stock[record->at(0)];
+    }
+  }
+  return stock;
+}
+
+}  // namespace
+
+int ItemsList(const std::filesystem::path& dataDir) {
+  std::string error;
+  const std::vector<std::string> names = ReadItemNames(dataDir, &error);
+  if (!error.empty()) {
+    PrintError("宝贝名称.txt 无法读取: " + error);
+    return 1;
+  }
+  ItemSettings settings;
+  if (!settings.Load(dataDir, &error)) {
+    PrintError(error);
+    return 1;
+  }
+  StoreError storeError;
+  std::unique_ptr<CardStores> stores = CardStores::Open(dataDir, &storeError, nullptr, StoreAccess::kReadOnly);
+  if (!stores) {
+    PrintError(storeError.message);
+    return 1;
+  }
+  const std::optional<std::map<std::string, std::int64_t>> stock = StockByItem(*stores);
+  if (!stock) {
+    PrintError("卡密库读取失败: " + LastStoreError());
+    return 1;
+  }
+  stores->Close();
+
+  std::vector<std::string> items;
+  std::set<std::string> seen;
+  auto add = [&](const std::string& item) {
+    if (!item.empty() && seen.insert(item).second) items.push_back(item);
+  };
+  for (const std::string& name : names) add(name);
+  for (const std::string& name : settings.Items()) add(name);
+  for (const auto& [name, count] : *stock) add(name);
+  for (const std::string& item : items) {
+    const ItemSetting setting = settings.Of(item);
+    const auto count = stock->find(item);
+    PrintLine(ListingField(item) + "\t" + std::to_string(count == stock->end() ? 0 : count->second) + "\t" +
+              (setting.lowStock ? std::to_string(*setting.lowStock) : std::string()) + "\t" +
+              (setting.reusable ? "是" : "否"));
+  }
+  std::fflush(stdout);
+  return 0;
+}
+
+int ItemsSet(const Arguments& args, const std::filesystem::path& dataDir) {
+  DecodedText name = DecodeToGbk(args.words.at(2), TextEncoding::kUtf8);
+  if (!name.ok()) {
+    PrintError("宝贝名称: " + name.fault);
+    return 1;
+  }
+  const std::string& item = name.gbk;
+  if (std::string problem = ItemNameSettingsProblem(item); !problem.empty()) {
+    PrintError(problem);
+    return 1;
+  }
+  std::string error;
+  ItemSettings settings;
+  if (!settings.Load(dataDir, &error)) {
+    PrintError(error);
+    return 1;
+  }
+  ItemSetting setting = settings.Of(item);
+  if (args.Has("low-stock")) {
+    const std::string& value = args.options.at("low-stock");
+    // The grammar allows only "none" (any letter case) or a threshold.
+    setting.lowStock = EqualIgnoringAsciiCase(value, "none") ? std::nullopt : ParseLowStock(value);
+  }
+  if (args.Has("reusable")) setting.reusable = EqualIgnoringAsciiCase(args.options.at("reusable"), "yes");
+  if (!settings.Set(item, setting, &error) || !settings.Save(dataDir, &error)) {
+    PrintError(error);
+    return 1;
+  }
+  PrintLine(ListingField(item) + " 循环=" + (setting.reusable ? "是" : "否") + " 库存预警=" +
+            (setting.lowStock ? std::to_string(*setting.lowStock) : std::string("无")));
+  return 0;
+}
+
+}  // namespace torvane
