@@ -94,10 +94,6 @@ int ItemsSet(const Arguments& args, const std::filesystem::path& dataDir) {
     return 1;
   }
   const std::string& item = name.gbk;
-  if (std::string problem = ItemNameSettingsProblem(item); !problem.empty()) {
-    PrintError(problem);
-    return 1;
-  }
   std::string error;
   ItemSettings settings;
   if (!settings.Load(dataDir, &error)) {
@@ -111,6 +107,7 @@ int ItemsSet(const Arguments& args, const std::filesystem::path& dataDir) {
     setting.lowStock = EqualIgnoringAsciiCase(value, "none") ? std::nullopt : ParseLowStock(value);
   }
   if (args.Has("reusable")) setting.reusable = EqualIgnoringAsciiCase(args.options.at("reusable"), "yes");
+  // Set refuses a name that cannot head a section, before anything is written.
   if (!settings.Set(item, setting, &error) || !settings.Save(dataDir, &error)) {
     PrintError(error);
     return 1;

@@ -476,6 +476,16 @@ TEST_F(DeliveryEndToEnd, AReusableItemsCodesGoToEveryOrderInTurnAndStayInStock) 
   ASSERT_EQ(Sent("7105").size(), 1u);
   EXPECT_EQ(Sent("7105")[0][4], "K1");
   EXPECT_EQ(stores_->CountCardsOf("共享账号"), 1);
+
+  // Settings that cannot be read say nothing about the item: its order waits, its code stays.
+  std::filesystem::remove(dir_ / u8"宝贝设置.ini");
+  std::filesystem::create_directory(dir_ / u8"宝贝设置.ini");
+  ASSERT_TRUE(sim_->AddOrder("7106", "共享账号", "1", "b6"));
+  EXPECT_EQ(engine_->DeliveryRun().delivered, 0);
+  const auto m = Messages(*log_);
+  EXPECT_EQ(m.back().rfind("订单编号:[7106] 暂不发货: 宝贝设置.ini 无法读取: ", 0), 0u) << m.back();
+  EXPECT_TRUE(Sent("7106").empty());
+  EXPECT_EQ(stores_->CountCardsOf("共享账号"), 1);
 }
 
 TEST_F(DeliveryEndToEnd, UnreadableQuantityTakesNothing) {
