@@ -1,6 +1,5 @@
 #include "app/item_commands.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -17,31 +16,6 @@
 #include "store/record_store.h"
 
 namespace torvane {
-
-namespace {
-
-// The number of codes in stock per item; nullopt on a store failure. Read page by page, so a large
-// inventory never sits in memory whole.
-std::optional<std::map<std::string, std::int64_t>> StockByItem(CardStores& stores) {
-  constexpr std::size_t kPage = 20000;
-  RecordStore& inventory = stores.Inventory();
-  const std::optional<std::vector<RecordNumber>> numbers = inventory.SelectNumbers(0, {});
-  if (!numbers) return std::nullopt;
-  std::map<std::string, std::int64_t> stock;
-  for (std::size_t from = 0; from < numbers->size(); from += kPage) {
-    const std::vector<RecordNumber> page(numbers->begin() + static_cast<std::ptrdiff_t>(from),
-                                         numbers->begin() + static_cast<std::ptrdiff_t>(std::min(from + kPage, numbers->size())));
-    const auto records = inventory.ReadRecords(page);
-    if (!records) return std::nullopt;
-    // A card deleted since the numbers were read is no longer in stock.
-    for (const auto& record : *records) {
-      if (record) ++stock[record->at(0)];
-    }
-  }
-  return stock;
-}
-
-}  // namespace
 
 int ItemsList(const std::filesystem::path& dataDir) {
   std::string error;
@@ -61,12 +35,13 @@ int ItemsList(const std::filesystem::path& dataDir) {
     PrintError(storeError.message);
     return 1;
   }
-  const std::optional<std::map<std::string, std::int64_t>> stock = StockByItem(*stores);
-  if (!stock) {
+  const auto counts = stores->CardCountsByItem();
+  if (!counts) {
     PrintError("卡密库读取失败: " + LastStoreError());
     return 1;
   }
   stores->Close();
+  const std::map<std::string, std::int64_t> stock(counts->begin(), counts->end());
 
   std::vector<std::string> items;
   std::set<std::string> seen;
@@ -75,11 +50,11 @@ int ItemsList(const std::filesystem::path& dataDir) {
   };
   for (const std::string& name : names) add(name);
   for (const std::string& name : settings.Items()) add(name);
-  for (const auto& [name, count] : *stock) add(name);
+  for (const auto& [name, count] : stock) add(name);
   for (const std::string& item : items) {
     const ItemSetting setting = settings.Of(item);
-    const auto count = stock->find(item);
-    PrintLine(ListingField(item) + "\t" + std::to_string(count == stock->end() ? 0 : count->second) + "\t" +
+    const auto count = stock.find(item);
+    PrintLine(ListingField(item) + "\t" + std::to_string(count == stock.end() ? 0 : count->second) + "\t" +
               (setting.lowStock ? std::to_string(*setting.lowStock) : std::string()) + "\t" +
               (setting.reusable ? "是" : "否"));
   }

@@ -1,7 +1,7 @@
 // The card inventory's own operations: adding cards with their duplicates found (in the inventory,
 // among the sent records, earlier in the list) and treated as the policy says, with the lookup
-// indexes for whole cards built on first use; and the delivery queries for an item's first card
-// and its count.
+// indexes for whole cards built on first use; the delivery queries for an item's first card
+// and its count; and the count of every item.
 #include <unordered_map>
 
 #include "store/card_stores_impl.h"
@@ -104,6 +104,20 @@ std::int64_t CardStoresImpl::CountCardsOf(const std::string& item) {
     return 0;
   }
   return q.Int(0);
+}
+
+std::optional<std::vector<std::pair<std::string, std::int64_t>>> CardStoresImpl::CardCountsByItem() {
+  auto lock = Lock(kInventorySchema);
+  Query q(db_.Prepare("SELECT f1, count(*) FROM main.cards WHERE marked = 0 GROUP BY f1"));
+  if (!q.ok()) return std::nullopt;
+  std::vector<std::pair<std::string, std::int64_t>> counts;
+  int rc;
+  while ((rc = q.Step()) == SQLITE_ROW) counts.emplace_back(q.Text(0), q.Int(1));
+  if (rc != SQLITE_DONE) {
+    SetError(StepError(db_));
+    return std::nullopt;
+  }
+  return counts;
 }
 
 }  // namespace torvane::store_sqlite

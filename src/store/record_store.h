@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace torvane {
@@ -226,6 +227,8 @@ class CardStores {
   virtual std::optional<CardRecord> FirstCardOf(const std::string& item) = 0;
   // Number of inventory cards of the item; 0 on a store failure.
   virtual std::int64_t CountCardsOf(const std::string& item) = 0;
+  // Inventory cards per item, in no particular order; nullopt on a store failure.
+  virtual std::optional<std::vector<std::pair<std::string, std::int64_t>>> CardCountsByItem() = 0;
 
   // Sent records of one order number with the given status, in store order; empty on a failure.
   virtual std::vector<SentRecord> SentRecordsOf(const std::string& orderNumber, const std::string& status) = 0;
