@@ -58,6 +58,7 @@ class QuietNotices : public SellerNotices {
  public:
   void NotifyDelivered(const std::string&) override {}
   void NotifyOutOfStock(const std::string&) override {}
+  void NotifyLowStock(const std::string&) override {}
   void NotifyProblem(const std::string&) override {}
 };
 class QuietLog : public ActivityLogger {
