@@ -22,7 +22,8 @@ void WarnOnLowStock(CardStores& stores, const std::filesystem::path& dataDir, co
     return;
   }
   if (setting.reusable || !setting.lowStock) return;
-  const std::int64_t stock = stores.CountCardsOf(item);
+  // Above the threshold only that matters: the count stops there, so a large stock costs nothing.
+  const std::int64_t stock = stores.CountCardsUpTo(item, *setting.lowStock + 1);
   const std::string storeError = LastStoreError();
   if (!storeError.empty()) {
     log.LogActivity("宝贝名称: " + item + " 未检查库存预警: " + storeError);

@@ -45,6 +45,7 @@ class CardStoresImpl final : public CardStores {
                                          const std::function<void(std::size_t)>& progress) override;
   std::optional<CardRecord> FirstCardOf(const std::string& item) override;
   std::int64_t CountCardsOf(const std::string& item) override;
+  std::int64_t CountCardsUpTo(const std::string& item, std::int64_t limit) override;
   // sent_records.cpp
   std::vector<SentRecord> SentRecordsOf(const std::string& orderNumber, const std::string& status) override;
   bool SetSentStatus(const std::vector<RecordNumber>& numbers, const std::string& status, const std::string& time,
