@@ -4,6 +4,7 @@
 
 #include "delivery/chat_sender.h"
 #include "delivery/empty_ship.h"
+#include "delivery/low_stock.h"
 #include "notify/password.h"
 #include "store/blacklist.h"
 #include "store/item_names.h"
@@ -259,6 +260,8 @@ void DeliveryEngine::HandleOrder(const PaidOrder& order, const Settings& setting
   const std::string message =
       ComposeDeliveryMessage(work.records, work.note, settings.signatureOn ? &settings.signature : nullptr);
   Finish(work, HandOver(work, message), summary);
+  // Codes taken in this pass left the stock whatever became of the hand-over.
+  if (!work.resuming) WarnOnLowStock(stores_, dataDir_, order.title, work.records.size(), log_, notices_);
 }
 
 bool DeliveryEngine::CheckedBefore(OrderWork& work, DeliverySummary& summary) {

@@ -15,6 +15,8 @@
 #include "gui/gbk.h"
 #include "gui/gui_context.h"
 #include "gui/inventory_windows.h"
+#include "gui/item_overview.h"
+#include "gui/item_settings_window.h"
 #include "gui/message_box.h"
 #include "gui/record_list_model.h"
 #include "gui/store_controls.h"
@@ -52,6 +54,7 @@ void InventoryPane::BuildControls() {
   list_ = MakeRecordTable(this, model_, {170, 150, 150});
 
   failure_ = MakeFailureLabel(this);
+  overview_ = new ItemOverview(context_, this);
 
   tickAll_ = Named(new QCheckBox(QStringLiteral(u"全选/反选"), this), u"选择框_全选反选");
   auto* remaining = Named(new QLabel(QStringLiteral(u"剩余卡密："), this), u"标签_剩余卡密");
@@ -71,6 +74,7 @@ void InventoryPane::BuildControls() {
   bottom->addWidget(count_);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
+  layout->addWidget(overview_);
   layout->addWidget(failure_);
   layout->addWidget(list_, 1);
   layout->addLayout(bottom);
@@ -78,6 +82,10 @@ void InventoryPane::BuildControls() {
   connect(itemSelector_, &QComboBox::currentIndexChanged, this, [this] { ShowSelectedItem(); });
   connect(tickAll_, &QCheckBox::clicked, this, [this](bool on) { model_->TickAll(on); });
   connect(model_, &RecordListModel::readFailed, this, &InventoryPane::ShowStoreFailure);
+  connect(overview_, &ItemOverview::itemActivated, this, [this](const QString& item) {
+    const int index = itemSelector_->findText(item);
+    if (index > 0) itemSelector_->setCurrentIndex(index);
+  });
 }
 
 void InventoryPane::BuildMenus() {
@@ -91,6 +99,7 @@ void InventoryPane::BuildMenus() {
   itemMenu_->addAction(QStringLiteral(u"添加宝贝"), this, [this] { OpenAddItemWindow(); });
   itemMenu_->addAction(QStringLiteral(u"修改宝贝"), this, [this] { OpenRenameItemWindow(); });
   itemMenu_->addAction(QStringLiteral(u"删除宝贝"), this, [this] { OpenDeleteItemWindow(); });
+  itemMenu_->addAction(QStringLiteral(u"宝贝设置"), this, [this] { OpenItemSettingsWindow(); });
   connect(cardButton_, &QPushButton::clicked, this, [this] { cardMenu_->popup(QCursor::pos()); });
   connect(itemButton_, &QPushButton::clicked, this, [this] { itemMenu_->popup(QCursor::pos()); });
 }
@@ -106,6 +115,15 @@ void InventoryPane::FillItemSelector() {
   }
   // The selector says "全部卡密" now: so must the list.
   if (showedItem) FillInventoryList(1);
+  ReloadItemOverview();
+}
+
+void InventoryPane::ReloadItemOverview() {
+  if (context_.StoreWorkRunning()) {
+    overviewDeferred_ = true;
+    return;
+  }
+  overview_->Reload();
 }
 
 void InventoryPane::FillInventoryList(int mode, const std::string& text) {
@@ -126,6 +144,7 @@ void InventoryPane::FillInventoryList(int mode, const std::string& text) {
   }
   failure_->setVisible(false);
   count_->setText(QString::number(model_->rowCount()));
+  if (mode == 1) ReloadItemOverview();
 }
 
 void InventoryPane::RefreshStoreView() {
@@ -141,6 +160,7 @@ void InventoryPane::RefreshStoreView() {
   failure_->setVisible(false);
   count_->setText(QString::number(model_->rowCount()));
   scroll->setValue(at);
+  ReloadItemOverview();
 }
 
 void InventoryPane::ShowSelectedItem() {
@@ -165,6 +185,10 @@ void InventoryPane::OnStoreWorkChanged(bool running) {
     model_->PauseReads();
   } else {
     model_->ResumeReads();
+    if (overviewDeferred_) {
+      overviewDeferred_ = false;
+      overview_->Reload();
+    }
   }
 }
 
@@ -220,6 +244,12 @@ QWidget* InventoryPane::OpenRenameItemWindow() {
 
 QWidget* InventoryPane::OpenDeleteItemWindow() {
   return OpenWindow(deleteItem_, [this] { return new DeleteItemWindow(context_, *this); });
+}
+
+QWidget* InventoryPane::OpenItemSettingsWindow() {
+  std::string item = overview_->SelectedItem();
+  if (item.empty()) item = SelectedName(itemSelector_);
+  return OpenWindow(itemSettings_, [this, &item] { return new ItemSettingsWindow(context_, *this, item); });
 }
 
 }  // namespace torvane

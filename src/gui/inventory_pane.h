@@ -1,6 +1,7 @@
-// The "卡密库存" pane: the inventory of card codes, its item selector, list and pop-up menus. The menu
-// items open the small windows of inventory_windows.h; every change goes through the inventory and
-// item-name commands.
+// The "卡密库存" pane: the inventory of card codes, its item selector, the items' overview (stock,
+// low-stock marks, item_overview.h), the list and pop-up menus. The menu items open the small windows
+// of inventory_windows.h and item_settings_window.h; every change goes through the inventory,
+// item-name and item-settings commands.
 #pragma once
 
 #include <QPointer>
@@ -17,6 +18,7 @@ class QTableView;
 namespace torvane {
 
 class GuiContext;
+class ItemOverview;
 class RecordListModel;
 
 class InventoryPane : public QWidget {
@@ -34,10 +36,14 @@ class InventoryPane : public QWidget {
   void RefreshStoreView();
   // "全部卡密" then the names of 宝贝名称.txt; item 0 selected, the list left as it is.
   void FillItemSelector();
+  // Reads the items' stock and settings again for the overview (on a worker; after a long store
+  // write when one runs).
+  void ReloadItemOverview();
 
   RecordListModel* Model() const { return model_; }
   QMenu* CardMenu() const { return cardMenu_; }
   QMenu* ItemMenu() const { return itemMenu_; }
+  ItemOverview* Overview() const { return overview_; }
 
   // The menu commands (also reached through the menus).
   void DeleteTickedCards();
@@ -48,6 +54,8 @@ class InventoryPane : public QWidget {
   QWidget* OpenAddItemWindow();
   QWidget* OpenRenameItemWindow();
   QWidget* OpenDeleteItemWindow();
+  // "宝贝设置" for the item the overview or the selector shows.
+  QWidget* OpenItemSettingsWindow();
 
  private:
   void BuildControls();
@@ -61,6 +69,7 @@ class InventoryPane : public QWidget {
 
   GuiContext& context_;
   RecordListModel* model_ = nullptr;
+  ItemOverview* overview_ = nullptr;
   QComboBox* itemSelector_ = nullptr;
   QTableView* list_ = nullptr;
   QCheckBox* tickAll_ = nullptr;
@@ -70,7 +79,8 @@ class InventoryPane : public QWidget {
   QPushButton* itemButton_ = nullptr;
   QMenu* cardMenu_ = nullptr;
   QMenu* itemMenu_ = nullptr;
-  QPointer<QWidget> addCard_, batch_, modify_, cardNumber_, addItem_, renameItem_, deleteItem_;
+  QPointer<QWidget> addCard_, batch_, modify_, cardNumber_, addItem_, renameItem_, deleteItem_, itemSettings_;
+  bool overviewDeferred_ = false;
 };
 
 }  // namespace torvane

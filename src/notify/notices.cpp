@@ -29,6 +29,13 @@ void Notices::NotifyOutOfStock(const std::string& text) {
          kOutOfStockBalloonTitle, kOutOfStockMailSubject);
 }
 
+void Notices::NotifyLowStock(const std::string& text) {
+  Settings now = settings_.Current();
+  if (now.outOfStockSoftware) ui_.ShowTrayBalloon(kLowStockBalloonTitle, text, 1, 3000);
+  Notify(text, false, now.outOfStockSms, now.outOfStockMail, now.outOfStockRobot, kLowStockBalloonTitle,
+         kLowStockMailSubject);
+}
+
 void Notices::NotifyProblem(const std::string& text) {
   Settings now = settings_.Current();
   Notify(text, now.outOfStockSoftware, now.outOfStockSms, now.outOfStockMail, now.outOfStockRobot, kProblemBalloonTitle,

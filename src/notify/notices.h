@@ -12,11 +12,13 @@
 
 namespace torvane {
 
-// Balloon titles and mail subjects of the three notices.
+// Balloon titles and mail subjects of the notices.
 inline constexpr const char* kDeliveredBalloonTitle = "发货提示";
 inline constexpr const char* kDeliveredMailSubject = "发货通知";
 inline constexpr const char* kOutOfStockBalloonTitle = "库存不足";
 inline constexpr const char* kOutOfStockMailSubject = "库存不足";
+inline constexpr const char* kLowStockBalloonTitle = "库存预警";
+inline constexpr const char* kLowStockMailSubject = "库存预警";
 inline constexpr const char* kProblemBalloonTitle = "发货异常";
 inline constexpr const char* kProblemMailSubject = "发货异常";
 
@@ -33,6 +35,9 @@ class Notices : public SellerNotices {
   // silent; a robot post that fails leaves one activity line naming the robot's host and why.
   void NotifyDelivered(const std::string& text) override;
   void NotifyOutOfStock(const std::string& text) override;
+  // Through the channels ticked for the out-of-stock notice; its software channel only shows the
+  // balloon (the caller logged the line).
+  void NotifyLowStock(const std::string& text) override;
   // Through the channels ticked for the out-of-stock notice.
   void NotifyProblem(const std::string& text) override;
 

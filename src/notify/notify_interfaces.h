@@ -43,6 +43,9 @@ class SellerNotices {
   virtual ~SellerNotices() = default;
   virtual void NotifyDelivered(const std::string& text) = 0;
   virtual void NotifyOutOfStock(const std::string& text) = 0;
+  // An item's stock reached its low-stock threshold; through the channels ticked for the
+  // out-of-stock notice. The caller has written the text to the activity log already.
+  virtual void NotifyLowStock(const std::string& text) = 0;
   // A delivery problem the seller has to look at (mail server down, login expired, ...);
   // goes through the channels ticked for the out-of-stock notice.
   virtual void NotifyProblem(const std::string& text) = 0;

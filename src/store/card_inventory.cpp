@@ -120,4 +120,18 @@ std::optional<std::vector<std::pair<std::string, std::int64_t>>> CardStoresImpl:
   return counts;
 }
 
+std::int64_t CardStoresImpl::CountCardsUpTo(const std::string& item, std::int64_t limit) {
+  auto lock = Lock(kInventorySchema);
+  if (limit <= 0) return 0;
+  Query q(db_.Prepare("SELECT count(*) FROM (SELECT 1 FROM main.cards WHERE f1 = ?1 AND marked = 0 LIMIT ?2)"));
+  if (!q.ok()) return 0;
+  q.Bind(1, item);
+  q.Bind(2, limit);
+  if (q.Step() != SQLITE_ROW) {
+    SetError(StepError(db_));
+    return 0;
+  }
+  return q.Int(0);
+}
+
 }  // namespace torvane::store_sqlite

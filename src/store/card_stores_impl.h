@@ -50,6 +50,7 @@ class CardStoresImpl final : public CardStores {
   std::optional<CardRecord> FirstCardOf(const std::string& item) override;
   std::int64_t CountCardsOf(const std::string& item) override;
   std::optional<std::vector<std::pair<std::string, std::int64_t>>> CardCountsByItem() override;
+  std::int64_t CountCardsUpTo(const std::string& item, std::int64_t limit) override;
   // sent_records.cpp
   std::vector<SentRecord> SentRecordsOf(const std::string& orderNumber, const std::string& status) override;
   bool SetSentStatus(const std::vector<RecordNumber>& numbers, const std::string& status, const std::string& time,

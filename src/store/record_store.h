@@ -229,6 +229,9 @@ class CardStores {
   virtual std::int64_t CountCardsOf(const std::string& item) = 0;
   // Inventory cards per item, in no particular order; nullopt on a store failure.
   virtual std::optional<std::vector<std::pair<std::string, std::int64_t>>> CardCountsByItem() = 0;
+  // The same, counting no further than limit: min(count, limit), as fast for a million cards as for
+  // a few (the low-stock check after each order); 0 on a store failure.
+  virtual std::int64_t CountCardsUpTo(const std::string& item, std::int64_t limit) = 0;
 
   // Sent records of one order number with the given status, in store order; empty on a failure.
   virtual std::vector<SentRecord> SentRecordsOf(const std::string& orderNumber, const std::string& status) = 0;

@@ -21,6 +21,7 @@
 #include "notify/notices.h"
 #include "notify/password.h"
 #include "store/blacklist.h"
+#include "store/item_settings.h"
 #include "base/ini.h"
 #include "support/certificate.h"
 #include "support/market_sim.h"
@@ -59,9 +60,10 @@ class RecordingMail : public MailSender {
 
 class RecordingNotices : public SellerNotices {
  public:
-  std::vector<std::string> delivered, outOfStock, problems;
+  std::vector<std::string> delivered, outOfStock, lowStock, problems;
   void NotifyDelivered(const std::string& text) override { delivered.push_back(text); }
   void NotifyOutOfStock(const std::string& text) override { outOfStock.push_back(text); }
+  void NotifyLowStock(const std::string& text) override { lowStock.push_back(text); }
   void NotifyProblem(const std::string& text) override { problems.push_back(text); }
 };
 
@@ -1300,6 +1302,70 @@ TEST_F(DeliveryEndToEnd, TheGroupRobotGetsTheNoticesAndItsFailuresHoldNoDelivery
   }
   EXPECT_EQ(sim_->RobotMessages().size(), 3u);  // the refused one is recorded; the 500 is answered before
   EXPECT_EQ(log_->Text().find(key), std::string::npos);
+}
+
+// An item's threshold in 宝贝设置.ini, read at each order: the delivery that brings the stock to or
+// below it warns once, with one activity line and the notice on the out-of-stock channels; deliveries
+// below it do not; a restock above it arms the warning again. A reusable item never warns.
+TEST_F(DeliveryEndToEnd, TheLowStockWarningComesOncePerCrossing) {
+  struct Balloons : NoticeUi {
+    std::vector<std::string> titles;
+    void ShowTrayBalloon(const std::string& title, const std::string&, int, int) override { titles.push_back(title); }
+    int ShowNotice(const std::string&, int, const std::string&) override { return 0; }
+  } ui;
+  Notices notices(settings_, *log_, ui, mail_, deployment_);
+  DeliveryEngine engine(deployment_, *stores_, dir_.path(), settings_, *log_, mail_, notices, desk_);
+  engine.SetChatPollPause(std::chrono::milliseconds(5));
+  UseSettings([](Settings& s) {
+    s.outOfStockSoftware = s.outOfStockMail = true;
+    s.noticeMailbox = "seller@example.com";
+  });
+  auto setItem = [&](const std::string& item, ItemSetting setting) {
+    ItemSettings file;
+    ASSERT_TRUE(file.Load(dir_.path()));
+    ASSERT_TRUE(file.Set(item, setting));
+    ASSERT_TRUE(file.Save(dir_.path()));
+  };
+  setItem("游戏点卡", {false, 2});
+  setItem("月卡", {true, 0});
+  AddCards("游戏点卡", {"L1", "L2", "L3", "L4", "L5"});
+  AddCards("月卡", {"M1"});
+  AddCards("点卡", {"P1"});  // no threshold
+  const std::string warning = "宝贝名称: 游戏点卡 库存预警 只剩[2]个";
+  auto lowStockLines = [&] {
+    std::vector<std::string> found;
+    for (const std::string& m : Messages(*log_)) {
+      if (m.find("库存预警") != std::string::npos) found.push_back(m);
+    }
+    return found;
+  };
+
+  // 5 -> 3 (above), -> 2 (the crossing), -> 1 (below already).
+  ASSERT_TRUE(sim_->AddOrder("3001", "游戏点卡", "2", "b1"));
+  ASSERT_TRUE(sim_->AddOrder("3002", "游戏点卡", "1", "b2"));
+  ASSERT_TRUE(sim_->AddOrder("3003", "月卡", "1", "b3"));
+  ASSERT_TRUE(sim_->AddOrder("3004", "点卡", "1", "b4"));
+  ASSERT_TRUE(sim_->AddOrder("3005", "游戏点卡", "1", "b5"));
+  EXPECT_EQ(engine.DeliveryRun().delivered, 5);
+  EXPECT_EQ(lowStockLines(), std::vector<std::string>{warning});
+  ASSERT_EQ(mail_.sent.size(), 1u);
+  EXPECT_EQ(mail_.sent[0].recipient, "seller@example.com");
+  EXPECT_EQ(mail_.sent[0].subject, "库存预警");
+  EXPECT_EQ(mail_.sent[0].body, warning);
+  EXPECT_EQ(ui.titles, std::vector<std::string>{"库存预警"});
+
+  // Below the threshold: no warning. A restock to 4 and an order for 3: warned again, at 1.
+  ASSERT_TRUE(sim_->AddOrder("3006", "游戏点卡", "1", "b6"));
+  EXPECT_EQ(engine.DeliveryRun().delivered, 1);
+  EXPECT_EQ(mail_.sent.size(), 1u);
+  AddCards("游戏点卡", {"L6", "L7", "L8", "L9"});
+  ASSERT_TRUE(sim_->AddOrder("3007", "游戏点卡", "3", "b7"));
+  EXPECT_EQ(engine.DeliveryRun().delivered, 1);
+  EXPECT_EQ(stores_->CountCardsOf("游戏点卡"), 1);
+  EXPECT_EQ(lowStockLines(), (std::vector<std::string>{warning, "宝贝名称: 游戏点卡 库存预警 只剩[1]个"}));
+  ASSERT_EQ(mail_.sent.size(), 2u);
+  EXPECT_EQ(mail_.sent[1].body, "宝贝名称: 游戏点卡 库存预警 只剩[1]个");
+  EXPECT_EQ(Sent("3007")[0][7], "旺旺发送");
 }
 
 // A pass that ends right after any durable write of an order, as a crash would, leaves the order

@@ -53,6 +53,7 @@ class NoNotices : public SellerNotices {
  public:
   void NotifyDelivered(const std::string&) override {}
   void NotifyOutOfStock(const std::string&) override {}
+  void NotifyLowStock(const std::string&) override {}
   void NotifyProblem(const std::string&) override {}
 };
 

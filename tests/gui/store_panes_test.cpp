@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTest>
 
 #include "base/files.h"
@@ -25,12 +26,14 @@
 #include "gui/gui_context.h"
 #include "gui/inventory_pane.h"
 #include "gui/inventory_windows.h"
+#include "gui/item_overview.h"
 #include "gui/main_window.h"
 #include "gui/message_box.h"
 #include "gui/record_list_model.h"
 #include "gui/sent_records_pane.h"
 #include "gui/settings_pane.h"
 #include "store/item_names.h"
+#include "store/item_settings.h"
 #include "support/shop.h"
 #include "support/store_faults.h"
 #include "support/temp_dir.h"
@@ -123,7 +126,8 @@ class StorePanesTest : public QObject {
                                                      QStringLiteral(u"修改打钩卡密"), QStringLiteral(u"删除打钩卡密"),
                                                      QStringLiteral(u"卡号查询")}));
     QCOMPARE(Captions(pane.ItemMenu()),
-             (QStringList{QStringLiteral(u"添加宝贝"), QStringLiteral(u"修改宝贝"), QStringLiteral(u"删除宝贝")}));
+             (QStringList{QStringLiteral(u"添加宝贝"), QStringLiteral(u"修改宝贝"), QStringLiteral(u"删除宝贝"),
+                          QStringLiteral(u"宝贝设置")}));
     Click(&pane, u"按钮_宝贝操作");
     QTRY_VERIFY(pane.ItemMenu()->isVisible());
     pane.ItemMenu()->close();
@@ -282,6 +286,66 @@ class StorePanesTest : public QObject {
     QCOMPARE(selector->count(), 3);
     QCOMPARE(selector->currentIndex(), 0);
     QCOMPARE(count->text(), QStringLiteral("2"));
+  }
+
+  // The items' overview: stock, threshold and marks; "宝贝设置" sets a threshold (the item at or below it
+  // is marked), makes an item reusable, refuses a bad threshold and a name that cannot be a section; a
+  // restock above the threshold lifts the mark.
+  void itemSettingsMarkLowAndReusableItems() {
+    StoreDir d;
+    test::WriteBytes(d.dir / u8"宝贝名称.txt", "A\r\nB\r\nC]\r\n");
+    QCOMPARE(d.stores->Inventory().AppendMany({{"A", "1", "s", "n"}, {"A", "2", "s", "n"}, {"A", "3", "s", "n"},
+                                               {"B", "4", "s", "n"}}),
+             std::size_t{4});
+    InventoryPane pane(d.context);
+    auto* overview = Find<QTableWidget>(&pane, u"超级列表框_宝贝库存");
+    QTRY_COMPARE(overview->rowCount(), 3);
+    auto row = [&](int r) {
+      QStringList cells;
+      for (int c = 0; c < 4; ++c) cells << overview->item(r, c)->text();
+      return cells.join(QLatin1Char('|'));
+    };
+    QCOMPARE(row(0), QStringLiteral("A|3|-|"));
+    QCOMPARE(row(1), QStringLiteral("B|1|-|"));
+
+    auto settingsWindow = [&](int item) {
+      QPointer<QWidget> w = Trigger(pane.ItemMenu(), u"宝贝设置");
+      if (w) Find<QComboBox>(w, u"组合框_宝贝选择")->setCurrentIndex(item);
+      return w;
+    };
+    QPointer<QWidget> w = settingsWindow(0);
+    QVERIFY(w);
+    Find<QLineEdit>(w, u"编辑框_库存预警")->setText(QStringLiteral(u"三"));
+    Click(w, u"按钮_保存");
+    Find<QLineEdit>(w, u"编辑框_库存预警")->setText(QStringLiteral("3"));
+    Click(w, u"按钮_保存");
+    QTRY_VERIFY(w.isNull());
+    QTRY_COMPARE(row(0), QStringLiteral(u"A|3|3|库存预警"));
+    QCOMPARE(overview->item(0, 3)->foreground().color(), QColor(0xc6, 0x28, 0x28));
+    QCOMPARE(ReadItemSetting(d.dir.path(), "A"), (ItemSetting{false, 3}));
+
+    w = settingsWindow(1);
+    QVERIFY(!Find<QCheckBox>(w, u"选择框_循环发货")->isChecked());
+    Find<QCheckBox>(w, u"选择框_循环发货")->setChecked(true);
+    Click(w, u"按钮_保存");
+    QTRY_COMPARE(row(1), QStringLiteral(u"B|1|-|循环"));
+    w = settingsWindow(2);
+    Find<QLineEdit>(w, u"编辑框_库存预警")->setText(QStringLiteral("1"));
+    Click(w, u"按钮_保存");
+    QVERIFY(!w.isNull());
+    Click(w, u"按钮_关闭");
+    QCOMPARE(Shown(), (QStringList{QStringLiteral(u"提示: 库存预警请填写0或正整数（最多9位），留空不提醒"),
+                                   QStringLiteral(u"提示: 设置成功"), QStringLiteral(u"提示: 设置成功"),
+                                   QStringLiteral(u"提示: 设置失败: 宝贝名称含有 ] , 无法单独设置")}));
+    QCOMPARE(ReadItemSetting(d.dir.path(), "B"), (ItemSetting{true, std::nullopt}));
+
+    // The window shows what is stored; a restock above the threshold lifts the mark.
+    w = settingsWindow(0);
+    QCOMPARE(Find<QLineEdit>(w, u"编辑框_库存预警")->text(), QStringLiteral("3"));
+    Click(w, u"按钮_关闭");
+    QVERIFY(d.stores->Inventory().AppendRecord({"A", "5", "s", "n"}) != 0);
+    pane.RefreshStoreView();
+    QTRY_COMPARE(row(0), QStringLiteral("A|4|3|"));
   }
 
   // The records pane: query by order and by buyer (byte-exact), the clicked cell, delete ticked,

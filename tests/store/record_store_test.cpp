@@ -252,6 +252,7 @@ TEST_P(DamagedStore, EveryReadFailsNamingTheFileAndOpeningRefusesIt) {
   const std::vector<Probe> probes = {
       {"FirstCardOf", true, [&] { return !stores->FirstCardOf("A"); }},
       {"CountCardsOf", true, [&] { return stores->CountCardsOf("A") == 0; }},
+      {"CountCardsUpTo", true, [&] { return stores->CountCardsUpTo("A", 5) == 0; }},
       {"inventory Select", true, [&] { return stores->Inventory().Select(1, "A").empty(); }},
       {"SentRecordsOf", false, [&] { return stores->SentRecordsOf("o1", "S").empty(); }},
       {"sent Select", false, [&] { return stores->Sent().Select(2, "o2").empty(); }},
@@ -533,6 +534,7 @@ TEST(RecordStore, MarkedRecordsStayUntilPackAndAreNeverDelivered) {
   ASSERT_TRUE(inv.MarkDeleted());
   EXPECT_EQ(inv.RecordCount(), 2);
   EXPECT_EQ(stores->CountCardsOf("A"), 1);
+  EXPECT_EQ(stores->CountCardsUpTo("A", 5), 1);
   EXPECT_EQ(stores->FirstCardOf("A")->Field(2), "2");
   EXPECT_TRUE(stores->TakeCards("A", 2, "o", "b", "2", "n", "S", "T").empty());
 
@@ -547,6 +549,12 @@ TEST(RecordStore, MarkedRecordsStayUntilPackAndAreNeverDelivered) {
   ASSERT_TRUE(sent.GoToRecordNumber(sent.AppendRecord({"A", "m", "b", "1", "0", "s", "n", "S", "T"})));
   ASSERT_TRUE(sent.MarkDeleted());
   EXPECT_EQ(stores->TakeCards("A", 1, "m", "b", "1", "n", "S", "T").size(), 1u);
+
+  // A count that stops at its limit.
+  for (const char* n : {"1", "2", "3"}) stores->Inventory().AppendRecord(Card("L", n));
+  EXPECT_EQ(stores->CountCardsUpTo("L", 2), 2);
+  EXPECT_EQ(stores->CountCardsUpTo("L", 4), 3);
+  EXPECT_EQ(stores->CountCardsUpTo("L", 0), 0);
 }
 
 TEST(RecordStore, TheTwoStoresNeverMix) {

@@ -22,6 +22,7 @@
 #include "gui/notice_popup.h"
 #include "gui/release_notes_window.h"
 #include "gui/tray_icon.h"
+#include "store/item_settings.h"
 
 namespace {
 
@@ -77,6 +78,17 @@ int main(int argc, char** argv) {
     Settle(6000);
     app.Scheduler()->ScanTick();
     app.Scheduler()->WaitIdle();
+  }
+  // Settings of three demo items for the inventory pane's marks: one at or below its low-stock
+  // threshold, one above it, one reusable. Set after the passes: the deliveries above are the demo's own.
+  {
+    torvane::ItemSettings items;
+    const bool saved = items.Load(app.Context().dataDir) && items.Set("QQ会员一个月", {false, 10}) &&
+                       items.Set("网易一卡通100点", {false, 20}) && items.Set("盛大一卡通50元", {true, std::nullopt}) &&
+                       items.Save(app.Context().dataDir);
+    if (!saved) std::printf("NOT SAVED item settings\n");
+    failures += !saved;
+    app.Main()->Inventory()->ReloadItemOverview();
   }
   Settle(500);
   const char* panes[] = {"pane_settings", "pane_activity", "pane_inventory", "pane_sent", "pane_tutorial"};
