@@ -17,6 +17,7 @@
 #include "app/resend.h"
 #include "app/paths.h"
 #include "app/runner.h"
+#include "app/stats.h"
 #include "app/terminal.h"
 #include "app/version.h"
 #include "platform/process.h"
@@ -28,6 +29,7 @@
 #include "store/blacklist.h"
 #include "store/item_names.h"
 #include "store/record_store.h"
+#include "store/sales_stats.h"
 #include "base/text.h"
 #include "web/cookie_store.h"
 
@@ -48,28 +50,6 @@ std::optional<SessionPaths> Directories(const Arguments& args) {
   std::optional<SessionPaths> paths = ResolveSessionPaths(options, &error);
   if (!paths) PrintError(error);
   return paths;
-}
-
-// A field of a listing: tabs, line breaks and backslashes written as \t, \n, \r and \\ so a record stays one line.
-std::string ListingField(const std::string& gbk) {
-  std::string out;
-  out.reserve(gbk.size());
-  for (std::size_t i = 0; i < gbk.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(gbk[i]);
-    if (CharLengthAt(gbk, i) == 2) {
-      out.push_back(gbk[i]);
-      out.push_back(gbk[++i]);
-      continue;
-    }
-    switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
-      default: out.push_back(static_cast<char>(c));
-    }
-  }
-  return out;
 }
 
 template <typename RecordT>
@@ -326,6 +306,15 @@ int SentResend(const Arguments& args) {
   return ResendCommand(options);
 }
 
+int Stats(const Arguments& args) {
+  std::optional<int> days = kSalesDefaultDays;
+  if (args.Has("days")) days = ParseStatsDays(args.options.at("days"));
+  if (!days) return Usage("--days must be a whole number from 1 to " + std::to_string(kSalesMaxDays));
+  const std::optional<SessionPaths> paths = Directories(args);
+  if (!paths) return 1;
+  return StatsCommand(paths->dataDir, *days);
+}
+
 // Prints the stored form of the mail password read from standard input. Never from the command line:
 // there the shell history keeps it and every local user sees it in ps.
 int MailPassword() {
@@ -363,6 +352,7 @@ int RunCommand(const CommandLine& line) {
     case Command::kSentList: return SentList(args);
     case Command::kSentExport: return SentExport(args);
     case Command::kSentResend: return SentResend(args);
+    case Command::kStats: return Stats(args);
     case Command::kDemo: {
       DemoOptions options;
       options.programDir = ProgramDirectory();

@@ -25,6 +25,7 @@ constexpr const char* kUsage =
     "  torvane sent list [--order N | --buyer B] [--data-dir DIR]\n"
     "  torvane sent export FILE.csv [--config-dir DIR] [--data-dir DIR]\n"
     "  torvane sent resend --order N [--to ADDRESS] [--config-dir DIR] [--data-dir DIR]\n"
+    "  torvane stats [--days N] [--data-dir DIR]\n"
     "  torvane demo\n"
     "  torvane mail-password        (the password on standard input)\n"
     "  torvane --version | --help\n"
@@ -82,6 +83,10 @@ const std::vector<CommandEntry>& Commands() {
        {{"order", "N", "the order number", true, true},
         {"to", "ADDRESS", "by mail to this address instead"},
         kConfigDir,
+        kDataDir}},
+      {Command::kStats, {"stats"},
+       "Each item's stock, low-stock threshold and the codes sent today, in 7 days and in N days, tab-separated.", {},
+       {{"days", "N", "the days counted in the last column, today included: 1 to 366 (30 when not given)", false, true},
         kDataDir}},
       {Command::kDemo, {"demo"}, "Delivers to a simulated shop every 30 seconds; Ctrl-C ends it.", {}, {}},
       {Command::kMailPassword, {"mail-password"},

@@ -18,6 +18,7 @@ enum class Command {
   kSentList,
   kSentExport,
   kSentResend,
+  kStats,
   kDemo,
   kMailPassword,
 };

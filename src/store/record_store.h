@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace torvane {
@@ -155,6 +156,13 @@ struct AddCardsResult {
   std::vector<CardDuplicate> duplicates;  // in list order
 };
 
+// How many codes of an item were handed over on one day (the sales figures).
+struct ItemDayCount {
+  std::string item;
+  std::string day;  // "YYYY-MM-DD"
+  std::int64_t count = 0;
+};
+
 // Why a store could not be opened; message names the file (GBK).
 struct StoreError {
   std::string message;
@@ -215,6 +223,15 @@ class CardStores {
   virtual std::optional<CardRecord> FirstCardOf(const std::string& item) = 0;
   // Number of inventory cards of the item; 0 on a store failure.
   virtual std::int64_t CountCardsOf(const std::string& item) = 0;
+
+  // The sales figures, each counted by SQLite in one read; marked records never count.
+  // Inventory cards per item, in no particular order; nullopt on a store failure.
+  virtual std::optional<std::vector<std::pair<std::string, std::int64_t>>> CardCountsByItem() = 0;
+  // Sent records whose 交付时间 (field 10) lies in [from, to) by byte order, counted per item and day
+  // (the first ten bytes of field 10), in no particular order; records without a 交付时间 never count.
+  // nullopt on a store failure.
+  virtual std::optional<std::vector<ItemDayCount>> SentCountsByItemAndDay(const std::string& from,
+                                                                          const std::string& to) = 0;
 
   // Sent records of one order number with the given status, in store order; empty on a failure.
   virtual std::vector<SentRecord> SentRecordsOf(const std::string& orderNumber, const std::string& status) = 0;
