@@ -188,7 +188,8 @@ class CardStores {
   // upgrade: (kReadWrite) a sent store without the hand-over fields gains them, every record kept in
   // order, after a copy of it as it was is kept beside it (OpenNotes names it). An upgraded file no
   // longer opens in a program that predates the fields. kReadOnly reads such a store as it is, with
-  // the two fields empty.
+  // the two fields empty. And (kReadWrite) a sent store without the index of the sales figures gets it,
+  // once; one that cannot be written is opened without it.
   static std::unique_ptr<CardStores> Open(const std::filesystem::path& dataDir, StoreError* error,
                                           std::vector<std::string>* created = nullptr,
                                           StoreAccess access = StoreAccess::kReadWrite);
@@ -227,9 +228,9 @@ class CardStores {
   // The sales figures, each counted by SQLite in one read; marked records never count.
   // Inventory cards per item, in no particular order; nullopt on a store failure.
   virtual std::optional<std::vector<std::pair<std::string, std::int64_t>>> CardCountsByItem() = 0;
-  // Sent records whose 交付时间 (field 10) lies in [from, to) by byte order, counted per item and day
-  // (the first ten bytes of field 10), in no particular order; records without a 交付时间 never count.
-  // nullopt on a store failure.
+  // Sent records whose day of 交付时间 (the first ten bytes of field 10, "YYYY-MM-DD") lies in [from, to)
+  // by byte order, counted per item and day, in no particular order; records without a 交付时间 never
+  // count. nullopt on a store failure.
   virtual std::optional<std::vector<ItemDayCount>> SentCountsByItemAndDay(const std::string& from,
                                                                           const std::string& to) = 0;
 
