@@ -47,6 +47,16 @@ class NameCell : public QTableWidgetItem {
   std::string gbk_;
 };
 
+// An empty chart with the pane's title: every drawing starts on a new one, so nothing of the last one
+// (its axes above all) stays behind.
+QChart* NewChart() {
+  auto* chart = new QChart;
+  chart->setTitle(QStringLiteral(u"近30日每日发出卡密数"));
+  chart->legend()->setAlignment(Qt::AlignBottom);
+  chart->setMargins(QMargins(4, 4, 4, 4));
+  return chart;
+}
+
 QTableWidgetItem* NumberCell(std::int64_t value) {
   auto* cell = new QTableWidgetItem;
   cell->setData(Qt::DisplayRole, QVariant::fromValue<qlonglong>(value));
@@ -76,11 +86,7 @@ void SalesPane::BuildControls() {
   status_ = Named(new QLabel(this), u"标签_统计状态");
   status_->setWordWrap(true);
 
-  chart_ = new QChart;
-  chart_->setTitle(QStringLiteral(u"近30日每日发出卡密数"));
-  chart_->legend()->setAlignment(Qt::AlignBottom);
-  chart_->setMargins(QMargins(4, 4, 4, 4));
-  chartView_ = Named(new QChartView(chart_, this), u"图表_销售");
+  chartView_ = Named(new QChartView(NewChart(), this), u"图表_销售");
   chartView_->setRenderHint(QPainter::Antialiasing);
   chartView_->setMinimumHeight(230);
 
@@ -211,11 +217,10 @@ void SalesPane::FillTable() {
 }
 
 void SalesPane::DrawChart() {
-  chart_->removeAllSeries();
-  for (QAbstractAxis* axis : chart_->axes()) {
-    chart_->removeAxis(axis);
-    delete axis;
-  }
+  QChart* chart = NewChart();
+  QChart* old = chartView_->chart();
+  chartView_->setChart(chart);
+  delete old;
   if (!stats_ || stats_->days.empty()) return;
 
   struct Line {
@@ -271,18 +276,18 @@ void SalesPane::DrawChart() {
   for (const Line& line : lines) top = std::max(top, *std::max_element(line.perDay.begin(), line.perDay.end()));
   y->setRange(0, static_cast<qreal>(std::max<std::int64_t>(top, 4)));
   y->applyNiceNumbers();
-  chart_->addAxis(x, Qt::AlignBottom);
-  chart_->addAxis(y, Qt::AlignLeft);
+  chart->addAxis(x, Qt::AlignBottom);
+  chart->addAxis(y, Qt::AlignLeft);
   for (const Line& line : lines) {
     auto* series = new QLineSeries;
     series->setName(line.name);
     series->setPointsVisible(lines.size() == 1);
     for (std::size_t d = 0; d < dayCount; ++d) series->append(static_cast<qreal>(moments[d]), static_cast<qreal>(line.perDay[d]));
-    chart_->addSeries(series);
+    chart->addSeries(series);
     series->attachAxis(x);
     series->attachAxis(y);
   }
-  chart_->legend()->setVisible(lines.size() > 1 || mode > kEachItem);
+  chart->legend()->setVisible(lines.size() > 1 || mode > kEachItem);
 }
 
 }  // namespace torvane

@@ -10,7 +10,6 @@
 
 #include "store/sales_stats.h"
 
-class QChart;
 class QChartView;
 class QComboBox;
 class QLabel;
@@ -50,7 +49,6 @@ class SalesPane : public QWidget {
   QPushButton* refresh_ = nullptr;
   QLabel* status_ = nullptr;
   QChartView* chartView_ = nullptr;
-  QChart* chart_ = nullptr;
   QTableWidget* table_ = nullptr;
   std::shared_ptr<const SalesStats> stats_;
   bool reading_ = false;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMenu>
@@ -123,10 +124,13 @@ int main(int argc, char** argv) {
     failures += !Save(app.Main(), out + "/" + panes[i] + ".png");
   }
 
-  // The sales view over the demo's deliveries and the weeks before them.
+  // The sales view over the demo's deliveries and the weeks before them, one line per item.
   AddSalesHistory(app.Context());
   app.Main()->ShowPane(5);
   for (int i = 0; i < 300 && app.Main()->Sales()->Reading(); ++i) Settle(50);
+  if (auto* lines = app.Main()->Sales()->findChild<QComboBox*>(QStringLiteral(u"组合框_销售图表"))) {
+    lines->setCurrentIndex(1);
+  }
   failures += !Save(app.Main(), out + "/pane_sales.png");
 
   // The inventory's batch window over its pane.
