@@ -8,8 +8,10 @@
 #include <string_view>
 #include <utility>
 
+#include "app/stats.h"
 #include "app/version.h"
 #include "base/text.h"
+#include "store/sales_stats.h"
 
 namespace torvane {
 
@@ -288,6 +290,14 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     }
     for (auto& [o, opt] : b.options) {
       if (o->excludes) opt->excludes(b.app->get_option("--" + std::string(o->excludes)));
+    }
+    if (entry.command == Command::kStats) {
+      b.app->get_option("--days")->check(CLI::Validator(
+          [](std::string& value) {
+            return ParseStatsDays(value) ? std::string()
+                                         : "must be a whole number from 1 to " + std::to_string(kSalesMaxDays);
+          },
+          ""));
     }
     // A password on the command line gets its own refusal below.
     if (entry.command == Command::kMailPassword) (mailPassword = b.app)->allow_extras();

@@ -169,12 +169,13 @@ void SalesPane::Show(std::shared_ptr<const SalesStats> stats, const std::string&
                          .arg(total)
                          .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
   }
-  // The selector keeps the chosen item while it is still among the items.
-  const QByteArray chosen = series_->currentIndex() > kEachItem ? series_->currentData().toByteArray() : QByteArray();
-  const int mode = std::min(series_->currentIndex(), kEachItem);
+  // The selector keeps the chosen item while it is still among the items; else all items together.
+  const bool itemChosen = series_->currentIndex() > kEachItem;
+  const QByteArray chosen = itemChosen ? series_->currentData().toByteArray() : QByteArray();
+  const int mode = itemChosen ? kAllTogether : std::max(series_->currentIndex(), kAllTogether);
   const bool blocked = series_->blockSignals(true);
   while (series_->count() > kEachItem + 1) series_->removeItem(series_->count() - 1);
-  series_->setCurrentIndex(std::max(mode, 0));
+  series_->setCurrentIndex(mode);
   if (stats_) {
     for (const ItemSales& item : stats_->items) {
       const QByteArray name(item.item.data(), static_cast<qsizetype>(item.item.size()));

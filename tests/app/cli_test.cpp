@@ -611,8 +611,8 @@ TEST(RunRefusals, EveryCommandHasHelpAndBadUsageExitsWithTwo) {
       {{"demo", "now"}, 2, {"unexpected word: now", "torvane demo\n"}, "torvane run"},
       {{"mail-password", "--help"}, 0, {"torvane mail-password", "standard input"}},
       {{"stats", "--help"}, 0, {"torvane stats [--days N] [--data-dir DIR]", "  --days N  "}},
-      {{"stats", "--days", "0"}, 2, {"--days must be a whole number from 1 to 366"}, ""},
-      {{"stats", "--days", "+7"}, 2, {"--days must be a whole number from 1 to 366"}, ""},
+      {{"stats", "--days", "0"}, 2, {"--days: must be a whole number from 1 to 366", "torvane stats ["}},
+      {{"stats", "--days", "+7"}, 2, {"--days: must be a whole number from 1 to 366", "torvane stats ["}},
   };
   for (const Row& row : rows) {
     std::string what;
