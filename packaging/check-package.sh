@@ -41,7 +41,7 @@ field() { dpkg-deb --field "$deb" "$1"; }
 depends=$(field Depends)
 declared=$(sed -E 's/ \([^)]*\)//g; s/, /\n/g' <<<"$depends")
 for package in libc6 'libstdc\+\+6' libcurl4 libsqlite3-0 libpsl5 'libopencc[0-9.]+' libqt6core6 libqt6widgets6 \
-               libqt6svg6 libqt6webenginewidgets6 libqt6webenginecore6-bin adduser; do
+               libqt6svg6 libqt6charts6 libqt6webenginewidgets6 libqt6webenginecore6-bin adduser; do
   grep -qxE "$package" <<<"$declared" || fail "Depends does not name $package: $depends"
 done
 grep -q "(>= " <<<"$depends" || fail "Depends holds no version from the libraries' symbols: $depends"

@@ -6,7 +6,7 @@ packages=(
   libcurl4-openssl-dev libpsl-dev libsqlite3-dev libopencc-dev libcpp-httplib-dev libssl-dev
   libgtest-dev libgmock-dev
   python3-aiosmtpd openssl
-  qt6-base-dev qt6-webengine-dev qt6-svg-dev
+  qt6-base-dev qt6-webengine-dev qt6-svg-dev qt6-charts-dev
   xvfb trayer fonts-noto-cjk
   g++-mingw-w64-x86-64-posix wine wine64
   clang-14 libclang-rt-14-dev

@@ -18,6 +18,7 @@
 #include "app/resend.h"
 #include "app/paths.h"
 #include "app/runner.h"
+#include "app/stats.h"
 #include "app/terminal.h"
 #include "app/version.h"
 #include "platform/process.h"
@@ -29,6 +30,7 @@
 #include "store/blacklist.h"
 #include "store/item_names.h"
 #include "store/record_store.h"
+#include "store/sales_stats.h"
 #include "base/text.h"
 #include "web/cookie_store.h"
 
@@ -305,6 +307,15 @@ int SentResend(const Arguments& args) {
   return ResendCommand(options);
 }
 
+int Stats(const Arguments& args) {
+  std::optional<int> days = kSalesDefaultDays;
+  if (args.Has("days")) days = ParseStatsDays(args.options.at("days"));
+  if (!days) return Usage("--days must be a whole number from 1 to " + std::to_string(kSalesMaxDays));
+  const std::optional<SessionPaths> paths = Directories(args);
+  if (!paths) return 1;
+  return StatsCommand(paths->dataDir, *days);
+}
+
 // Prints the stored form of the mail password read from standard input. Never from the command line:
 // there the shell history keeps it and every local user sees it in ps.
 int MailPassword() {
@@ -348,6 +359,7 @@ int RunCommand(const CommandLine& line) {
     case Command::kSentList: return SentList(args);
     case Command::kSentExport: return SentExport(args);
     case Command::kSentResend: return SentResend(args);
+    case Command::kStats: return Stats(args);
     case Command::kDemo: {
       DemoOptions options;
       options.programDir = ProgramDirectory();

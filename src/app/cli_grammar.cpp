@@ -8,9 +8,11 @@
 #include <string_view>
 #include <utility>
 
+#include "app/stats.h"
 #include "app/version.h"
 #include "base/text.h"
 #include "store/item_settings.h"
+#include "store/sales_stats.h"
 
 namespace torvane {
 
@@ -28,6 +30,7 @@ constexpr const char* kUsage =
     "  torvane sent list [--order N | --buyer B] [--data-dir DIR]\n"
     "  torvane sent export FILE.csv [--config-dir DIR] [--data-dir DIR]\n"
     "  torvane sent resend --order N [--to ADDRESS] [--config-dir DIR] [--data-dir DIR]\n"
+    "  torvane stats [--days N] [--data-dir DIR]\n"
     "  torvane demo\n"
     "  torvane mail-password        (the password on standard input)\n"
     "  torvane --version | --help\n"
@@ -103,6 +106,10 @@ const std::vector<CommandEntry>& Commands() {
        {{"order", "N", "the order number", true, true},
         {"to", "ADDRESS", "by mail to this address instead"},
         kConfigDir,
+        kDataDir}},
+      {Command::kStats, {"stats"},
+       "Each item's stock, low-stock threshold and the codes sent today, in 7 days and in N days, tab-separated.", {},
+       {{"days", "N", "the days counted in the last column, today included: 1 to 366 (30 when not given)", false, true},
         kDataDir}},
       {Command::kDemo, {"demo"}, "Delivers to a simulated shop every 30 seconds; Ctrl-C ends it.", {}, {}},
       {Command::kMailPassword, {"mail-password"},
@@ -306,6 +313,14 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     }
     for (auto& [o, opt] : b.options) {
       if (o->excludes) opt->excludes(b.app->get_option("--" + std::string(o->excludes)));
+    }
+    if (entry.command == Command::kStats) {
+      b.app->get_option("--days")->check(CLI::Validator(
+          [](std::string& value) {
+            return ParseStatsDays(value) ? std::string()
+                                         : "must be a whole number from 1 to " + std::to_string(kSalesMaxDays);
+          },
+          ""));
     }
     // A password on the command line gets its own refusal below.
     if (entry.command == Command::kMailPassword) (mailPassword = b.app)->allow_extras();

@@ -20,6 +20,7 @@ enum class Command {
   kSentList,
   kSentExport,
   kSentResend,
+  kStats,
   kDemo,
   kMailPassword,
 };

@@ -11,6 +11,7 @@
 #include "gui/activity_pane.h"
 #include "gui/gui_context.h"
 #include "gui/inventory_pane.h"
+#include "gui/sales_pane.h"
 #include "gui/sent_records_pane.h"
 #include "gui/settings_pane.h"
 #include "gui/tray_icon.h"
@@ -82,11 +83,13 @@ void MainWindow::CreatePanes() {
   inventory_ = new InventoryPane(context_, stack_);
   sentRecords_ = new SentRecordsPane(context_, stack_);
   tutorial_ = new TutorialPane(context_, stack_);
+  sales_ = new SalesPane(context_, stack_);
   AddNavigationEntry(QStringLiteral(u"程序配置"), QStringLiteral(":/torvane/nav_settings.svg"), settings_);
   AddNavigationEntry(QStringLiteral(u"实时动态"), QStringLiteral(":/torvane/nav_activity.svg"), activity_);
   AddNavigationEntry(QStringLiteral(u"卡密库存"), QStringLiteral(":/torvane/nav_inventory.svg"), inventory_);
   AddNavigationEntry(QStringLiteral(u"已发卡密"), QStringLiteral(":/torvane/nav_sent.svg"), sentRecords_);
   AddNavigationEntry(QStringLiteral(u"使用教程"), QStringLiteral(":/torvane/nav_tutorial.svg"), tutorial_);
+  AddNavigationEntry(QStringLiteral(u"销售统计"), QStringLiteral(":/torvane/nav_sales.svg"), sales_);
   ShowPane(0);
 }
 

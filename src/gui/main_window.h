@@ -1,4 +1,4 @@
-// The main window: a frame with the logo, the title and five navigation entries, each showing one pane.
+// The main window: a frame with the logo, the title and six navigation entries, each showing one pane.
 #pragma once
 
 #include <QWidget>
@@ -17,6 +17,7 @@ class SettingsPane;
 class InventoryPane;
 class SentRecordsPane;
 class TutorialPane;
+class SalesPane;
 
 class MainWindow : public QWidget {
   Q_OBJECT
@@ -24,8 +25,9 @@ class MainWindow : public QWidget {
  public:
   explicit MainWindow(GuiContext& context, QWidget* parent = nullptr);
 
-  // Creates the panes in their order (activity, settings, inventory, sent records, tutorial), then the
-  // navigation entries "程序配置", "实时动态", "卡密库存", "已发卡密", "使用教程". Called once.
+  // Creates the panes in their order (activity, settings, inventory, sent records, tutorial, sales),
+  // then the navigation entries "程序配置", "实时动态", "卡密库存", "已发卡密", "使用教程", "销售统计".
+  // Called once.
   void CreatePanes();
 
   ActivityPane* Activity() const { return activity_; }
@@ -33,8 +35,9 @@ class MainWindow : public QWidget {
   InventoryPane* Inventory() const { return inventory_; }
   SentRecordsPane* SentRecords() const { return sentRecords_; }
   TutorialPane* Tutorial() const { return tutorial_; }
+  SalesPane* Sales() const { return sales_; }
 
-  // Shows the pane of the navigation entry (0..4 in the order above).
+  // Shows the pane of the navigation entry (0..5 in the order above).
   void ShowPane(int entry);
   // The navigation entry whose pane is shown.
   int CurrentEntry() const;
@@ -68,6 +71,7 @@ class MainWindow : public QWidget {
   InventoryPane* inventory_ = nullptr;
   SentRecordsPane* sentRecords_ = nullptr;
   TutorialPane* tutorial_ = nullptr;
+  SalesPane* sales_ = nullptr;
 };
 
 }  // namespace torvane

@@ -106,20 +106,6 @@ std::int64_t CardStoresImpl::CountCardsOf(const std::string& item) {
   return q.Int(0);
 }
 
-std::optional<std::vector<std::pair<std::string, std::int64_t>>> CardStoresImpl::CardCountsByItem() {
-  auto lock = Lock(kInventorySchema);
-  Query q(db_.Prepare("SELECT f1, count(*) FROM main.cards WHERE marked = 0 GROUP BY f1"));
-  if (!q.ok()) return std::nullopt;
-  std::vector<std::pair<std::string, std::int64_t>> counts;
-  int rc;
-  while ((rc = q.Step()) == SQLITE_ROW) counts.emplace_back(q.Text(0), q.Int(1));
-  if (rc != SQLITE_DONE) {
-    SetError(StepError(db_));
-    return std::nullopt;
-  }
-  return counts;
-}
-
 std::int64_t CardStoresImpl::CountCardsUpTo(const std::string& item, std::int64_t limit) {
   auto lock = Lock(kInventorySchema);
   if (limit <= 0) return 0;

@@ -2,7 +2,7 @@
 // records as record stores, and the card operations that work on them (the take across both, adding
 // with duplicate look-up, the delivery queries, the sent status, the write mark). Its members are
 // defined by responsibility: store_open.cpp (connecting; store_upgrade.cpp brings an older file up to date), card_inventory.cpp, sent_records.cpp,
-// card_take.cpp. Used only inside src/store.
+// card_take.cpp, sales_stats.cpp. Used only inside src/store.
 #pragma once
 
 #include <array>
@@ -49,12 +49,16 @@ class CardStoresImpl final : public CardStores {
                                          const std::function<void(std::size_t)>& progress) override;
   std::optional<CardRecord> FirstCardOf(const std::string& item) override;
   std::int64_t CountCardsOf(const std::string& item) override;
-  std::optional<std::vector<std::pair<std::string, std::int64_t>>> CardCountsByItem() override;
   std::int64_t CountCardsUpTo(const std::string& item, std::int64_t limit) override;
   // sent_records.cpp
   std::vector<SentRecord> SentRecordsOf(const std::string& orderNumber, const std::string& status) override;
   bool SetSentStatus(const std::vector<RecordNumber>& numbers, const std::string& status, const std::string& time,
                      const SentHandOver* handOver) override;
+
+  // sales_stats.cpp
+  std::optional<std::vector<std::pair<std::string, std::int64_t>>> CardCountsByItem() override;
+  std::optional<std::vector<ItemDayCount>> SentCountsByItemAndDay(const std::string& from,
+                                                                  const std::string& to) override;
 
   std::vector<std::string> OpenNotes() const override { return openNotes_; }
 

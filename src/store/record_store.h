@@ -156,6 +156,13 @@ struct AddCardsResult {
   std::vector<CardDuplicate> duplicates;  // in list order
 };
 
+// How many codes of an item were handed over on one day (the sales figures).
+struct ItemDayCount {
+  std::string item;
+  std::string day;  // "YYYY-MM-DD"
+  std::int64_t count = 0;
+};
+
 // Why a store could not be opened; message names the file (GBK).
 struct StoreError {
   std::string message;
@@ -181,7 +188,8 @@ class CardStores {
   // upgrade: (kReadWrite) a sent store without the hand-over fields gains them, every record kept in
   // order, after a copy of it as it was is kept beside it (OpenNotes names it). An upgraded file no
   // longer opens in a program that predates the fields. kReadOnly reads such a store as it is, with
-  // the two fields empty.
+  // the two fields empty. And (kReadWrite) a sent store without the index of the sales figures gets it,
+  // once; one that cannot be written is opened without it.
   static std::unique_ptr<CardStores> Open(const std::filesystem::path& dataDir, StoreError* error,
                                           std::vector<std::string>* created = nullptr,
                                           StoreAccess access = StoreAccess::kReadWrite);
@@ -227,11 +235,18 @@ class CardStores {
   virtual std::optional<CardRecord> FirstCardOf(const std::string& item) = 0;
   // Number of inventory cards of the item; 0 on a store failure.
   virtual std::int64_t CountCardsOf(const std::string& item) = 0;
-  // Inventory cards per item, in no particular order; nullopt on a store failure.
-  virtual std::optional<std::vector<std::pair<std::string, std::int64_t>>> CardCountsByItem() = 0;
-  // The same, counting no further than limit: min(count, limit), as fast for a million cards as for
+  // The number of the item's cards, counting no further than limit: min(count, limit), as fast for a million cards as for
   // a few (the low-stock check after each order); 0 on a store failure.
   virtual std::int64_t CountCardsUpTo(const std::string& item, std::int64_t limit) = 0;
+
+  // The sales figures, each counted by SQLite in one read; marked records never count.
+  // Inventory cards per item, in no particular order; nullopt on a store failure.
+  virtual std::optional<std::vector<std::pair<std::string, std::int64_t>>> CardCountsByItem() = 0;
+  // Sent records whose day of 交付时间 (the first ten bytes of field 10, "YYYY-MM-DD") lies in [from, to)
+  // by byte order, counted per item and day, in no particular order; records without a 交付时间 never
+  // count. nullopt on a store failure.
+  virtual std::optional<std::vector<ItemDayCount>> SentCountsByItemAndDay(const std::string& from,
+                                                                          const std::string& to) = 0;
 
   // Sent records of one order number with the given status, in store order; empty on a failure.
   virtual std::vector<SentRecord> SentRecordsOf(const std::string& orderNumber, const std::string& status) = 0;

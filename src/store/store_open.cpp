@@ -158,6 +158,7 @@ std::string CreateStoreFile(const std::filesystem::path& path, const StoreSchema
     }
     std::string sql = "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL; BEGIN; " + CreateTableSql(s) + ";";
     for (auto& index : CreateIndexSql(s, "main")) sql += index + ";";
+    for (auto& index : FiguresIndexSql(s, "main")) sql += index + ";";
     sql += "PRAGMA application_id=" + std::to_string(kApplicationId) + "; PRAGMA user_version=" +
            std::to_string(s.version) + "; COMMIT;";
     if (!c.Exec(sql)) {
@@ -310,6 +311,12 @@ bool CardStoresImpl::Connect(const std::filesystem::path& dataDir, StoreAccess a
     if (!reason.empty()) return fail(reason);
     if (!note.empty()) openNotes_.push_back(note);
   }
+  // Made when missing, once field 10 is there. A file that cannot take them (write-protected) is still
+  // read as it is: the sales figures then read every record instead.
+  for (const StoreSchema* s : {&kInventorySchema, &kSentSchema}) {
+    for (auto& index : FiguresIndexSql(*s, s->schemaName)) db_.Exec(index);
+  }
+  ClearError();
   if (!JournalsPresent(dataDir)) return true;
   // A process killed in the middle of a write may have left journals beside the files that are not
   // hot (so no read removes them). One write to both files replaces them; while it holds both write

@@ -76,6 +76,14 @@ std::vector<std::string> CreateIndexSql(const StoreSchema& s, const char* schema
   return out;
 }
 
+std::vector<std::string> FiguresIndexSql(const StoreSchema& s, const char* schemaName) {
+  if (&s == &kSentSchema) {
+    return {std::string("CREATE INDEX IF NOT EXISTS ") + schemaName +
+            ".sent_cards_day ON sent_cards(substr(f10, 1, 10), f1) WHERE marked = 0"};
+  }
+  return {std::string("CREATE INDEX IF NOT EXISTS ") + schemaName + ".cards_marked ON cards(f1) WHERE marked <> 0"};
+}
+
 std::string FileText(const StoreSchema& s) { return PathText(std::filesystem::path(s.fileName)); }
 
 const std::string& FileLabel(const StoreSchema& s) {

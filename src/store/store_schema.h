@@ -45,6 +45,11 @@ std::vector<std::string> AddFieldsSql(const StoreSchema& s);
 // "INSERT INTO <schema>.<table> (f1,...) VALUES (?1,...)": one whole record.
 std::string InsertSql(const StoreSchema& s);
 std::vector<std::string> CreateIndexSql(const StoreSchema& s, const char* schemaName);
+// The indexes of the sales figures, which came after the files (Connect makes them when missing, after
+// an upgrade has added field 10), so that their counts read indexes alone: in the sent store the
+// unmarked records by the day of their 交付时间 and item; in the inventory the marked cards by item
+// (the stock is every card of the item, from the index of field 1, less those).
+std::vector<std::string> FiguresIndexSql(const StoreSchema& s, const char* schemaName);
 
 // The file name as the messages give it (GBK).
 std::string FileText(const StoreSchema& s);

@@ -19,6 +19,7 @@
 #include "base/ini.h"
 #include "notify/password.h"
 #include "store/record_store.h"
+#include "store/sales_stats.h"
 #include "support/process.h"
 #include "support/raw_http_server.h"
 #include "support/shop.h"
@@ -306,6 +307,48 @@ TEST(ItemsCommands, SetChangesOnlyWhatIsGivenAndListShowsEveryItem) {
                                                         "Z\t2\t\t" + U("否")}));
 }
 
+// torvane stats counts each item's codes by the local day of their hand-over: records on several days,
+// records from before the hand-over time was kept, a record marked for deletion; stock and thresholds.
+TEST(StatsCommand, CountsMatchTheRecordsAndOnlyReadTheStores) {
+  TempDir dir;
+  using namespace std::chrono;
+  const sys_days today{LocalDay(std::time(nullptr))};
+  auto at = [&](int daysBefore, const char* time) {
+    return DayText(year_month_day{today - days{daysBefore}}) + " " + time;
+  };
+  {
+    StoreError error;
+    auto stores = CardStores::Open(dir.path(), &error);
+    ASSERT_TRUE(stores) << error.message;
+    int order = 0;
+    auto sent = [&](const std::string& item, const std::string& handedOver) {
+      return std::vector<std::string>{item, std::to_string(++order), "b", "1", "c" + std::to_string(order), "s", "n",
+                                      "旺旺发送", "T", handedOver, handedOver.empty() ? "" : "旺旺"};
+    };
+    std::vector<std::vector<std::string>> records = {
+        sent("点卡A", at(0, "00:00:01")), sent("点卡A", at(0, "23:59:59")), sent("点卡A", at(3, "12:00:00")),
+        sent("点卡A", at(10, "08:00:00")), sent("点卡A", at(45, "08:00:00")), sent("点卡A", ""),
+        sent("点卡A", ""),  sent("点卡B", at(6, "00:00:00")), sent("点卡B", at(7, "23:59:59")),
+        sent("点卡A", at(0, "09:00:00"))};  // marked below
+    ASSERT_EQ(stores->Sent().AppendMany(records), records.size());
+    ASSERT_TRUE(stores->Sent().GoToRecordNumber(static_cast<RecordNumber>(records.size())));
+    ASSERT_TRUE(stores->Sent().MarkDeleted());
+    ASSERT_EQ(stores->Inventory().AppendMany({{"点卡B", "k1", "s", "n"}, {"点卡B", "k2", "s", "n"}}), 2u);
+  }
+  WriteBytes(dir / u8"宝贝设置.ini", "[点卡B]\r\n库存预警=2\r\n");
+  const std::string inventory = ReadBytes(dir / u8"库存卡密.edb");
+  const std::string sentStore = ReadBytes(dir / u8"已发卡密.edb");
+
+  auto month = RunProcess(TorvaneBinary(), {"stats"}, dir.path(), 30s);
+  ASSERT_EQ(month.exitCode, 0) << month.err;
+  EXPECT_EQ(month.out, U("宝贝名称\t库存\t库存预警\t今日\t7日\t30日\n点卡A\t0\t\t2\t3\t4\n点卡B\t2\t2\t0\t1\t2\n"));
+  auto longer = RunProcess(TorvaneBinary(), {"stats", "--days", "60"}, dir.path(), 30s);
+  ASSERT_EQ(longer.exitCode, 0) << longer.err;
+  EXPECT_EQ(longer.out, U("宝贝名称\t库存\t库存预警\t今日\t7日\t60日\n点卡A\t0\t\t2\t3\t5\n点卡B\t2\t2\t0\t1\t2\n"));
+  EXPECT_TRUE(ReadBytes(dir / u8"库存卡密.edb") == inventory) << "the inventory was written";
+  EXPECT_TRUE(ReadBytes(dir / u8"已发卡密.edb") == sentStore) << "the sent store was written";
+}
+
 // A damaged store: every command that reads it exits 1 naming the file, and changes nothing,
 // neither the stores nor an earlier export.
 class DamagedStoreCommands : public ::testing::TestWithParam<bool> {};
@@ -337,6 +380,7 @@ TEST_P(DamagedStoreCommands, ExitOneNamingTheFileAndChangeNothing) {
       {"sent", "list"},
       {"sent", "export", "good.csv"},
       {"cards", "import", "new.txt", "--item", "I"},
+      {"stats", "--days", "7"},
       {"run", "--once", "--config-dir", dir.path().string()}};
   for (const auto& command : commands) {
     auto r = RunProcess(TorvaneBinary(), command, dir.path(), 30s);
@@ -606,6 +650,9 @@ TEST(RunRefusals, EveryCommandHasHelpAndBadUsageExitsWithTwo) {
       {{"demo", "--help"}, 0, {"torvane demo\n"}, "torvane run"},
       {{"demo", "now"}, 2, {"unexpected word: now", "torvane demo\n"}, "torvane run"},
       {{"mail-password", "--help"}, 0, {"torvane mail-password", "standard input"}},
+      {{"stats", "--help"}, 0, {"torvane stats [--days N] [--data-dir DIR]", "  --days N  "}},
+      {{"stats", "--days", "0"}, 2, {"--days: must be a whole number from 1 to 366", "torvane stats ["}},
+      {{"stats", "--days", "+7"}, 2, {"--days: must be a whole number from 1 to 366", "torvane stats ["}},
   };
   for (const Row& row : rows) {
     std::string what;

@@ -3,6 +3,10 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QChart>
+#include <QChartView>
+#include <QLineSeries>
+#include <QTableWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -30,6 +34,7 @@
 #include "gui/main_window.h"
 #include "gui/message_box.h"
 #include "gui/record_list_model.h"
+#include "gui/sales_pane.h"
 #include "gui/sent_records_pane.h"
 #include "gui/settings_pane.h"
 #include "store/item_names.h"
@@ -350,6 +355,75 @@ class StorePanesTest : public QObject {
 
   // The records pane: query by order and by buyer (byte-exact), the clicked cell, delete ticked,
   // cancelled delete, and a damaged store shown as such in both panes instead of an empty list.
+  // The sales pane over a small store: "正在统计..." until the worker's figures come, then the table's
+  // numbers per item, the chart's lines, a refresh after a new delivery, and a store that fails.
+  void salesPaneCountsTheStore() {
+    using namespace std::chrono;
+    StoreDir d;
+    const sys_days today{LocalDay(std::time(nullptr))};
+    auto sent = [&](const std::string& item, int daysBefore, int order) {
+      const std::string at = DayText(year_month_day{today - days{daysBefore}}) + " 12:00:00";
+      return std::vector<std::string>{item, std::to_string(order), "b", "1", "c" + std::to_string(order), "s", "n",
+                                      "旺旺发送", "T", at, "旺旺"};
+    };
+    QCOMPARE(d.stores->Sent().AppendMany({sent("甲", 0, 1), sent("甲", 2, 2), sent("甲", 20, 3), sent("乙", 8, 4),
+                                          sent("乙", 40, 5)}),
+             std::size_t{5});
+    QCOMPARE(d.stores->Inventory().AppendMany({{"乙", "k1", "s", "n"}}), std::size_t{1});
+    test::WriteBytes(d.dir / u8"宝贝设置.ini", "[乙]\r\n库存预警=3\r\n");
+    SalesPane pane(d.context);
+    pane.resize(720, 560);
+    QSignalSpy shown(&pane, &SalesPane::figuresShown);
+    pane.show();
+    auto* status = Find<QLabel>(&pane, u"标签_统计状态");
+    QCOMPARE(status->text(), QStringLiteral(u"正在统计..."));
+    QVERIFY(!Find<QPushButton>(&pane, u"按钮_刷新统计")->isEnabled());
+    QVERIFY(shown.wait(10000));
+    auto* table = Find<QTableWidget>(&pane, u"表格_销售统计");
+    auto rows = [table] {
+      QStringList out;
+      for (int r = 0; r < table->rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < table->columnCount(); ++c) cells << Cell(table->model(), r, c);
+        out << cells.join(QLatin1Char('|'));
+      }
+      return out;
+    };
+    QCOMPARE(rows(), (QStringList{QStringLiteral(u"甲|0||1|2|3"), QStringLiteral(u"乙|1|3|0|0|1")}));
+    QVERIFY2(status->text().contains(QStringLiteral(u"近30日共发出 4 个卡密")), qPrintable(status->text()));
+    auto* chart = Find<QChartView>(&pane, u"图表_销售");
+    QCOMPARE(chart->chart()->series().size(), 1);
+    auto* total = qobject_cast<QLineSeries*>(chart->chart()->series()[0]);
+    QCOMPARE(total->count(), 30);
+    QCOMPARE(total->at(29).y(), 1.0);  // today
+    QCOMPARE(total->at(27).y(), 1.0);
+    auto* selector = Find<QComboBox>(&pane, u"组合框_销售图表");
+    selector->setCurrentIndex(1);
+    QCOMPARE(chart->chart()->series().size(), 2);
+    QCOMPARE(chart->chart()->axes().size(), 2);
+    selector->setCurrentIndex(selector->findText(QStringLiteral(u"乙")));
+    QCOMPARE(chart->chart()->series().size(), 1);
+    QCOMPARE(chart->chart()->series()[0]->name(), QStringLiteral(u"乙"));
+
+    // A delivery since: 刷新 reads again, and the chosen item stays chosen.
+    const auto taken = d.stores->TakeCards("乙", 1, "9", "b", "1", "n", "发货中", "T");
+    QCOMPARE(taken.size(), std::size_t{1});
+    const SentHandOver now{DayText(year_month_day{today}) + " 13:00:00", "旺旺"};
+    QVERIFY(d.stores->SetSentStatus({taken[0].recordNumber}, "旺旺发送", "T", &now));
+    Click(&pane, u"按钮_刷新统计");
+    QVERIFY(shown.wait(10000));
+    QCOMPARE(rows(), (QStringList{QStringLiteral(u"甲|0||1|2|3"), QStringLiteral(u"乙|0|3|1|1|2")}));
+    QCOMPARE(selector->currentText(), QStringLiteral(u"乙"));
+
+    // A store that cannot be read: the reason, and no figures that could pass for current ones.
+    d.stores->Close();
+    Click(&pane, u"按钮_刷新统计");
+    QVERIFY(shown.wait(10000));
+    QVERIFY2(status->text().startsWith(QStringLiteral(u"统计失败: ")), qPrintable(status->text()));
+    QCOMPARE(table->rowCount(), 0);
+    QCOMPARE(chart->chart()->series().size(), 0);
+  }
+
   void recordsPaneAndStoreFailures() {
     StoreDir d;
     std::vector<std::vector<std::string>> cards;

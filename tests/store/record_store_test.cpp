@@ -196,6 +196,14 @@ TEST(CardStoresOpen, OpeningWritesNothingAndAWriteProtectedCopyCanBeRead) {
   EXPECT_TRUE(FileNamesIn(empty.path()).empty());
 
   // A copy whose files and directory may not be written is read; a write fails, naming its file.
+  // Its sent store comes from before the day index of the sales figures, which cannot be made now.
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir / kSent).c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "DROP INDEX sent_cards_day", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+  }
+  const std::string sentWithoutIndex = ReadBytes(dir / kSent);
   using std::filesystem::perms;
   const perms readOnly = perms::owner_read | perms::group_read | perms::others_read;
   std::filesystem::permissions(dir / kInventory, readOnly);
@@ -207,6 +215,7 @@ TEST(CardStoresOpen, OpeningWritesNothingAndAWriteProtectedCopyCanBeRead) {
       auto stores = CardStores::Open(dir.path(), &e, nullptr, access);
       if (!stores) return e.message;
       if (stores->Inventory().Select(0, "").size() != 1) return "not listed: " + LastStoreError();
+      if (!stores->SentCountsByItemAndDay("", "9")) return "not counted: " + LastStoreError();
       if (access == StoreAccess::kReadOnly) continue;
       if (stores->Inventory().AppendRecord(Card("B", "2")) != 0) return "a write-protected store was written";
       if (LastStoreError().rfind("库存卡密.edb: ", 0) != 0) return "the failed write names: " + LastStoreError();
@@ -216,6 +225,25 @@ TEST(CardStoresOpen, OpeningWritesNothingAndAWriteProtectedCopyCanBeRead) {
   std::filesystem::permissions(dir.path(), perms::owner_all);
   EXPECT_EQ(failure, "");
   EXPECT_TRUE(ReadBytes(dir / kInventory) == inventory) << "inventory changed";
+  EXPECT_TRUE(ReadBytes(dir / kSent) == sentWithoutIndex) << "sent store changed";
+  // Writable again: the first read-write open makes the index (the count then reads it alone).
+  std::filesystem::permissions(dir / kSent, perms::owner_read | perms::owner_write);
+  ASSERT_TRUE(OpenOrFail(dir.path()));
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2((dir / kSent).c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt* plan = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db,
+                               "EXPLAIN QUERY PLAN SELECT f1, substr(f10, 1, 10), count(*) FROM sent_cards WHERE "
+                               "substr(f10, 1, 10) >= ?1 AND substr(f10, 1, 10) < ?2 AND marked = 0 GROUP BY "
+                               "substr(f10, 1, 10), f1",
+                               -1, &plan, nullptr),
+            SQLITE_OK);
+  std::string steps;
+  while (sqlite3_step(plan) == SQLITE_ROW) steps += reinterpret_cast<const char*>(sqlite3_column_text(plan, 3)) + std::string("\n");
+  sqlite3_finalize(plan);
+  sqlite3_close(db);
+  EXPECT_NE(steps.find("USING INDEX sent_cards_day"), std::string::npos) << steps;
+  EXPECT_EQ(steps.find("TEMP B-TREE"), std::string::npos) << steps;
 }
 
 struct DamageCase {

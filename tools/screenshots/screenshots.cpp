@@ -3,13 +3,16 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QWebEngineView>
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 
 #include "app/cli.h"
 #include "delivery/scheduler.h"
@@ -21,8 +24,11 @@
 #include "gui/message_box.h"
 #include "gui/notice_popup.h"
 #include "gui/release_notes_window.h"
+#include "gui/sales_pane.h"
 #include "gui/tray_icon.h"
+#include "store/item_names.h"
 #include "store/item_settings.h"
+#include "store/sales_stats.h"
 
 namespace {
 
@@ -41,6 +47,38 @@ bool Save(QWidget* window, const QString& file) {
   const bool ok = shot.save(file);
   std::printf("%s %s\n", ok ? "saved" : "NOT SAVED", qPrintable(file));
   return ok;
+}
+
+// Codes handed over on the days before the demo's own, a few each day for every item, so the sales
+// view has weeks to draw; and a low-stock threshold for the first item.
+void AddSalesHistory(torvane::GuiContext& context) {
+  using namespace std::chrono;
+  const std::vector<std::string> items = torvane::ReadItemNames(context.dataDir);
+  if (!context.stores || items.empty()) return;
+  const sys_days today{torvane::LocalDay(std::time(nullptr))};
+  std::vector<std::vector<std::string>> records;
+  int order = 0;
+  for (int back = 29; back >= 1; --back) {
+    const std::string day = torvane::DayText(year_month_day{today - days{back}});
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      const int item = static_cast<int>(i);
+      const int count = (back * 7 + item * 5) % 9 + (item == 0 ? 6 : 2) - (back % 6 == 0 ? 2 : 0);
+      for (int c = 0; c < count; ++c, ++order) {
+        char time[16];
+        std::snprintf(time, sizeof(time), " %02d:%02d:%02d", 8 + c % 14, (order * 7) % 60, (order * 13) % 60);
+        const std::string n = std::to_string(order);
+        records.push_back({items[i], "36" + std::string(12 - n.size(), '0') + n, "buyer" + n, "1", "HIST" + n,
+                           "H" + n + "-SECRET", "充值后请及时确认收货", "旺旺发送", day + time, day + time, "旺旺"});
+      }
+    }
+  }
+  context.stores->Sent().AppendMany(records);
+  torvane::ItemSettings settings;
+  if (settings.Load(context.dataDir)) {
+    torvane::ItemSetting first = settings.Of(items[0]);
+    if (!first.lowStock) first.lowStock = 80;
+    if (settings.Set(items[0], first)) settings.Save(context.dataDir);
+  }
 }
 
 }  // namespace
@@ -96,6 +134,15 @@ int main(int argc, char** argv) {
     app.Main()->ShowPane(i);
     failures += !Save(app.Main(), out + "/" + panes[i] + ".png");
   }
+
+  // The sales view over the demo's deliveries and the weeks before them, one line per item.
+  AddSalesHistory(app.Context());
+  app.Main()->ShowPane(5);
+  for (int i = 0; i < 300 && app.Main()->Sales()->Reading(); ++i) Settle(50);
+  if (auto* lines = app.Main()->Sales()->findChild<QComboBox*>(QStringLiteral(u"组合框_销售图表"))) {
+    lines->setCurrentIndex(1);
+  }
+  failures += !Save(app.Main(), out + "/pane_sales.png");
 
   // The inventory's batch window over its pane.
   app.Main()->ShowPane(2);
