@@ -23,6 +23,10 @@ struct Register {
   Register(std::string name, std::function<void()> run) { Registry().push_back({std::move(name), std::move(run)}); }
 };
 
+// Runs at the end of main, last registered first: what must go while the program is still whole
+// (the Qt application object, whose teardown needs Qt's thread data).
+void AtEndOfRun(std::function<void()> step);
+
 // Prints one figure line.
 void Report(const std::string& name, double value, const std::string& unit);
 

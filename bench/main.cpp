@@ -12,6 +12,13 @@ std::vector<Figure>& Registry() {
   return figures;
 }
 
+std::vector<std::function<void()>>& EndSteps() {
+  static std::vector<std::function<void()>> steps;
+  return steps;
+}
+
+void AtEndOfRun(std::function<void()> step) { EndSteps().push_back(std::move(step)); }
+
 void Report(const std::string& name, double value, const std::string& unit) {
   std::printf("%s %.3f %s\n", name.c_str(), value, unit.c_str());
   std::fflush(stdout);
@@ -75,6 +82,12 @@ int main(int argc, char** argv) {
   for (auto& figure : bench::Registry()) {
     if (std::strstr(figure.name.c_str(), filter) == nullptr) continue;
     figure.run();
+  }
+  auto& steps = bench::EndSteps();
+  while (!steps.empty()) {
+    auto step = std::move(steps.back());
+    steps.pop_back();
+    step();
   }
   return 0;
 }

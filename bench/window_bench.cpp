@@ -30,9 +30,14 @@ QApplication& App() {
   static char name[] = "torvane-bench";
   static char* argv[] = {name, nullptr};
   if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static QApplication app(argc, argv);
+  // Deleted before main returns: left to the exit handlers, its teardown would reach Qt data already gone.
+  static QApplication* app = [] {
+    auto* made = new QApplication(argc, argv);
+    bench::AtEndOfRun([made] { delete made; });
+    return made;
+  }();
   torvane::MessageBox::SetAnswerWithoutShowing(true);
-  return app;
+  return *app;
 }
 
 // A history of the given number of lines (about 60 bytes each), newest first.
