@@ -13,50 +13,29 @@
 #include "base/text.h"
 #include "store/item_names.h"
 #include "store/item_settings.h"
+#include "store/item_stocks.h"
 #include "store/record_store.h"
 
 namespace torvane {
 
 int ItemsList(const std::filesystem::path& dataDir) {
-  std::string error;
-  const std::vector<std::string> names = ReadItemNames(dataDir, &error);
-  if (!error.empty()) {
-    PrintError("宝贝名称.txt 无法读取: " + error);
-    return 1;
-  }
-  ItemSettings settings;
-  if (!settings.Load(dataDir, &error)) {
-    PrintError(error);
-    return 1;
-  }
   StoreError storeError;
   std::unique_ptr<CardStores> stores = CardStores::Open(dataDir, &storeError, nullptr, StoreAccess::kReadOnly);
   if (!stores) {
     PrintError(storeError.message);
     return 1;
   }
-  const auto counts = stores->CardCountsByItem();
-  if (!counts) {
-    PrintError("卡密库读取失败: " + LastStoreError());
+  std::string error;
+  const std::vector<ItemStock> items = ReadItemStocks(*stores, dataDir, &error);
+  stores->Close();
+  if (!error.empty()) {
+    PrintError(error);
     return 1;
   }
-  stores->Close();
-  const std::map<std::string, std::int64_t> stock(counts->begin(), counts->end());
-
-  std::vector<std::string> items;
-  std::set<std::string> seen;
-  auto add = [&](const std::string& item) {
-    if (!item.empty() && seen.insert(item).second) items.push_back(item);
-  };
-  for (const std::string& name : names) add(name);
-  for (const std::string& name : settings.Items()) add(name);
-  for (const auto& [name, count] : stock) add(name);
-  for (const std::string& item : items) {
-    const ItemSetting setting = settings.Of(item);
-    const auto count = stock.find(item);
-    PrintLine(ListingField(item) + "\t" + std::to_string(count == stock.end() ? 0 : count->second) + "\t" +
-              (setting.lowStock ? std::to_string(*setting.lowStock) : std::string()) + "\t" +
-              (setting.reusable ? "是" : "否"));
+  for (const ItemStock& row : items) {
+    PrintLine(ListingField(row.item) + "\t" + std::to_string(row.stock) + "\t" +
+              (row.setting.lowStock ? std::to_string(*row.setting.lowStock) : std::string()) + "\t" +
+              (row.setting.reusable ? "是" : "否"));
   }
   std::fflush(stdout);
   return 0;

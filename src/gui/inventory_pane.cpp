@@ -1,5 +1,7 @@
 #include "gui/inventory_pane.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCursor>
@@ -249,7 +251,13 @@ QWidget* InventoryPane::OpenDeleteItemWindow() {
 QWidget* InventoryPane::OpenItemSettingsWindow() {
   std::string item = overview_->SelectedItem();
   if (item.empty()) item = SelectedName(itemSelector_);
-  return OpenWindow(itemSettings_, [this, &item] { return new ItemSettingsWindow(context_, *this, item); });
+  // The names of the list, then the overview's other items (those with settings or cards only).
+  std::vector<std::string> names = ReadItemNames(context_.dataDir);
+  for (const ItemStock& row : overview_->Items()) {
+    if (std::find(names.begin(), names.end(), row.item) == names.end()) names.push_back(row.item);
+  }
+  return OpenWindow(itemSettings_,
+                    [this, &names, &item] { return new ItemSettingsWindow(context_, *this, names, item); });
 }
 
 }  // namespace torvane

@@ -11,7 +11,6 @@
 #include "gui/gui_context.h"
 #include "gui/store_controls.h"
 #include "gui/ui_queue.h"
-#include "store/item_names.h"
 #include "store/record_store.h"
 
 namespace torvane {
@@ -24,36 +23,6 @@ const QColor kLowBackground(0xfd, 0xec, 0xea);
 const QColor kReusableColor(0x1e, 0x6f, 0xa8);
 
 }  // namespace
-
-std::vector<ItemStock> ReadItemStocks(CardStores& stores, const std::filesystem::path& dataDir, std::string* error) {
-  std::string namesError;
-  std::vector<std::string> names = ReadItemNames(dataDir, &namesError);
-  ItemSettings settings;
-  std::string settingsError;
-  settings.Load(dataDir, &settingsError);
-  std::vector<ItemStock> out;
-  std::string storeError;
-  for (std::string& name : names) {
-    if (name.empty()) continue;
-    bool seen = false;
-    for (const ItemStock& earlier : out) seen = seen || earlier.item == name;
-    if (seen) continue;
-    ItemStock row;
-    row.stock = stores.CountCardsOf(name);
-    if (storeError.empty()) storeError = LastStoreError();
-    row.setting = settings.Of(name);
-    row.item = std::move(name);
-    out.push_back(std::move(row));
-  }
-  std::string all;
-  for (const std::string* e : {&namesError, &settingsError, &storeError}) {
-    if (e->empty()) continue;
-    if (!all.empty()) all += "; ";
-    all += *e;
-  }
-  if (error) *error = all;
-  return out;
-}
 
 ItemOverview::ItemOverview(GuiContext& context, QWidget* parent) : QWidget(parent), context_(context) {
   table_ = Named(new QTableWidget(0, 4, this), u"超级列表框_宝贝库存");

@@ -1,6 +1,6 @@
-// The inventory pane's overview of its items, "超级列表框_宝贝库存": each name of 宝贝名称.txt with its
-// stock, its low-stock threshold and its marks ("库存预警" in red at or below the threshold, "循环" for
-// a reusable item), from 宝贝设置.ini and the inventory store. The counting runs on a worker (a large
+// The inventory pane's overview of its items, "超级列表框_宝贝库存": each item (as ReadItemStocks lists
+// them) with its stock, its low-stock threshold and its marks ("库存预警" in red at or below the
+// threshold, "循环" for a reusable item), from 宝贝设置.ini and the inventory store. The counting runs on a worker (a large
 // inventory takes a while); the rows come back through PostToUi.
 #pragma once
 
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "store/item_settings.h"
+#include "store/item_stocks.h"
 
 class QLabel;
 class QTableWidget;
@@ -22,20 +22,6 @@ namespace torvane {
 
 class CardStores;
 class GuiContext;
-
-// One item as the overview shows it.
-struct ItemStock {
-  std::string item;
-  std::int64_t stock = 0;
-  ItemSetting setting;
-
-  // At or below its threshold; a reusable item's codes never run down, so it never is.
-  bool Low() const { return !setting.reusable && setting.lowStock && stock <= *setting.lowStock; }
-};
-
-// The names of 宝贝名称.txt (each once, empty ones left out) with their stock and settings; error says
-// what could not be read (the rows are then as far as they could be read). Any thread.
-std::vector<ItemStock> ReadItemStocks(CardStores& stores, const std::filesystem::path& dataDir, std::string* error);
 
 class ItemOverview : public QWidget {
   Q_OBJECT

@@ -19,12 +19,12 @@
 
 namespace torvane {
 
-ItemSettingsWindow::ItemSettingsWindow(GuiContext& context, InventoryPane& pane, const std::string& item)
+ItemSettingsWindow::ItemSettingsWindow(GuiContext& context, InventoryPane& pane, const std::vector<std::string>& names,
+                                       const std::string& item)
     : InventoryWindow(context, pane, QStringLiteral(u"宝贝设置")) {
   setObjectName(QStringLiteral(u"窗口_宝贝设置"));
   item_ = Named(new QComboBox(this), u"组合框_宝贝选择");
   item_->setMinimumWidth(200);
-  const std::vector<std::string> names = ReadItemNames(context.dataDir);
   FillNameSelector(item_, names);
   for (int i = 0; i < item_->count(); ++i) {
     if (!item.empty() && names[static_cast<std::size_t>(i)] == item) {

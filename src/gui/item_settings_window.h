@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "gui/inventory_windows.h"
 
@@ -17,8 +18,9 @@ class ItemSettingsWindow : public InventoryWindow {
   Q_OBJECT
 
  public:
-  // item: the item to show first ("" for none selected).
-  ItemSettingsWindow(GuiContext& context, InventoryPane& pane, const std::string& item);
+  // names: the items offered, in order; item: the one to show first ("" for none selected).
+  ItemSettingsWindow(GuiContext& context, InventoryPane& pane, const std::vector<std::string>& names,
+                     const std::string& item);
   void Save();
 
  private:

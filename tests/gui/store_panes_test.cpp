@@ -293,18 +293,18 @@ class StorePanesTest : public QObject {
     QCOMPARE(count->text(), QStringLiteral("2"));
   }
 
-  // The items' overview: stock, threshold and marks; "宝贝设置" sets a threshold (the item at or below it
+  // The items' overview: stock, threshold and marks, an item with cards but no listed name included; "宝贝设置" sets a threshold (the item at or below it
   // is marked), makes an item reusable, refuses a bad threshold and a name that cannot be a section; a
   // restock above the threshold lifts the mark.
   void itemSettingsMarkLowAndReusableItems() {
     StoreDir d;
     test::WriteBytes(d.dir / u8"宝贝名称.txt", "A\r\nB\r\nC]\r\n");
     QCOMPARE(d.stores->Inventory().AppendMany({{"A", "1", "s", "n"}, {"A", "2", "s", "n"}, {"A", "3", "s", "n"},
-                                               {"B", "4", "s", "n"}}),
-             std::size_t{4});
+                                               {"B", "4", "s", "n"}, {"Z", "9", "s", "n"}}),
+             std::size_t{5});
     InventoryPane pane(d.context);
     auto* overview = Find<QTableWidget>(&pane, u"超级列表框_宝贝库存");
-    QTRY_COMPARE(overview->rowCount(), 3);
+    QTRY_COMPARE(overview->rowCount(), 4);  // the listed names, then an item with cards only
     auto row = [&](int r) {
       QStringList cells;
       for (int c = 0; c < 4; ++c) cells << overview->item(r, c)->text();
@@ -343,6 +343,10 @@ class StorePanesTest : public QObject {
                                    QStringLiteral(u"提示: 设置成功"), QStringLiteral(u"提示: 设置成功"),
                                    QStringLiteral(u"提示: 设置失败: 宝贝名称含有 ] , 无法单独设置")}));
     QCOMPARE(ReadItemSetting(d.dir.path(), "B"), (ItemSetting{true, std::nullopt}));
+    w = settingsWindow(3);
+    Find<QCheckBox>(w, u"选择框_循环发货")->setChecked(true);
+    Click(w, u"按钮_保存");
+    QTRY_COMPARE(row(3), QStringLiteral(u"Z|1|-|循环"));
 
     // The window shows what is stored; a restock above the threshold lifts the mark.
     w = settingsWindow(0);
