@@ -5,7 +5,7 @@
 #   asan     AddressSanitizer + UndefinedBehaviorSanitizer, every test program (no cross-built
 #            Windows tools, no benchmark: nothing there that the release stage did not run)
 #   fuzz     the fuzz targets (clang, libFuzzer), each on its corpus and for TORVANE_FUZZ_SECONDS
-#            (default 20) of fuzzing
+#            (default 10) of fuzzing
 #   tsan     the tests of the parts that run on several threads, under ThreadSanitizer (scripts/tsan.sh)
 # and prints how long each stage took. A failing stage ends the run at once, with its report.
 set -euo pipefail
@@ -58,7 +58,7 @@ asan() {
 
 # One clang build (build-fuzz) holds only the fuzz targets; each is a test labelled "fuzz".
 fuzz() {
-  export TORVANE_FUZZ_SECONDS=${TORVANE_FUZZ_SECONDS:-20}
+  export TORVANE_FUZZ_SECONDS=${TORVANE_FUZZ_SECONDS:-10}
   cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DTORVANE_FUZZ=ON \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build build-fuzz -j"$jobs"
