@@ -38,8 +38,10 @@ bool ItemSettings::Load(const std::filesystem::path& dataDir, std::string* error
 }
 
 bool ItemSettings::HasExactSection(std::string_view item) const {
+  // The first section of that name (ignoring case) is the one the INI file reads: it is this item's
+  // only when spelled exactly so.
   for (const std::string& name : ini_.SectionNames()) {
-    if (name == item) return true;
+    if (EqualIgnoringAsciiCase(name, item)) return name == item;
   }
   return false;
 }
@@ -47,13 +49,6 @@ bool ItemSettings::HasExactSection(std::string_view item) const {
 ItemSetting ItemSettings::Of(std::string_view item) const {
   ItemSetting setting;
   if (!HasExactSection(item)) return setting;
-  // The first section of that name (ignoring case) is the one read: make sure it is this item's.
-  for (const std::string& name : ini_.SectionNames()) {
-    if (EqualIgnoringAsciiCase(name, item)) {
-      if (name != item) return setting;
-      break;
-    }
-  }
   const std::string reusable = ini_.Get(item, kItemReusableKey).value_or("");
   setting.reusable = reusable == kYes || reusable == "1" || EqualIgnoringAsciiCase(reusable, "yes") ||
                      EqualIgnoringAsciiCase(reusable, "true");
